@@ -1,0 +1,39 @@
+# The front door: `make test` installs what is missing, builds everything and
+# runs every test; `make run` builds and starts the program.
+
+.PHONY: all deps test test-linux test-sanitizers bench run format check-format clean
+
+all: deps
+	cmake --preset linux
+	cmake --build --preset linux
+
+deps:
+	@tools/install-deps.sh
+
+test: deps test-linux test-sanitizers check-format
+
+test-linux:
+	cmake --preset linux
+	cmake --build --preset linux
+	ctest --preset linux
+
+# The engine and the file layer again, under AddressSanitizer and UBSan.
+test-sanitizers:
+	cmake --preset linux-asan
+	cmake --build --preset linux-asan
+	ctest --preset linux-asan
+
+bench: all
+	build/linux/bench/velmora_bench
+
+run:
+	@echo "The Linux desktop program is not built yet."
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs -r clang-format -i
+
+check-format:
+	@tools/check-format.sh
+
+clean:
+	rm -rf build

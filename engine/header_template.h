@@ -1,0 +1,29 @@
+// The header template: the bytes written over the start of every follow-up
+// file, loaded once from "header.mpeg" and held open until shutdown.
+#pragma once
+
+#include <cstdint>
+
+#include "repair_files.h"
+
+inline constexpr std::uint32_t kTemplateMinLength = 64;
+inline constexpr std::uint32_t kTemplateMaxLength = 2048;
+inline constexpr char kTemplateFileName[] = "header.mpeg";
+
+struct HeaderTemplate {
+    unsigned char bytes[kTemplateMaxLength] = {};
+    std::uint32_t length = 0;
+    FileHandle file = kNoFile;
+};
+
+enum class TemplateLoadResult { Loaded, NotFound, TooSmall, TooLarge, ReadFailed };
+
+// Opens "header.mpeg" exclusively and reads it whole. The file stays open
+// whatever the result, until ReleaseHeaderTemplate.
+TemplateLoadResult LoadHeaderTemplate(HeaderTemplate& headerTemplate, RepairFiles& files);
+
+// Closes the template file if it is open.
+void ReleaseHeaderTemplate(HeaderTemplate& headerTemplate, RepairFiles& files);
+
+// The message shown for a failed load (Windows-1252); empty for Loaded.
+const char* TemplateLoadMessage(TemplateLoadResult result);

@@ -1,0 +1,134 @@
+#include "repair_controller.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "byte_text.h"
+
+namespace {
+
+// The split point of the chosen name. The dialog's extension offset is used
+// when it points just past a dot inside the name; a name without a dot keeps
+// its whole name as stem, and one ending with a dot splits before that dot.
+std::uint16_t StemLengthOfChoice(const char* fullPath, std::size_t pathLength,
+                                 std::uint16_t fileOffset, std::uint16_t fileExtension) {
+    if (fileExtension > fileOffset && fileExtension < pathLength &&
+        fullPath[fileExtension - 1] == '.') {
+        return ComputeStemLength(fileOffset, fileExtension);
+    }
+    return StemLengthOfName(fullPath + fileOffset);
+}
+
+}  // namespace
+
+RepairController::RepairController(RepairView& view, RepairFiles& files)
+    : view_(view), files_(files) {}
+
+bool RepairController::OnStartup() {
+    const TemplateLoadResult result = LoadHeaderTemplate(template_, files_);
+    if (result == TemplateLoadResult::Loaded) {
+        return true;
+    }
+    view_.ShowError(TemplateLoadMessage(result));
+    view_.CloseMainWindow();
+    return false;
+}
+
+void RepairController::OnBaseFileChosen(const char* fullPath, std::uint16_t fileOffset,
+                                        std::uint16_t fileExtension) {
+    // Everything is checked before any state changes: a refused choice leaves
+    // the tool as a cancelled one does.
+    const std::size_t pathLength = BoundedLength(fullPath, kNameBufferSize);
+    if (pathLength > kMaxNameLength) {
+        view_.ShowError(kNameTooLongMessage);
+        return;
+    }
+    if (fileOffset >= pathLength) {
+        view_.ShowError(kInvalidBaseFileMessage);
+        return;
+    }
+    char postfix[kPostfixBufferSize] = "";
+    view_.ReadPostfixField(postfix, sizeof postfix);
+    postfix[kMaxPostfixLength] = '\0';
+
+    const char* baseName = fullPath + fileOffset;
+    const std::size_t longestName = MaxFollowUpNameLength(baseName, postfix);
+    if (longestName > kMaxNameLength || fileOffset + longestName > files_.MaxPathLength()) {
+        view_.ShowError(kNameTooLongMessage);
+        return;
+    }
+
+    CopyText(baseDirectory_, sizeof baseDirectory_, fullPath, fileOffset);
+    CopyText(baseName_, sizeof baseName_, baseName, kMaxNameLength);
+    sequenceCounter_ = 1;
+    stemLength_ = StemLengthOfChoice(fullPath, pathLength, fileOffset, fileExtension);
+    CopyText(postfix_, sizeof postfix_, postfix, kMaxPostfixLength);
+    BuildFollowUpName(baseName_, stemLength_, postfix_, sequenceCounter_, followUpName_,
+                      sizeof followUpName_);
+    view_.SetCurrentFileText(followUpName_);
+    view_.SetToggleCaption(kStartCaption);
+    view_.EnableToggle();
+    runFlag_ = false;
+    ++seriesNumber_;
+    exclusivityReported_ = false;
+}
+
+void RepairController::OnToggle() {
+    runFlag_ = !runFlag_;
+    view_.SetToggleCaption(runFlag_ ? kStopCaption : kStartCaption);
+}
+
+void RepairController::OnTick() {
+    if (!runFlag_) {
+        return;
+    }
+    // The name and series this tick works on: a message box below runs nested
+    // events that may choose a new base file before this tick resumes.
+    char name[kNameBufferSize];
+    CopyText(name, sizeof name, followUpName_, kMaxNameLength);
+    const std::uint32_t series = seriesNumber_;
+
+    OpenFailure failure = OpenFailure::None;
+    const FileHandle file = files_.OpenForWriting(baseDirectory_, name, &failure);
+    if (file == kNoFile) {
+        if (failure == OpenFailure::NoExclusivity && !exclusivityReported_) {
+            exclusivityReported_ = true;
+            AppendStatusLine(name, kNoExclusivitySuffix);
+        }
+        return;
+    }
+
+    std::uint32_t written = 0;
+    const bool repaired =
+        files_.WriteBytes(file, template_.bytes, template_.length, &written) &&
+        written == template_.length;
+    if (!repaired) {
+        view_.ShowError(kWriteFailedMessage);
+        runFlag_ = false;
+        view_.SetToggleCaption(kStartCaption);
+    }
+    AppendStatusLine(name, repaired ? kRepairedSuffix : kNotRepairedSuffix);
+    files_.CloseFile(file);
+    // A series chosen while the message was open starts at its first file,
+    // which this tick has not dealt with.
+    if (series == seriesNumber_) {
+        AdvanceToNextFile();
+    }
+}
+
+void RepairController::OnShutdown() {
+    ReleaseHeaderTemplate(template_, files_);
+}
+
+void RepairController::AppendStatusLine(const char* name, const char* suffix) {
+    char line[kStatusLineBufferSize];
+    std::snprintf(line, sizeof line, "%s%s%s", kStatusPrefix, name, suffix);
+    view_.AppendLogLine(line);
+}
+
+void RepairController::AdvanceToNextFile() {
+    ++sequenceCounter_;  // 16 bits: 65535 wraps to 0
+    BuildFollowUpName(baseName_, stemLength_, postfix_, sequenceCounter_, followUpName_,
+                      sizeof followUpName_);
+    view_.SetCurrentFileText(followUpName_);
+}

@@ -1,0 +1,76 @@
+// The tool's logic: it holds all working state and reacts to the five events
+// the front end delivers (start-up, base file chosen, Start/Stop, timer tick,
+// shutdown), acting only through RepairView and RepairFiles.
+#pragma once
+
+#include <cstdint>
+
+#include "follow_up_name.h"
+#include "header_template.h"
+#include "repair_files.h"
+#include "repair_view.h"
+
+// Status lines: `Header "` + name + a closing piece of at most this length.
+inline constexpr std::size_t kMaxStatusSuffixLength = 48;
+inline constexpr std::size_t kStatusLineBufferSize = 8 + kMaxNameLength + kMaxStatusSuffixLength + 1;
+
+class RepairController {
+public:
+    RepairController(RepairView& view, RepairFiles& files);
+    RepairController(const RepairController&) = delete;
+    RepairController& operator=(const RepairController&) = delete;
+
+    // Loads the template. On failure shows why, closes the window and returns false.
+    bool OnStartup();
+
+    // fullPath is the chosen file's full path; fileOffset is where its name
+    // starts, fileExtension is just past the last dot of the name (or the
+    // path's end when the name has no dot, or 0 when it ends with a dot).
+    void OnBaseFileChosen(const char* fullPath, std::uint16_t fileOffset,
+                          std::uint16_t fileExtension);
+
+    void OnToggle();
+    void OnTick();
+    void OnShutdown();
+
+    const char* CurrentPostfix() const { return postfix_; }
+
+    // Read-only views of the state, for the front ends' tests and benchmarks.
+    bool IsRunning() const { return runFlag_; }
+    std::uint16_t SequenceCounter() const { return sequenceCounter_; }
+    const char* FollowUpName() const { return followUpName_; }
+    const char* BaseDirectory() const { return baseDirectory_; }
+    const HeaderTemplate& Template() const { return template_; }
+
+private:
+    void AppendStatusLine(const char* name, const char* suffix);
+    void AdvanceToNextFile();
+
+    RepairView& view_;
+    RepairFiles& files_;
+    HeaderTemplate template_;
+    char baseDirectory_[kNameBufferSize] = "";
+    char baseName_[kNameBufferSize] = "";
+    std::uint16_t stemLength_ = 0;
+    char postfix_[kPostfixBufferSize] = "#";
+    std::uint16_t sequenceCounter_ = 1;
+    char followUpName_[kNameBufferSize] = "";
+    bool runFlag_ = false;
+    // Counts chosen base files, so that a tick interrupted by a message box
+    // can tell whether a new series was chosen meanwhile.
+    std::uint32_t seriesNumber_ = 0;
+    bool exclusivityReported_ = false;
+};
+
+// Texts of the controller (Windows-1252).
+inline constexpr char kWriteFailedMessage[] = "Konnte Header Datei nicht schreiben!";
+inline constexpr char kNameTooLongMessage[] = "Pfad oder Name der Basis Datei zu lang!";
+inline constexpr char kInvalidBaseFileMessage[] = "Ung\xFCltige Basis Datei!";
+inline constexpr char kStartCaption[] = "Start";
+inline constexpr char kStopCaption[] = "Stop";
+inline constexpr char kStatusPrefix[] = "Header \"";
+inline constexpr char kRepairedSuffix[] = "\" restauriert!";
+inline constexpr char kNotRepairedSuffix[] = "\" nicht restauriert!";
+inline constexpr char kNoExclusivitySuffix[] = "\" wartet: kein exklusiver Zugriff m\xF6glich!";
+static_assert(sizeof(kNoExclusivitySuffix) - 1 <= kMaxStatusSuffixLength);
+static_assert(sizeof(kNotRepairedSuffix) - 1 <= kMaxStatusSuffixLength);

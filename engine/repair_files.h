@@ -1,0 +1,48 @@
+// The file operations the engine needs. Each front end supplies them for its
+// platform: exclusive opens, one read or write per call, and a close.
+#pragma once
+
+#include <cstdint>
+
+// An opaque file handle. kNoFile is the one value that stands for no file.
+using FileHandle = std::intptr_t;
+inline constexpr FileHandle kNoFile = -1;
+
+// Why an open for writing failed. Busy, missing, read-only and refused names
+// are all Unavailable: the repair step waits and tries again. NoExclusivity
+// means the file exists but the platform cannot guarantee that nobody else has
+// it open (a file system without leases, say), so the engine must never write
+// it and tells the user once.
+enum class OpenFailure { None, Unavailable, NoExclusivity };
+
+class RepairFiles {
+public:
+    // Read access to an existing regular file, exclusive. The name is taken as
+    // the platform resolves it (relative names against the current directory).
+    virtual FileHandle OpenForReading(const char* name) = 0;
+
+    // Write access to the existing regular file `name` inside `directory`
+    // (which ends with its separator), exclusive, never creating or
+    // truncating it; the file position starts at 0. On failure returns kNoFile
+    // and sets *failure.
+    virtual FileHandle OpenForWriting(const char* directory, const char* name,
+                                      OpenFailure* failure) = 0;
+
+    // The file's size; 0xFFFFFFFF when it cannot be told or does not fit.
+    virtual std::uint32_t FileLength(FileHandle file) = 0;
+
+    // One read or write at the current position.
+    virtual bool ReadBytes(FileHandle file, void* buffer, std::uint32_t count,
+                           std::uint32_t* bytesRead) = 0;
+    virtual bool WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
+                            std::uint32_t* bytesWritten) = 0;
+
+    virtual void CloseFile(FileHandle file) = 0;
+
+    // The longest path, in bytes, that the platform opens: directory and
+    // follow-up name joined must stay within it.
+    virtual std::uint32_t MaxPathLength() const = 0;
+
+protected:
+    ~RepairFiles() = default;
+};

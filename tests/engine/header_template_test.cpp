@@ -1,0 +1,97 @@
+#include "header_template.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "fake_repair_files.h"
+
+namespace {
+
+struct LoadCase {
+    std::uint32_t size;
+    TemplateLoadResult expected;
+};
+
+class TemplateSizeTest : public ::testing::TestWithParam<LoadCase> {};
+
+TEST_P(TemplateSizeTest, SizeDecidesTheResultAndTheFileStaysOpen) {
+    FakeRepairFiles files;
+    files.Add(kTemplateFileName, GetParam().size, 0xAB);
+    HeaderTemplate headerTemplate;
+
+    EXPECT_EQ(LoadHeaderTemplate(headerTemplate, files), GetParam().expected);
+    // Whatever the result, the template file is held until release.
+    EXPECT_TRUE(files.IsOpen(kTemplateFileName));
+    ReleaseHeaderTemplate(headerTemplate, files);
+    EXPECT_FALSE(files.IsOpen(kTemplateFileName));
+    EXPECT_EQ(headerTemplate.file, kNoFile);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bounds, TemplateSizeTest,
+                         ::testing::Values(LoadCase{0, TemplateLoadResult::TooSmall},
+                                           LoadCase{63, TemplateLoadResult::TooSmall},
+                                           LoadCase{64, TemplateLoadResult::Loaded},
+                                           LoadCase{2048, TemplateLoadResult::Loaded},
+                                           LoadCase{2049, TemplateLoadResult::TooLarge}),
+                         [](const auto& info) { return "Bytes" + std::to_string(info.param.size); });
+
+TEST(HeaderTemplate, LoadedBytesAreTheFilesBytes) {
+    FakeRepairFiles files;
+    std::vector<unsigned char> content(100);
+    for (std::size_t i = 0; i < content.size(); ++i) {
+        content[i] = static_cast<unsigned char>(i * 7);
+    }
+    files.Add(kTemplateFileName, content);
+    HeaderTemplate headerTemplate;
+
+    ASSERT_EQ(LoadHeaderTemplate(headerTemplate, files), TemplateLoadResult::Loaded);
+    ASSERT_EQ(headerTemplate.length, 100u);
+    EXPECT_TRUE(std::equal(content.begin(), content.end(), headerTemplate.bytes));
+}
+
+TEST(HeaderTemplate, MissingOrBusyFileIsNotFound) {
+    FakeRepairFiles files;
+    HeaderTemplate headerTemplate;
+    EXPECT_EQ(LoadHeaderTemplate(headerTemplate, files), TemplateLoadResult::NotFound);
+    EXPECT_EQ(headerTemplate.file, kNoFile);
+
+    files.Add(kTemplateFileName, 100, 1).busy = true;
+    EXPECT_EQ(LoadHeaderTemplate(headerTemplate, files), TemplateLoadResult::NotFound);
+    ReleaseHeaderTemplate(headerTemplate, files);  // nothing to close
+    EXPECT_EQ(files.closeCalls, 0);
+}
+
+TEST(HeaderTemplate, UnknownSizeCountsAsTooLarge) {
+    FakeRepairFiles files;
+    files.Add(kTemplateFileName, 100, 1).reportedLength = 0xFFFFFFFFu;
+    HeaderTemplate headerTemplate;
+    EXPECT_EQ(LoadHeaderTemplate(headerTemplate, files), TemplateLoadResult::TooLarge);
+}
+
+TEST(HeaderTemplate, FailedOrShortReadIsReadFailed) {
+    FakeRepairFiles files;
+    HeaderTemplate headerTemplate;
+    files.Add(kTemplateFileName, 100, 1).failRead = true;
+    EXPECT_EQ(LoadHeaderTemplate(headerTemplate, files), TemplateLoadResult::ReadFailed);
+    ReleaseHeaderTemplate(headerTemplate, files);
+
+    FakeRepairFiles shortFiles;
+    shortFiles.Add(kTemplateFileName, 100, 1).shortReadBy = 1;
+    EXPECT_EQ(LoadHeaderTemplate(headerTemplate, shortFiles), TemplateLoadResult::ReadFailed);
+    EXPECT_EQ(headerTemplate.length, 0u);
+}
+
+TEST(HeaderTemplate, MessagesAreTheProgramsTexts) {
+    EXPECT_STREQ(TemplateLoadMessage(TemplateLoadResult::NotFound),
+                 "Header Datei nicht gefunden!");
+    EXPECT_STREQ(TemplateLoadMessage(TemplateLoadResult::TooSmall),
+                 "Header zu klein! (Minimal 64 Byte)");
+    // Windows-1252: the sharp s is the single byte 0xDF.
+    EXPECT_STREQ(TemplateLoadMessage(TemplateLoadResult::TooLarge),
+                 "Header zu gro\xDF! (Maximal 2048 Byte)");
+    EXPECT_STREQ(TemplateLoadMessage(TemplateLoadResult::ReadFailed),
+                 "Konnte Header Datei nicht lesen!");
+}
+
+}  // namespace
