@@ -20,8 +20,8 @@ std::uint16_t ComputeStemLength(std::uint16_t fileOffset, std::uint16_t fileExte
 
 std::uint16_t StemLengthOfName(const char* baseName) {
     const char* lastDot = std::strrchr(baseName, '.');
-    const std::size_t stem = lastDot ? static_cast<std::size_t>(lastDot - baseName)
-                                     : std::strlen(baseName);
+    const std::size_t stem =
+        lastDot ? static_cast<std::size_t>(lastDot - baseName) : std::strlen(baseName);
     return static_cast<std::uint16_t>(stem > UINT16_MAX ? UINT16_MAX : stem);
 }
 

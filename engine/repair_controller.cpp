@@ -99,9 +99,8 @@ void RepairController::OnTick() {
     }
 
     std::uint32_t written = 0;
-    const bool repaired =
-        files_.WriteBytes(file, template_.bytes, template_.length, &written) &&
-        written == template_.length;
+    const bool repaired = files_.WriteBytes(file, template_.bytes, template_.length, &written) &&
+                          written == template_.length;
     if (!repaired) {
         view_.ShowError(kWriteFailedMessage);
         runFlag_ = false;

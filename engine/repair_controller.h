@@ -12,7 +12,8 @@
 
 // Status lines: `Header "` + name + a closing piece of at most this length.
 inline constexpr std::size_t kMaxStatusSuffixLength = 48;
-inline constexpr std::size_t kStatusLineBufferSize = 8 + kMaxNameLength + kMaxStatusSuffixLength + 1;
+inline constexpr std::size_t kStatusLineBufferSize =
+    8 + kMaxNameLength + kMaxStatusSuffixLength + 1;
 
 class RepairController {
 public:

@@ -81,8 +81,7 @@ FileHandle PosixRepairFiles::OpenForWriting(const char* directory, const char* n
     return OpenExclusive(path, O_WRONLY, failure);
 }
 
-FileHandle PosixRepairFiles::OpenExclusive(const char* path, int accessMode,
-                                           OpenFailure* failure) {
+FileHandle PosixRepairFiles::OpenExclusive(const char* path, int accessMode, OpenFailure* failure) {
     *failure = OpenFailure::Unavailable;
     const int fd = Fd(OpenChecked(path, accessMode));
     if (fd < 0) {

@@ -290,8 +290,9 @@ TEST_F(RepairControllerTest, MissingExclusivityIsReportedOncePerSeriesAndNeverWr
     for (int i = 0; i < 5; ++i) {
         controller.OnTick();
     }
-    EXPECT_EQ(view.logLines, std::vector<std::string>{
-                                 "Header \"Film#1.mpg\" wartet: kein exklusiver Zugriff m\xF6glich!"});
+    EXPECT_EQ(view.logLines,
+              std::vector<std::string>{
+                  "Header \"Film#1.mpg\" wartet: kein exklusiver Zugriff m\xF6glich!"});
     EXPECT_EQ(files.Find("/nfs/Film#1.mpg")->bytes, std::vector<unsigned char>(200, 0));
     EXPECT_EQ(view.currentFile, "Film#1.mpg");
     EXPECT_TRUE(view.errors.empty());
