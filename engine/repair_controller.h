@@ -44,6 +44,7 @@ public:
     const HeaderTemplate& Template() const { return template_; }
 
 private:
+    void FinishFailedRepair(FileHandle file);
     void AppendStatusLine(const char* name, const char* suffix);
     void AdvanceToNextFile();
 

@@ -39,9 +39,10 @@ TEST_F(TemplateOnDiskTest, SizesDecideAndTheBytesAreRead) {
         std::size_t size;
         TemplateLoadResult expected;
     };
-    for (const Case& c : {Case{0, TemplateLoadResult::TooSmall}, Case{63, TemplateLoadResult::TooSmall},
-                          Case{64, TemplateLoadResult::Loaded}, Case{2048, TemplateLoadResult::Loaded},
-                          Case{2049, TemplateLoadResult::TooLarge}}) {
+    for (const Case& c :
+         {Case{0, TemplateLoadResult::TooSmall}, Case{63, TemplateLoadResult::TooSmall},
+          Case{64, TemplateLoadResult::Loaded}, Case{2048, TemplateLoadResult::Loaded},
+          Case{2049, TemplateLoadResult::TooLarge}}) {
         WriteFile(dir / "header.mpeg", Pattern(c.size, 3));
         EXPECT_EQ(Load(), c.expected) << c.size << " bytes";
         if (c.expected == TemplateLoadResult::Loaded) {
@@ -159,15 +160,13 @@ TEST_F(PosixRepairFilesTest, WhileHeldNobodyElseGetsIn) {
 
     // Another program's open is held off by the lease: without blocking it
     // is refused, and a blocking one would wait for our close.
-    const int otherOpen = RunInChild([&] {
-        return open((dir / "Film#1.mpg").c_str(), O_RDONLY | O_NONBLOCK) >= 0 ? 0 : errno;
-    });
+    const int otherOpen = RunInChild(
+        [&] { return open((dir / "Film#1.mpg").c_str(), O_RDONLY | O_NONBLOCK) >= 0 ? 0 : errno; });
     EXPECT_EQ(otherOpen, EWOULDBLOCK);
 
     files.CloseFile(file);
-    const int afterClose = RunInChild([&] {
-        return open((dir / "Film#1.mpg").c_str(), O_RDONLY | O_NONBLOCK) >= 0 ? 0 : errno;
-    });
+    const int afterClose = RunInChild(
+        [&] { return open((dir / "Film#1.mpg").c_str(), O_RDONLY | O_NONBLOCK) >= 0 ? 0 : errno; });
     EXPECT_EQ(afterClose, 0);
     const FileHandle again = OpenForWriting("Film#1.mpg");
     EXPECT_NE(again, kNoFile);
@@ -225,6 +224,26 @@ TEST_F(PosixRepairFilesTest, ReadOnlyFileIsRefusedEvenForRoot) {
     const FileHandle file = OpenForWriting("Film#1.mpg");
     EXPECT_NE(file, kNoFile);
     files.CloseFile(file);
+}
+
+TEST_F(PosixRepairFilesTest, ReadOnlyFileIsRefusedByTheKernelWithoutRootsOverride) {
+    WriteFile(dir / "Film#1.mpg", Pattern(10, 1));
+    ASSERT_EQ(chmod((dir / "Film#1.mpg").c_str(), 0444), 0);
+    const int result = RunInChild([&] {
+        if (!DropPermissionOverride()) {
+            return 10;
+        }
+        PosixRepairFiles userFiles;
+        OpenFailure why = OpenFailure::None;
+        const bool refused =
+            userFiles.OpenForWriting(dir.path().c_str(), "Film#1.mpg", &why) == kNoFile &&
+            why == OpenFailure::Unavailable;
+        // The kernel is what refuses here: a plain open fails the same way.
+        const bool kernelRefuses = open((dir / "Film#1.mpg").c_str(), O_WRONLY) < 0;
+        return refused && kernelRefuses ? 0 : 1;
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(ReadFile(dir / "Film#1.mpg"), Pattern(10, 1));
 }
 
 // As an ordinary user: a file without write access is simply unavailable; a

@@ -4,8 +4,10 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -162,6 +164,18 @@ inline int RunInChild(const std::function<int()>& body) {
 // Makes the calling (child) process an ordinary user: uid and gid 65534.
 inline bool BecomeNobody() {
     return setgid(65534) == 0 && setuid(65534) == 0;
+}
+
+// Drops the calling (child) process's power to write files regardless of
+// their permission bits, as `setpriv --inh-caps=-dac_override` would.
+inline bool DropPermissionOverride() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (syscall(SYS_capget, &header, data) != 0) {
+        return false;
+    }
+    data[0].effective &= ~(1u << CAP_DAC_OVERRIDE);
+    return syscall(SYS_capset, &header, data) == 0;
 }
 
 // Runs the test body with the working directory set to dir.
