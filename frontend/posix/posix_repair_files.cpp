@@ -19,6 +19,16 @@ bool IsRegularFile(int fd) {
     return fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
 }
 
+// A file that is still empty may be one whose creator is still inside the
+// open that creates it: the kernel shows the new file, and grants a lease on
+// it, before that open counts. The creator writes its head once its open
+// returns, over anything written meanwhile. An empty file has nothing
+// recorded yet anyway, so it is waited for like a missing one.
+bool IsEmpty(int fd) {
+    struct stat status {};
+    return fstat(fd, &status) != 0 || status.st_size == 0;
+}
+
 bool HasWritePermission(int fd) {
     struct stat status {};
     return fstat(fd, &status) == 0 && (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
@@ -118,6 +128,10 @@ FileHandle PosixRepairFiles::OpenExclusive(const char* path, int accessMode, Ope
     // permission bit is still read-only, as it is for an administrator on
     // Windows.
     if (accessMode != O_RDONLY && overridesPermissions_ && !HasWritePermission(fd)) {
+        close(fd);
+        return kNoFile;
+    }
+    if (accessMode != O_RDONLY && IsEmpty(fd)) {
         close(fd);
         return kNoFile;
     }
