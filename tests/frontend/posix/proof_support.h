@@ -1,16 +1,21 @@
 // Helpers for the long-running and adversarial tests over the real Linux file
 // layer: a view that keeps counts instead of every line, run sizes taken from
-// the environment, and memory and descriptor readings of this process.
+// the environment, memory readings of this process, checks run in a child
+// process, and a file layer wrapper that counts writes.
 #pragma once
 
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "repair_controller.h"
+#include "repair_files.h"
 #include "repair_view.h"
 
 // Counts what the controller shows, and checks every text against the
@@ -76,15 +81,99 @@ inline long RunSize(const char* variable, long fallback) {
     return parsed > 0 ? parsed : fallback;
 }
 
-// This process's resident memory in KiB, from /proc/self/statm.
+// This process's resident memory in KiB, from /proc/self/statm. Read without
+// stdio, so that the reading itself allocates nothing.
 inline long ResidentKiB() {
-    long pages = 0;
-    long resident = 0;
-    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) {
-            resident = 0;
-        }
-        std::fclose(statm);
+    char text[128] = {};
+    const int fd = open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return 0;
     }
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+    const ssize_t length = read(fd, text, sizeof text - 1);
+    close(fd);
+    if (length <= 0) {
+        return 0;
+    }
+    const char* resident = std::strchr(text, ' ');  // the second field
+    return resident ? std::strtol(resident + 1, nullptr, 10) * (sysconf(_SC_PAGESIZE) / 1024) : 0;
 }
+
+// Runs body in a child process. body returns an empty text when all its checks
+// held, else what went wrong; a child that dies is reported as such.
+inline std::string RunCheckedInChild(const std::function<std::string()>& body) {
+    int report[2];
+    if (pipe(report) != 0) {
+        return "no pipe";
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(report[0]);
+        const std::string problems = body();
+        (void)!write(report[1], problems.data(), problems.size());
+        _exit(0);
+    }
+    close(report[1]);
+    std::string problems;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(report[0], buffer, sizeof buffer)) > 0) {
+        problems.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(report[0]);
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid) {
+        return "no child";
+    }
+    if (WIFSIGNALED(status)) {
+        return problems + "child killed by " + strsignal(WTERMSIG(status));
+    }
+    return problems;
+}
+
+// Collects the checks of a child process as text.
+class Checks {
+public:
+    template <typename A, typename B>
+    void Equal(const A& actual, const B& expected, const char* what) {
+        if (!(actual == expected)) {
+            text_ += std::string(what) + " differs; ";
+        }
+    }
+    void True(bool condition, const char* what) {
+        if (!condition) {
+            text_ += std::string(what) + " does not hold; ";
+        }
+    }
+    const std::string& text() const { return text_; }
+
+private:
+    std::string text_;
+};
+
+// Counts the program's writes; everything else goes to the real layer.
+class WriteCountingFiles final : public RepairFiles {
+public:
+    explicit WriteCountingFiles(RepairFiles& inner) : inner_(inner) {}
+    int writes = 0;
+
+    FileHandle OpenForReading(const char* name) override { return inner_.OpenForReading(name); }
+    FileHandle OpenForWriting(const char* directory, const char* name,
+                              OpenFailure* failure) override {
+        return inner_.OpenForWriting(directory, name, failure);
+    }
+    std::uint32_t FileLength(FileHandle file) override { return inner_.FileLength(file); }
+    bool ReadBytes(FileHandle file, void* buffer, std::uint32_t count,
+                   std::uint32_t* bytesRead) override {
+        return inner_.ReadBytes(file, buffer, count, bytesRead);
+    }
+    bool WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
+                    std::uint32_t* bytesWritten) override {
+        ++writes;
+        return inner_.WriteBytes(file, bytes, count, bytesWritten);
+    }
+    void CloseFile(FileHandle file) override { inner_.CloseFile(file); }
+    std::uint32_t MaxPathLength() const override { return inner_.MaxPathLength(); }
+
+private:
+    RepairFiles& inner_;
+};
