@@ -1,0 +1,236 @@
+// RepairController::OnBaseFileChosen with arbitrary paths, name offsets,
+// extension offsets, postfix fields and path limits, then a few ticks over an
+// in-memory folder where every name exists, writes may fail or come up
+// short, and message boxes run nested events. Every text the controller
+// shows keeps its length limit, a refused choice changes nothing, and the
+// file layer is only ever asked for a name inside the chosen folder.
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "fuzz_support.h"
+#include "posix_repair_files.h"
+#include "repair_controller.h"
+
+namespace {
+
+constexpr std::uint32_t kTemplateSize = 64;
+constexpr FileHandle kTemplateHandle = 1;
+// `Header "` + name + the longest closing piece the controller has.
+constexpr std::size_t kMaxStatusLine = 8 + kMaxNameLength + sizeof(kNoExclusivitySuffix) - 1;
+constexpr std::size_t kMaxResultLine = 8 + kMaxNameLength + 20;
+
+struct Scenario {
+    std::uint32_t maxPathLength = 259;
+    bool filesExist = false;
+    bool failWrites = false;
+    bool shortWrites = false;
+    bool noExclusivity = false;
+    std::uint8_t nested = 0;  // what the user does while a message is open
+};
+
+class Folder final : public RepairFiles {
+public:
+    explicit Folder(const Scenario& scenario) : scenario_(scenario) {}
+    const RepairController* controller = nullptr;
+
+    FileHandle OpenForReading(const char* name) override {
+        Require(std::strcmp(name, kTemplateFileName) == 0, "only the template is read");
+        return kTemplateHandle;
+    }
+    FileHandle OpenForWriting(const char* directory, const char* name,
+                              OpenFailure* failure) override {
+        const std::size_t nameLength = std::strlen(name);
+        Require(std::strcmp(directory, controller->BaseDirectory()) == 0,
+                "always the chosen folder");
+        Require(nameLength <= kMaxNameLength, "a follow-up name has at most 259 bytes");
+        Require(std::strcmp(name, controller->FollowUpName()) == 0, "the current name");
+        Require(std::strlen(directory) + nameLength <= scenario_.maxPathLength,
+                "folder and name fit the platform's paths");
+        *failure = OpenFailure::Unavailable;
+        // The Linux layer's own rule: a name that could leave the folder is
+        // never opened.
+        if (!IsPlainFileName(name) || !scenario_.filesExist) {
+            return kNoFile;
+        }
+        Require(std::strchr(name, '/') == nullptr, "a name inside the folder");
+        if (scenario_.noExclusivity) {
+            *failure = OpenFailure::NoExclusivity;
+            return kNoFile;
+        }
+        const std::string key(name);
+        for (const auto& [handle, openName] : open_) {
+            if (openName == key) {
+                return kNoFile;  // held by the program itself
+            }
+        }
+        *failure = OpenFailure::None;
+        open_[nextHandle_] = key;
+        return nextHandle_++;
+    }
+    std::uint32_t FileLength(FileHandle) override { return kTemplateSize; }
+    bool ReadBytes(FileHandle file, void* buffer, std::uint32_t count,
+                   std::uint32_t* bytesRead) override {
+        Require(file == kTemplateHandle && count == kTemplateSize, "one read of the template");
+        std::memset(buffer, 0x47, count);
+        *bytesRead = count;
+        return true;
+    }
+    bool WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
+                    std::uint32_t* bytesWritten) override {
+        Require(open_.count(file) == 1, "writes go to an open follow-up file");
+        Require(count == kTemplateSize, "the whole template in one write");
+        const auto* head = static_cast<const unsigned char*>(bytes);
+        Require(head[0] == 0x47 && head[count - 1] == 0x47, "the template's bytes");
+        *bytesWritten = scenario_.shortWrites ? count - 1 : count;
+        return !scenario_.failWrites;
+    }
+    void CloseFile(FileHandle file) override {
+        if (file == kTemplateHandle) {
+            ++templateCloses;
+            return;
+        }
+        Require(open_.erase(file) == 1, "closes each follow-up file once");
+    }
+    std::uint32_t MaxPathLength() const override { return scenario_.maxPathLength; }
+
+    bool AnyOpen() const { return !open_.empty(); }
+    int templateCloses = 0;
+
+private:
+    const Scenario& scenario_;
+    std::map<FileHandle, std::string> open_;
+    FileHandle nextHandle_ = 100;
+};
+
+class CheckingView final : public RepairView {
+public:
+    std::string postfixField;
+    RepairController* controller = nullptr;
+    std::string path;
+    std::uint16_t fileOffset = 0;
+    std::uint16_t fileExtension = 0;
+    std::uint8_t nested = 0;
+    int depth = 0;
+    int errors = 0;
+    bool enabled = false;
+
+    void ShowError(const char* text) override {
+        ++errors;
+        Require(std::strcmp(text, kWriteFailedMessage) == 0 ||
+                    std::strcmp(text, kNameTooLongMessage) == 0 ||
+                    std::strcmp(text, kInvalidBaseFileMessage) == 0,
+                "one of the program's messages");
+        if (depth > 0 || nested == 0) {
+            return;
+        }
+        // The message box's own loop: ticks, Start/Stop, a new base file.
+        ++depth;
+        for (int bit = 0; bit < 8; ++bit) {
+            switch ((nested >> bit) & 0x03) {
+            case 1:
+                controller->OnTick();
+                break;
+            case 2:
+                if (enabled) {
+                    controller->OnToggle();
+                }
+                break;
+            case 3:
+                controller->OnBaseFileChosen(path.c_str(), fileOffset, fileExtension);
+                break;
+            default:
+                break;
+            }
+        }
+        --depth;
+    }
+    void CloseMainWindow() override { Require(false, "a loaded template never closes the window"); }
+    void ReadPostfixField(char* buffer, std::size_t size) override {
+        Require(size > kMaxPostfixLength, "room for a whole postfix");
+        const std::size_t n = postfixField.size() < size - 1 ? postfixField.size() : size - 1;
+        std::memcpy(buffer, postfixField.data(), n);
+        buffer[n] = '\0';
+    }
+    void SetCurrentFileText(const char* text) override {
+        Require(std::strlen(text) <= kMaxNameLength, "a shown name has at most 259 bytes");
+        Require(text[0] != '\0', "every series has a name to show");
+    }
+    void SetToggleCaption(const char* text) override {
+        Require(std::strcmp(text, kStartCaption) == 0 || std::strcmp(text, kStopCaption) == 0,
+                "Start or Stop");
+    }
+    void EnableToggle() override { enabled = true; }
+    void AppendLogLine(const char* text) override {
+        const std::size_t length = std::strlen(text);
+        Require(length <= kMaxStatusLine, "a status line within its buffer");
+        Require(std::strncmp(text, kStatusPrefix, 8) == 0, "a status line starts with Header");
+        const std::size_t repaired = sizeof(kRepairedSuffix) - 1;
+        if (length >= repaired && std::strcmp(text + length - repaired, kRepairedSuffix) == 0) {
+            Require(length <= kMaxResultLine, "a result line has at most 287 bytes");
+        }
+    }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzInput input(data, size);
+    const std::uint16_t fileOffset = input.Word();
+    const std::uint16_t fileExtension = input.Word();
+    const std::uint8_t flags = input.Byte();
+    Scenario scenario;
+    static constexpr std::uint32_t kPathLimits[] = {259, 4095, 40, 300};
+    scenario.maxPathLength = kPathLimits[flags & 0x03];
+    scenario.filesExist = (flags & 0x04) != 0;
+    scenario.failWrites = (flags & 0x08) != 0;
+    scenario.shortWrites = (flags & 0x10) != 0;
+    scenario.noExclusivity = (flags & 0x20) != 0;
+    scenario.nested = input.Byte();
+    const std::string postfix = input.Bytes(input.Byte() % 24).c_str();
+    const std::string path = input.Rest().c_str();
+
+    Folder folder(scenario);
+    CheckingView view;
+    RepairController controller(view, folder);
+    folder.controller = &controller;
+    view.controller = &controller;
+    view.postfixField = postfix;
+    view.path = path;
+    view.fileOffset = fileOffset;
+    view.fileExtension = fileExtension;
+    view.nested = scenario.nested;
+
+    Require(controller.OnStartup(), "the template loads");
+    controller.OnBaseFileChosen(path.c_str(), fileOffset, fileExtension);
+    if (!view.enabled) {
+        // Refused: the tool is as before.
+        Require(view.errors >= 1, "a refused choice says why");
+        Require(controller.FollowUpName()[0] == '\0' && controller.BaseDirectory()[0] == '\0',
+                "a refused choice changes nothing");
+        Require(controller.SequenceCounter() == 1 && !controller.IsRunning(), "still stopped");
+    } else {
+        Require(path.size() <= kMaxNameLength, "only paths of at most 259 bytes are taken");
+        Require(fileOffset < path.size(), "only choices with a file name are taken");
+        Require(path.compare(0, fileOffset, controller.BaseDirectory()) == 0,
+                "the folder is the path before the name");
+        Require(std::strlen(controller.CurrentPostfix()) <= kMaxPostfixLength,
+                "a postfix has at most 7 bytes");
+        Require(std::strlen(controller.FollowUpName()) <= kMaxNameLength,
+                "a follow-up name has at most 259 bytes");
+        // Up to counter 65535: base name, postfix and five digits.
+        const std::size_t longestName =
+            path.size() - fileOffset + std::strlen(controller.CurrentPostfix()) + 5;
+        Require(longestName <= kMaxNameLength, "every name of the series fits in 259 bytes");
+        Require(fileOffset + longestName <= scenario.maxPathLength,
+                "every path of the series fits the platform's paths");
+        controller.OnToggle();
+        for (int tick = 0; tick < 4; ++tick) {
+            controller.OnTick();
+        }
+        Require(!folder.AnyOpen(), "every follow-up file is closed after its tick");
+    }
+    controller.OnShutdown();
+    Require(folder.templateCloses == 1, "the template is released once");
+    return 0;
+}
