@@ -37,3 +37,39 @@ check-format:
 
 clean:
 	rm -rf build
+
+# --- Proof: fuzzing and soak ---------------------------------------------------
+# `make test` also replays the saved fuzz corpus under the fuzz build
+# (clang, libFuzzer, AddressSanitizer, UBSan). `make fuzz` fuzzes each target
+# for FUZZ_SECONDS; new inputs go to build/fuzz/corpus/<target>. `make soak`
+# runs the recorder race and the file soak long.
+.PHONY: test-fuzz-replay fuzz soak
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := follow_up_name base_file_chosen header_template
+
+test: test-fuzz-replay
+
+test-fuzz-replay: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+	ctest --preset fuzz
+
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+	@for target in $(FUZZ_TARGETS); do \
+	    mkdir -p build/fuzz/corpus/$$target build/fuzz/artifacts; \
+	    echo "== fuzzing $$target for $(FUZZ_SECONDS) s"; \
+	    build/fuzz/tests/fuzz/velmora_fuzz_$$target -max_total_time=$(FUZZ_SECONDS) \
+	        -print_final_stats=1 -artifact_prefix=build/fuzz/artifacts/$$target- \
+	        build/fuzz/corpus/$$target tests/fuzz/corpus/$$target \
+	        >build/fuzz/$$target.log 2>&1; status=$$?; \
+	    grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)|ERROR|broken|SUMMARY' \
+	        build/fuzz/$$target.log; \
+	    [ $$status -eq 0 ] || { echo "$$target failed: see build/fuzz/$$target.log"; exit 1; }; \
+	done
+
+soak: all
+	VELMORA_RACE_ATTEMPTS=1000000 VELMORA_SOAK_FILES=10000 \
+	    build/linux/tests/frontend/posix/velmora_posix_proof_tests \
+	    --gtest_filter='RecorderRace.NoWriteWhileTheRecorderHasTheFileOpen:Soak.*'

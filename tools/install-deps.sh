@@ -8,6 +8,12 @@ packages=(
     cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang-format
 )
 
+# Fuzzing (clang with its libFuzzer and sanitizer runtimes) and the tests on
+# real MPEG streams (ffmpeg and ffprobe, needed by the tests only).
+packages+=(
+    clang libclang-rt-14-dev ffmpeg
+)
+
 missing=()
 for package in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
