@@ -18,5 +18,9 @@ mkdir -p "$(dirname "$WINEPREFIX")"
 echo "Creating the Wine prefix $WINEPREFIX"
 wineboot --init
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null
+# Debian's Wine does not find its own fonts (fonts-wine) by itself: without
+# them "MS Sans Serif" falls back to another face and the caption buttons,
+# drawn with Marlett, show letters.
+cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
 wineserver --wait
 touch "$ready"

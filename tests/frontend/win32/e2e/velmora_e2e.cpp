@@ -405,6 +405,30 @@ bool CasePositionRemembered(const std::string& exe) {
     return CheckOpensAt(exe, "negative", -40, 25);
 }
 
+// Closed while minimized: the place it is shown at normally is kept, not the
+// minimized window's parking place (-32000 on Windows), which would reopen
+// the window off the screen.
+bool CasePositionMinimized(const std::string& exe) {
+    DeleteSettings();
+    {
+        Session session(exe, "minimized");
+        if (!session.WriteTemplate(kTemplateSize) || !session.StartToMainWindow()) {
+            return false;
+        }
+        session.WaitForText(kPostfixField, "#");
+        SetWindowPos(session.main, nullptr, 150, 60, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        ShowWindowAsync(session.main, SW_MINIMIZE);
+        if (!Check(WaitUntil([&] { return IsIconic(session.main) != FALSE; }, kUiTimeoutMs),
+                   "the window is minimized")) {
+            return false;
+        }
+        if (!session.EndWithEscape() || !CheckStoredPosition(150, 60)) {
+            return false;
+        }
+    }
+    return CheckOpensAt(exe, "unminimized", 150, 60);
+}
+
 bool CasePositionOnlyX(const std::string& exe) {
     DeleteSettings();
     WriteDwordSetting("xpos", 300);
@@ -495,6 +519,7 @@ const Case kCases[] = {
     {"held_file_waits_then_repaired", CaseHeldFileWaitsThenRepaired},
     {"read_only_file_never_repaired", CaseReadOnlyFileNeverRepaired},
     {"position_remembered", CasePositionRemembered},
+    {"position_minimized", CasePositionMinimized},
     {"position_only_x", CasePositionOnlyX},
     {"position_y_as_string", CasePositionYAsString},
 };
