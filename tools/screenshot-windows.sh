@@ -8,7 +8,7 @@ cmake --preset win32 >/dev/null
 cmake --build --preset win32 --target velmora velmora_e2e
 tools/wine-prefix.sh
 
-export WINEPREFIX="$PWD/build/wine" WINEDEBUG=-all
+export WINEPREFIX="$PWD/build/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 trap 'wineserver -k 2>/dev/null || true' EXIT
 mkdir -p docs
 rm -f build/windows.bmp

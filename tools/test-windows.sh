@@ -12,7 +12,7 @@ for preset in win32 win64; do
 done
 
 tools/wine-prefix.sh
-export WINEPREFIX="$PWD/build/wine" WINEDEBUG=-all
+export WINEPREFIX="$PWD/build/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 trap 'wineserver -k 2>/dev/null || true' EXIT
 wineserver -k 2>/dev/null || true
 

@@ -5,4 +5,6 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 export WINEPREFIX="${WINEPREFIX:-$root/build/wine}"
 export WINEDEBUG="${WINEDEBUG:--all}"
+# Never offer to download Wine Mono or Gecko: nothing here needs them.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 exec wine "$@"
