@@ -116,6 +116,135 @@ const ExpectedControl kControls[] = {
      "m\xF6glich!"},
 };
 
+// Where each control of the template sits, in dialog units, in template order.
+struct ExpectedItem {
+    int id;
+    short x, y, cx, cy;
+    DWORD styles;  // must all be set
+    DWORD absent;  // must all be clear
+};
+
+const ExpectedItem kItems[] = {
+    {kToggleButton, 19, 87, 35, 13, WS_DISABLED | WS_TABSTOP, 0},
+    {kStatusList, 17, 123, 153, 93,
+     WS_BORDER | WS_HSCROLL | LBS_NOSEL | LBS_NOINTEGRALHEIGHT | LBS_NOTIFY,
+     WS_VSCROLL | WS_TABSTOP | LBS_SORT},
+    {kNoId, 7, 230, 78, 8, SS_LEFT, SS_CENTER},
+    {kNoId, 7, 109, 173, 116, BS_GROUPBOX, 0},
+    {kNoId, 7, 7, 173, 67, BS_GROUPBOX, 0},
+    {kCurrentFileField, 19, 53, 149, 13, WS_BORDER | WS_TABSTOP | ES_READONLY | ES_AUTOHSCROLL, 0},
+    {kPostfixField, 136, 24, 31, 13, WS_BORDER | WS_TABSTOP, ES_AUTOHSCROLL | ES_READONLY},
+    {kNoId, 29, 44, 48, 8, SS_LEFT, SS_CENTER},
+    {kNoId, 137, 15, 27, 8, SS_CENTER, 0},
+    {kBaseFileButton, 20, 24, 103, 13, WS_TABSTOP, WS_DISABLED},
+    {kNoId, 61, 81, 112, 26, SS_CENTER, 0},
+};
+
+// Reads a dialog template's sz_Or_Ord field and returns what follows it.
+const WORD* SkipStringOrOrdinal(const WORD* field) {
+    if (*field == 0xFFFF) {
+        return field + 2;
+    }
+    while (*field != 0) {
+        ++field;
+    }
+    return field + 1;
+}
+
+const WORD* AlignToDword(const WORD* p, const void* base) {
+    const auto offset = reinterpret_cast<const BYTE*>(p) - static_cast<const BYTE*>(base);
+    return reinterpret_cast<const WORD*>(static_cast<const BYTE*>(base) + ((offset + 3) & ~3));
+}
+
+std::string WideField(const WORD* field) {
+    std::string text;
+    for (; *field != 0; ++field) {
+        text += static_cast<char>(*field < 0x100 ? *field : '?');
+    }
+    return text;
+}
+
+void CheckDialogTemplate(const void* resource) {
+    const auto* header = static_cast<const DLGTEMPLATE*>(resource);
+    const DWORD styles = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME |
+                         DS_SETFONT | DS_ABSALIGN;
+    Check((header->style & styles) == styles, "dialog styles");
+    Check((header->style & (WS_MAXIMIZEBOX | WS_THICKFRAME | WS_VISIBLE)) == 0,
+          "no maximize box, no sizing frame");
+    CheckNumber(header->x, 0, "dialog x");
+    CheckNumber(header->y, 0, "dialog y");
+    CheckNumber(header->cx, 187, "dialog width");
+    CheckNumber(header->cy, 243, "dialog height");
+    CheckNumber(header->cdit, static_cast<long long>(std::size(kItems)), "dialog item count");
+
+    const WORD* field = reinterpret_cast<const WORD*>(header + 1);
+    CheckNumber(*field, 0, "no menu");
+    field = SkipStringOrOrdinal(field);
+    CheckNumber(*field, 0, "no class of its own");
+    field = SkipStringOrOrdinal(field);
+    CheckText(WideField(field), "Velmora", "template caption");
+    field = SkipStringOrOrdinal(field);
+    CheckNumber(*field, 8, "font size");
+    CheckText(WideField(field + 1), "MS Sans Serif", "font");
+    field = SkipStringOrOrdinal(field + 1);
+
+    for (std::size_t i = 0; i < std::size(kItems) && i < header->cdit; ++i) {
+        const auto* item = reinterpret_cast<const DLGITEMTEMPLATE*>(AlignToDword(field, resource));
+        const ExpectedItem& expected = kItems[i];
+        const std::string where = "item #" + std::to_string(i);
+        CheckNumber(item->id, expected.id, where + " id");
+        Check(item->x == expected.x && item->y == expected.y && item->cx == expected.cx &&
+                  item->cy == expected.cy,
+              where + " position " + std::to_string(item->x) + "," + std::to_string(item->y) +
+                  " size " + std::to_string(item->cx) + "x" + std::to_string(item->cy));
+        Check((item->style & expected.styles) == expected.styles, where + " styles set");
+        Check((item->style & expected.absent) == 0, where + " styles clear");
+        field = reinterpret_cast<const WORD*>(item + 1);
+        field = SkipStringOrOrdinal(field);  // class
+        field = SkipStringOrOrdinal(field);  // text
+        field += 1 + (*field + 1) / 2;       // creation data
+    }
+}
+
+#pragma pack(push, 2)
+struct IconGroupEntry {
+    BYTE width, height, colorCount, reserved;
+    WORD planes, bitCount;
+    DWORD bytesInRes;
+    WORD id;
+};
+struct IconGroup {
+    WORD reserved, type, count;
+    IconGroupEntry entries[1];
+};
+#pragma pack(pop)
+
+// The program file itself: the German dialog template 101 to the letter,
+// and icon group 107 with one 32x32 16-colour image.
+bool CaseResources(const std::string& exe) {
+    const HMODULE module = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!Check(module != nullptr, "load " + exe + " as data")) {
+        return false;
+    }
+    const HRSRC dialog =
+        FindResourceExA(module, MAKEINTRESOURCEA(5) /* RT_DIALOG */, MAKEINTRESOURCEA(101),
+                        MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN));
+    if (Check(dialog != nullptr, "dialog 101 in German (1031)")) {
+        CheckDialogTemplate(LockResource(LoadResource(module, dialog)));
+    }
+    const HRSRC icon =
+        FindResourceA(module, MAKEINTRESOURCEA(107), MAKEINTRESOURCEA(14) /* RT_GROUP_ICON */);
+    if (Check(icon != nullptr, "icon group 107")) {
+        const auto* group = static_cast<const IconGroup*>(LockResource(LoadResource(module, icon)));
+        CheckNumber(group->count, 1, "images in the icon group");
+        const IconGroupEntry& entry = group->entries[0];
+        Check(entry.width == 32 && entry.height == 32, "icon is 32 x 32");
+        Check(entry.colorCount == 16 && entry.bitCount == 4, "icon has 16 colours");
+    }
+    FreeLibrary(module);
+    return FailureCount() == 0;
+}
+
 bool SameClass(const std::string& a, const char* b) {
     return lstrcmpiA(a.c_str(), b) == 0;
 }
@@ -194,6 +323,18 @@ bool CaseNormalStart(const std::string& exe) {
     const LONG currentStyle = GetWindowLongA(session.Control(kCurrentFileField), GWL_STYLE);
     Check((currentStyle & ES_READONLY) != 0, "current-file field is read-only");
 
+    // The dialog manager gives the focus to the first enabled tab stop.
+    GUITHREADINFO thread = {};
+    thread.cbSize = sizeof thread;
+    const DWORD threadId = GetWindowThreadProcessId(session.main, nullptr);
+    Check(WaitUntil(
+              [&] {
+                  return GetGUIThreadInfo(threadId, &thread) &&
+                         thread.hwndFocus == session.Control(kCurrentFileField);
+              },
+              kUiTimeoutMs),
+          "the current-file field has the focus");
+
     // Enter without a focused push button is IDOK, which does nothing.
     PostMessageW(session.main, WM_KEYDOWN, VK_RETURN, 0);
     Check(StaysTrueFor([&] { return IsWindowVisible(session.main) != FALSE; }, 400),
@@ -251,6 +392,9 @@ bool CaseChooseAndToggle(const std::string& exe) {
                                    ? GetDlgItem(fileDialog, 0x47C)
                                    : GetDlgItem(fileDialog, 0x480);
         CheckText(WindowText(nameField), "Film.mpg", "file name offered the second time");
+        constexpr int kFileTypeCombo = 0x470;  // cmb1
+        CheckNumber(SendMessageW(GetDlgItem(fileDialog, kFileTypeCombo), CB_GETCURSEL, 0, 0), 1,
+                    "the MPEG-PS filter is preselected");
         ClickControl(fileDialog, IDCANCEL);
         Check(WaitUntil([&] { return !IsWindowVisible(fileDialog); }, kUiTimeoutMs),
               "the file-selection dialog closes on Cancel");
@@ -510,6 +654,7 @@ struct Case {
 };
 
 const Case kCases[] = {
+    {"resources", CaseResources},
     {"missing_template", CaseMissingTemplate},
     {"template_too_small", CaseTemplateTooSmall},
     {"template_too_large", CaseTemplateTooLarge},
