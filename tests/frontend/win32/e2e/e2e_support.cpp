@@ -93,12 +93,12 @@ HWND FindWindowOf(const Program& program, const std::function<bool(HWND)>& wante
     return match;
 }
 
+}  // namespace
+
 HWND FileNameField(HWND fileDialog) {
     const HWND combo = GetDlgItem(fileDialog, kFileNameCombo);
     return combo != nullptr ? combo : GetDlgItem(fileDialog, kFileNameEdit);
 }
-
-}  // namespace
 
 // --- Checks -----------------------------------------------------------------
 

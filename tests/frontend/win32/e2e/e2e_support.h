@@ -55,8 +55,9 @@ void StopProgram(Program* program);
 std::vector<HWND> VisibleWindowsOf(const Program& program);
 HWND FindMainDialog(const Program& program, DWORD timeoutMs);
 HWND FindMessageBox(const Program& program, DWORD timeoutMs);
-// The file-selection dialog owned by the main dialog.
+// The file-selection dialog owned by the main dialog, and its file-name field.
 HWND FindFileDialog(const Program& program, HWND mainDialog, DWORD timeoutMs);
+HWND FileNameField(HWND fileDialog);
 
 bool IsMainDialog(HWND window);
 bool IsMessageBox(HWND window);

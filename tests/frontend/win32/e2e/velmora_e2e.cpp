@@ -388,10 +388,8 @@ bool CaseChooseAndToggle(const std::string& exe) {
     ClickControl(session.main, kBaseFileButton);
     const HWND fileDialog = FindFileDialog(session.program, session.main, kUiTimeoutMs);
     if (Check(fileDialog != nullptr, "the file-selection dialog opens again")) {
-        const HWND nameField = GetDlgItem(fileDialog, 0x47C) != nullptr
-                                   ? GetDlgItem(fileDialog, 0x47C)
-                                   : GetDlgItem(fileDialog, 0x480);
-        CheckText(WindowText(nameField), "Film.mpg", "file name offered the second time");
+        CheckText(WindowText(FileNameField(fileDialog)), "Film.mpg",
+                  "file name offered the second time");
         constexpr int kFileTypeCombo = 0x470;  // cmb1
         CheckNumber(SendMessageW(GetDlgItem(fileDialog, kFileTypeCombo), CB_GETCURSEL, 0, 0), 1,
                     "the MPEG-PS filter is preselected");
