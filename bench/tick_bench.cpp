@@ -191,8 +191,9 @@ int main(int argc, char** argv) {
     std::printf("\nOnTick against its system-call floor (medians of %d runs; target <= 1.10)\n",
                 kRepetitions);
     if (geteuid() == 0) {
-        std::printf("  (as root: each repair adds one fstat for the read-only rule; run as an\n"
-                    "   ordinary user, or under setpriv --inh-caps=-dac_override, to leave it out)\n");
+        std::printf(
+            "  (as root: each repair adds one fstat for the read-only rule; run as an\n"
+            "   ordinary user, or under setpriv --inh-caps=-dac_override, to leave it out)\n");
     }
     for (const auto& [kind, m] : reporter.medians) {
         std::printf("  %-8s tick %8.0f ns   floor %8.0f ns   ratio %.3f\n", kind.c_str(),

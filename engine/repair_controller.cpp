@@ -86,14 +86,14 @@ void RepairController::OnTick() {
     if (file == kNoFile) {
         if (failure == OpenFailure::NoExclusivity && !exclusivityReported_) {
             exclusivityReported_ = true;
-            AppendStatusLine(followUpName_, kNoExclusivitySuffix);
+            AppendStatusLine(kNoExclusivityPrefix, followUpName_, kNoExclusivitySuffix);
         }
         return;
     }
     std::uint32_t written = 0;
     if (files_.WriteBytes(file, template_.bytes, template_.length, &written) &&
         written == template_.length) {
-        AppendStatusLine(followUpName_, kRepairedSuffix);
+        AppendStatusLine(kStatusPrefix, followUpName_, kRepairedSuffix);
         files_.CloseFile(file);
         AdvanceToNextFile();
         return;
@@ -112,7 +112,7 @@ void RepairController::FinishFailedRepair(FileHandle file) {
     view_.ShowError(kWriteFailedMessage);
     runFlag_ = false;
     view_.SetToggleCaption(kStartCaption);
-    AppendStatusLine(name, kNotRepairedSuffix);
+    AppendStatusLine(kStatusPrefix, name, kNotRepairedSuffix);
     files_.CloseFile(file);
     // A series chosen while the message was open starts at its first file,
     // which this tick has not dealt with.
@@ -125,12 +125,12 @@ void RepairController::OnShutdown() {
     ReleaseHeaderTemplate(template_, files_);
 }
 
-void RepairController::AppendStatusLine(const char* name, const char* suffix) {
-    char line[kStatusLineBufferSize];
+void RepairController::AppendStatusLine(const char* before, const char* name, const char* after) {
+    char line[kMaxStatusLineLength + 1];
     TextJoiner text(line, sizeof line);
-    text.Append(kStatusPrefix);
+    text.Append(before);
     text.Append(name);
-    text.Append(suffix);
+    text.Append(after);
     text.Finish();  // always fits: names are at most 259 bytes
     view_.AppendLogLine(line);
 }

@@ -8,6 +8,16 @@ packages=(
     cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang-format
 )
 
+# The Windows program: mingw-w64 cross compilers, Wine (64- and 32-bit) with
+# its own fonts and the X libraries it draws with, a virtual X server, and
+# ImageMagick for the screenshot.
+packages+=(
+    g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64 binutils-mingw-w64
+    wine wine64 wine32:i386 fonts-wine
+    libxrender1 libxrandr2 libxi6 libxcursor1 libxinerama1 libxcomposite1 libxfixes3
+    xvfb xauth x11-utils imagemagick
+)
+
 # Fuzzing (clang with its libFuzzer and sanitizer runtimes) and the tests on
 # real MPEG streams (ffmpeg and ffprobe, needed by the tests only).
 packages+=(
@@ -27,6 +37,10 @@ if [ "$(id -u)" -ne 0 ]; then
     sudo=sudo
 else
     sudo=
+fi
+# wine32 comes from the i386 architecture.
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
 fi
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

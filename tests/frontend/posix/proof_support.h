@@ -47,7 +47,7 @@ public:
     void SetToggleCaption(const char* text) override { toggleCaption = text; }
     void EnableToggle() override {}
     void AppendLogLine(const char* text) override {
-        Check(text, kStatusLineBufferSize - 1);
+        Check(text, kMaxStatusLineLength);
         lastLine = text;
         const std::size_t length = std::strlen(text);
         if (EndsWith(text, length, kNotRepairedSuffix)) {
