@@ -71,6 +71,15 @@ private:
     }
 };
 
+// Under AddressSanitizer every step costs several times as much, and freed
+// memory is held back on purpose: long runs are shortened there and resident
+// memory is not judged.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kUnderAddressSanitizer = true;
+#else
+inline constexpr bool kUnderAddressSanitizer = false;
+#endif
+
 // A run size from the environment (`make soak` raises them), or the default.
 inline long RunSize(const char* variable, long fallback) {
     const char* value = std::getenv(variable);

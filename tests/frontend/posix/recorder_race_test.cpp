@@ -356,7 +356,7 @@ void Print(const char* what, const RaceResult& r) {
 }
 
 TEST(RecorderRace, NoWriteWhileTheRecorderHasTheFileOpen) {
-    const long attempts = RunSize("VELMORA_RACE_ATTEMPTS", 100000);
+    const long attempts = RunSize("VELMORA_RACE_ATTEMPTS", kUnderAddressSanitizer ? 20000 : 100000);
     PosixRepairFiles layer;
     RecorderRace race(layer);
     RaceResult total;
