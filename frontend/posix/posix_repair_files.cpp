@@ -19,19 +19,21 @@ bool IsRegularFile(int fd) {
     return fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
 }
 
-// A file that is still empty may be one whose creator is still inside the
-// open that creates it: the kernel shows the new file, and grants a lease on
-// it, before that open counts. The creator writes its head once its open
-// returns, over anything written meanwhile. An empty file has nothing
-// recorded yet anyway, so it is waited for like a missing one.
-bool IsEmpty(int fd) {
+// Whether a leased file may be written now, with one fstat.
+// - Where this program may override permissions, a file without any write
+//   permission bit is still read-only, as it is for an administrator on
+//   Windows (elsewhere the kernel has refused the open already).
+// - A file that is still empty may be one whose creator is still inside the
+//   open that creates it: the kernel shows the new file, and grants a lease
+//   on it, before that open counts. The creator writes its head once its
+//   open returns, over anything written meanwhile. An empty file has nothing
+//   recorded yet anyway, so it is waited for like a missing one.
+bool MayWriteNow(int fd, bool overridesPermissions) {
     struct stat status {};
-    return fstat(fd, &status) != 0 || status.st_size == 0;
-}
-
-bool HasWritePermission(int fd) {
-    struct stat status {};
-    return fstat(fd, &status) == 0 && (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+    if (fstat(fd, &status) != 0 || status.st_size == 0) {
+        return false;
+    }
+    return !overridesPermissions || (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
 }
 
 // Whether the kernel lets this process write files regardless of their
@@ -123,15 +125,7 @@ FileHandle PosixRepairFiles::OpenExclusive(const char* path, int accessMode, Ope
         close(fd);
         return kNoFile;
     }
-    // The kernel has refused the open already where permissions forbid it,
-    // unless this program may override them: then a file without any write
-    // permission bit is still read-only, as it is for an administrator on
-    // Windows.
-    if (accessMode != O_RDONLY && overridesPermissions_ && !HasWritePermission(fd)) {
-        close(fd);
-        return kNoFile;
-    }
-    if (accessMode != O_RDONLY && IsEmpty(fd)) {
+    if (accessMode != O_RDONLY && !MayWriteNow(fd, overridesPermissions_)) {
         close(fd);
         return kNoFile;
     }
