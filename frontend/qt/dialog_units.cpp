@@ -2,15 +2,13 @@
 
 #include <QFontMetrics>
 #include <QString>
+#include <cmath>
 
 namespace {
 
-// value * numerator / denominator, rounded to nearest.
-int ScaleRounded(int value, int numerator, int denominator) {
-    const long long product = static_cast<long long>(value) * numerator;
-    const long long half = denominator / 2;
-    return static_cast<int>(product >= 0 ? (product + half) / denominator
-                                         : (product - half) / denominator);
+// value * scale / divisor, rounded to nearest, halves away from zero.
+int ScaleRounded(int value, double scale, int divisor) {
+    return static_cast<int>(std::lround(value * scale / divisor));
 }
 
 }  // namespace

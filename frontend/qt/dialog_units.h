@@ -8,8 +8,8 @@
 #include <QSize>
 
 struct DialogBaseUnits {
-    int width = 0;   // average character width in pixels
-    int height = 0;  // character cell height in pixels
+    double width = 0;  // average character width in pixels
+    int height = 0;    // character cell height in pixels
 };
 
 // The base units of a font, measured as a dialog manager does: the width of

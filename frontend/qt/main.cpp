@@ -16,7 +16,7 @@ int main(int argc, char* argv[]) {
     // still open over a hidden window.
     QApplication::setQuitOnLastWindowClosed(false);
     QGuiApplication::setDesktopFileName(QStringLiteral("velmora"));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("velmora")));
+    QApplication::setWindowIcon(ApplicationIcon());
 
     PosixRepairFiles files;
     DialogFileChooser chooser;

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,6 +20,7 @@
 #include "dialog_units.h"
 #include "file_chooser.h"
 #include "file_name_offsets.h"
+#include "frame_group_box.h"
 #include "text_encoding.h"
 
 namespace {
@@ -45,6 +47,8 @@ constexpr ControlPlace kDescriptionPlace{61, 81, 112, 26};
 
 // Pixels a push button needs beside its caption for its frame.
 constexpr int kButtonTextMargin = 8;
+// How much wider the layout grows at a time when a text does not fit.
+constexpr double kWidthUnitStep = 0.125;
 
 void Place(QWidget* widget, const DialogBaseUnits& units, const ControlPlace& place) {
     widget->setGeometry(DialogRectToPixels(units, place.x, place.y, place.width, place.height));
@@ -61,7 +65,7 @@ QLabel* MakeStaticText(QWidget* parent, const char* objectName, const char* text
 }
 
 QGroupBox* MakeGroupBox(QWidget* parent, const char* objectName, const char* title) {
-    auto* group = new QGroupBox(DecodeWindows1252(title), parent);
+    auto* group = new FrameGroupBox(DecodeWindows1252(title), parent);
     group->setObjectName(QString::fromLatin1(objectName));
     group->setFocusPolicy(Qt::NoFocus);
     return group;
@@ -84,6 +88,16 @@ QLineEdit* MakeEdit(QWidget* parent, const char* objectName) {
 }
 
 }  // namespace
+
+QIcon ApplicationIcon() {
+    const QString builtIn = QStringLiteral(":/icons/velmora.png");
+    if (!QFile::exists(builtIn)) {
+        return QIcon::fromTheme(QStringLiteral("velmora"));
+    }
+    QIcon icon(builtIn);
+    icon.addFile(QStringLiteral(":/icons/velmora-128.png"));
+    return icon;
+}
 
 MainWindow::MainWindow(RepairFiles& files, FileChooser& chooser)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -177,11 +191,16 @@ void MainWindow::ArrangeControls() {
     // its average letter suggests, until no text is cut.
     const DialogBaseUnits measured = MeasureDialogBaseUnits(font());
     DialogBaseUnits units = measured;
-    do {
+    const auto placeAll = [&places](const DialogBaseUnits& scale) {
         for (const auto& [widget, place] : places) {
-            Place(widget, units, place);
+            Place(widget, scale, place);
         }
-    } while (!EveryTextFits() && ++units.width <= 2 * measured.width);
+    };
+    placeAll(units);
+    while (!EveryTextFits() && units.width < 2 * measured.width) {
+        units.width += kWidthUnitStep;
+        placeAll(units);
+    }
     setFixedSize(DialogSizeToPixels(units, kWindowWidthDu, kWindowHeightDu));
 
     for (auto it = std::rbegin(places); it != std::rend(places); ++it) {

@@ -13,6 +13,7 @@
 #include "window_position_store.h"
 
 class FileChooser;
+class QIcon;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -96,6 +97,10 @@ private:
     bool ended_ = false;
     QPoint positionWhenHidden_;
 };
+
+// The program's icon: built in when the build had it, else from the icon
+// theme, where the installed program puts it.
+QIcon ApplicationIcon();
 
 // The window's fixed texts (Windows-1252).
 inline constexpr char kWindowCaption[] = "Velmora";

@@ -36,14 +36,17 @@ QString DecodeFileSystemText(const char* text) {
 }
 
 QString DecodeStatusLine(const char* line) {
-    // The name may hold double quotes itself; the engine's closing piece
-    // starts with the last one and holds no other.
+    // The engine's words stand outside the double quotes around the name,
+    // and hold no double quote themselves; the name may.
+    const char* opening = std::strchr(line, '"');
     const char* closing = std::strrchr(line, '"');
-    if (closing == nullptr) {
+    if (opening == nullptr || opening == closing) {
         return DecodeFileSystemText(line);
     }
-    const QByteArray head(line, closing - line);
-    return QFile::decodeName(head) + DecodeWindows1252(closing);
+    const QByteArray before(line, opening + 1 - line);
+    const QByteArray name(opening + 1, closing - opening - 1);
+    return DecodeWindows1252(before.constData()) + QFile::decodeName(name) +
+           DecodeWindows1252(closing);
 }
 
 void EncodeFileSystemText(const QString& text, char* buffer, std::size_t size) {

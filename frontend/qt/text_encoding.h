@@ -13,9 +13,9 @@ QString DecodeWindows1252(const char* text);
 // A file name or other text in the file system's encoding.
 QString DecodeFileSystemText(const char* text);
 
-// A status line: `Header "` and the follow-up name in the file system's
-// encoding, then the engine's closing words (from the last double quote on)
-// in Windows-1252.
+// A status line: the follow-up name between the first and the last double
+// quote is in the file system's encoding, the engine's words around it in
+// Windows-1252.
 QString DecodeStatusLine(const char* line);
 
 // Encodes text in the file system's encoding into buffer, at most size - 1

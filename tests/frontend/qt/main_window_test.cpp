@@ -342,16 +342,22 @@ void MainWindowTest::statusListShowsTheNewestLineAndSelectsNothing() {
 void MainWindowTest::linesMixingNamesAndOwnTextsDecodeBoth() {
     FakeRepairFiles files;
     files.Add(kTemplateFileName, 2048, 0x47);
-    files.Add(QFile::encodeName(Utf8("/r/Größe#1.mpg")).toStdString(), 10, 0).noExclusivity = true;
     Session session(files);
     QVERIFY(session.StartAndShow());
 
-    session.chooser.answers = {Utf8("/r/Größe.mpg")};
-    ClickAsUser(session.BaseFile());
-    ClickAsUser(session.Toggle());
-    QTRY_COMPARE_WITH_TIMEOUT(session.StatusList()->count(), 1, kRepairTimeoutMs);
-    QCOMPARE(session.LastLine(),
-             Utf8("Header \"Größe#1.mpg\" wartet: kein exklusiver Zugriff möglich!"));
+    // The name in the file system's encoding, the words around it the engine's.
+    const QByteArray line =
+        "Gr\xF6\xDF"
+        "e \"" +
+        QFile::encodeName(Utf8("Größe#1.mpg")) + "\" m\xF6glich!";
+    session.window.AppendLogLine(line.constData());
+    QCOMPARE(session.LastLine(), Utf8("Größe \"Größe#1.mpg\" möglich!"));
+    session.window.SetCurrentFileText(QFile::encodeName(Utf8("Größe#2.mpg")).constData());
+    QCOMPARE(session.CurrentFile()->text(), Utf8("Größe#2.mpg"));
+    session.window.SetToggleCaption(
+        "St\xFC"
+        "ck");
+    QCOMPARE(session.Toggle()->text(), Utf8("Stück"));
 }
 
 void MainWindowTest::errorBoxLeavesTheWindowUsable() {

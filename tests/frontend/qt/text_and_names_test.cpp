@@ -45,6 +45,12 @@ void TextAndNamesTest::statusLinesDecodeNameAndOwnWordsApart() {
     QCOMPARE(
         DecodeStatusLine(line.constData()),
         QString::fromUtf8("Header \"Größe\"x#1.mpg\" wartet: kein exklusiver Zugriff möglich!"));
+    const QByteArray ownWordsFirst =
+        "Gr\xF6\xDF"
+        "e \"" +
+        name + "\"";
+    QCOMPARE(DecodeStatusLine(ownWordsFirst.constData()),
+             QString::fromUtf8("Größe \"Größe\"x#1.mpg\""));
     QCOMPARE(DecodeStatusLine("Header \"Film#1.mpg\" restauriert!"),
              QString::fromUtf8("Header \"Film#1.mpg\" restauriert!"));
     QCOMPARE(DecodeStatusLine("kein Anf\xC3\xBChrungszeichen"),
