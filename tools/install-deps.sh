@@ -6,6 +6,10 @@ set -euo pipefail
 packages=(
     # engine, file layer, tests and benchmarks
     cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang-format
+    # Linux desktop program (Qt 6 Widgets), its tests, `make run`, `make package`
+    # and `make screenshot-linux` (Xvfb, a window manager for the title bar)
+    qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
+    xvfb xauth x11-utils openbox dpkg-dev
 )
 
 missing=()
