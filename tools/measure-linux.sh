@@ -10,7 +10,7 @@ trap 'rm -rf "$work"' EXIT
 "$root/build/bin/velmora-demo-header" "$work/header.mpeg"
 
 export XDG_CONFIG_HOME="$work/config" PROGRAM="$program" WORK="$work"
-xvfb-run --auto-servernum --server-args="-screen 0 1024x768x24" bash -c '
+xvfb-run --auto-servernum --server-args="-screen 0 1024x768x24 -noreset" bash -c '
     set -euo pipefail
     cd "$WORK"
     runs=5
@@ -20,6 +20,7 @@ xvfb-run --auto-servernum --server-args="-screen 0 1024x768x24" bash -c '
         pid=$!
         for _ in $(seq 2000); do
             xwininfo -name Velmora 2>/dev/null | grep -q "IsViewable" && break
+            kill -0 "$pid" 2>/dev/null || { echo "run $run: the program ended" >&2; exit 1; }
             sleep 0.005
         done
         end=$(date +%s%N)
