@@ -21,6 +21,9 @@ QString DialogFileChooser::ChooseBaseFile(QWidget* owner) {
     // carries over (the filter in particular).
     QFileDialog dialog(owner);
     Configure(dialog);
+    // Blocks the main window only: a message box opened meanwhile by a
+    // tick must stay usable.
+    dialog.setWindowModality(Qt::WindowModal);
     if (dialog.exec() != QDialog::Accepted) {
         return QString();
     }

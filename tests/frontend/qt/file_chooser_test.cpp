@@ -66,6 +66,8 @@ void FileChooserTest::offersBothFiltersAndPreselectsMpegEveryTime() {
             QCOMPARE(dialog.nameFilters(), (QStringList{"All (*)", "MPEG-PS (*.mpg)"}));
             QCOMPARE(dialog.selectedNameFilter(), QStringLiteral("MPEG-PS (*.mpg)"));
             QCOMPARE(dialog.fileMode(), QFileDialog::ExistingFile);
+            QCOMPARE(dialog.windowModality(), Qt::WindowModal);
+            QCOMPARE(dialog.parentWidget(), &owner);
             dialog.selectNameFilter(QStringLiteral("All (*)"));  // the user switches
             firstChecked = true;
         },
