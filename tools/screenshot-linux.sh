@@ -17,16 +17,24 @@ for number in 1 2; do
     head -c 65536 /dev/urandom >>"$work/Film#$number.mpg"
 done
 
-# A window manager draws the title bar when one is installed.
+# A window manager draws the title bar when one is installed. A display
+# number of our own, tried again on a clash with another X server.
 export XDG_CONFIG_HOME="$work/config"
-xvfb-run --auto-servernum --server-args="-screen 0 1024x768x24 -dpi 96" \
-    bash -c 'if command -v openbox >/dev/null; then
-                 openbox >/dev/null 2>&1 &
-                 for _ in $(seq 100); do
-                     xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break
-                     sleep 0.1
-                 done
-             fi
-             QT_QPA_PLATFORM=xcb "$0" "$1" "$2"' \
-    "$bin/velmora-screenshot" "$work" "$root/docs/linux.png"
-echo "Wrote docs/linux.png"
+for attempt in 1 2 3 4 5; do
+    display=$((200 + RANDOM % 600))
+    if xvfb-run --server-num="$display" --server-args="-screen 0 1024x768x24 -dpi 96" \
+        bash -c 'if command -v openbox >/dev/null; then
+                     openbox >/dev/null 2>&1 &
+                     for _ in $(seq 100); do
+                         xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break
+                         sleep 0.1
+                     done
+                 fi
+                 QT_QPA_PLATFORM=xcb "$0" "$1" "$2"' \
+        "$bin/velmora-screenshot" "$work" "$root/docs/linux.png"; then
+        echo "Wrote docs/linux.png"
+        exit 0
+    fi
+    echo "Attempt $attempt failed; trying again." >&2
+done
+exit 1

@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QValidator>
 #include <algorithm>
 #include <utility>
 
@@ -47,6 +48,8 @@ constexpr ControlPlace kDescriptionPlace{61, 81, 112, 26};
 
 // Pixels a push button needs beside its caption for its frame.
 constexpr int kButtonTextMargin = 8;
+// The space a line edit keeps on each side of its text, besides its frame.
+constexpr int kLineEditTextPadding = 3;
 // How much wider the layout grows at a time when a text does not fit.
 constexpr double kWidthUnitStep = 0.125;
 
@@ -79,6 +82,23 @@ QPushButton* MakePushButton(QWidget* parent, const char* objectName, const char*
     button->setFocusPolicy(Qt::StrongFocus);
     return button;
 }
+
+// Stops typing once the text fills the field, as an edit control that does
+// not scroll does: the postfix field has no length limit of its own.
+class FieldWidthValidator final : public QValidator {
+public:
+    explicit FieldWidthValidator(QLineEdit* field) : QValidator(field), field_(field) {}
+
+    State validate(QString& input, int& /*position*/) const override {
+        const QMargins margins = field_->textMargins();
+        const int room = field_->contentsRect().width() - margins.left() - margins.right() -
+                         2 * kLineEditTextPadding;
+        return field_->fontMetrics().horizontalAdvance(input) <= room ? Acceptable : Invalid;
+    }
+
+private:
+    QLineEdit* field_;
+};
 
 QLineEdit* MakeEdit(QWidget* parent, const char* objectName) {
     auto* edit = new QLineEdit(parent);
@@ -144,6 +164,7 @@ void MainWindow::CreateControls() {
     currentFileEdit_ = MakeEdit(this, "currentFileEdit");
     currentFileEdit_->setReadOnly(true);
     postfixEdit_ = MakeEdit(this, "postfixEdit");
+    postfixEdit_->setValidator(new FieldWidthValidator(postfixEdit_));
 
     currentFileLabel_ =
         MakeStaticText(this, "currentFileLabel", kCurrentFileLabelText, Qt::AlignLeft);

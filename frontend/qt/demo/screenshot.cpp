@@ -10,6 +10,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
+#include <QSet>
 #include <QThread>
 #include <cstdio>
 #include <functional>
@@ -81,7 +82,17 @@ int main(int argc, char* argv[]) {
     const QRect frame = window.frameGeometry();
     const QPixmap shot =
         window.screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
-    if (shot.isNull() || !shot.save(output, "PNG")) {
+    // A picture of one colour means the screen was not what it seemed.
+    const QImage image = shot.toImage();
+    QSet<QRgb> colours;
+    for (int y = 0; y < image.height(); ++y) {
+        colours.insert(image.pixel(image.width() / 3, y));
+    }
+    if (colours.size() < 3) {
+        std::fprintf(stderr, "the screen did not show the window\n");
+        return 3;
+    }
+    if (!shot.save(output, "PNG")) {
         std::fprintf(stderr, "cannot save %s\n", qPrintable(output));
         return 1;
     }

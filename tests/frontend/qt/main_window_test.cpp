@@ -302,6 +302,15 @@ void MainWindowTest::postfixIsCutToSevenBytesOnACharacterBoundary() {
     session.Postfix()->setText(QString());
     ClickAsUser(session.BaseFile());
     QCOMPARE(session.CurrentFile()->text(), Utf8("Film1.mpg"));
+
+    // Typing stops where the field is full, not at a number of characters.
+    session.Postfix()->setFocus();
+    QTest::keyClicks(session.Postfix(), QString(40, QLatin1Char('W')));
+    const QString typed = session.Postfix()->text();
+    QVERIFY(typed.size() >= 2 && typed.size() < 40);
+    QVERIFY(session.Postfix()->fontMetrics().horizontalAdvance(typed) < session.Postfix()->width());
+    QTest::keyClick(session.Postfix(), Qt::Key_W);
+    QCOMPARE(session.Postfix()->text(), typed);
 }
 
 void MainWindowTest::statusListShowsTheNewestLineAndSelectsNothing() {
