@@ -8,6 +8,7 @@
 #include "main_window.h"
 #include "platform_choice.h"
 #include "posix_repair_files.h"
+#include "termination_signals.h"
 
 int main(int argc, char* argv[]) {
     PreferX11UnderWayland();
@@ -17,6 +18,7 @@ int main(int argc, char* argv[]) {
     QApplication::setQuitOnLastWindowClosed(false);
     QGuiApplication::setDesktopFileName(QStringLiteral("velmora"));
     QApplication::setWindowIcon(ApplicationIcon());
+    QuitOnTerminationSignals(&application);
 
     PosixRepairFiles files;
     DialogFileChooser chooser;
@@ -25,7 +27,8 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     QObject::connect(&window, &MainWindow::ended, &application, &QCoreApplication::quit);
-    // Logging out ends the program without a close request; save all the same.
+    // Logging out or a termination signal quits without a close request; the
+    // window ends all the same, once every running event has returned.
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &window,
                      &MainWindow::RequestEnd);
     window.show();
