@@ -2,7 +2,8 @@
 # runs every test; `make run` builds and starts the program.
 
 .PHONY: all deps test test-linux test-sanitizers bench run format check-format clean
-.PHONY: package screenshot-linux screenshots
+.PHONY: test-windows screenshots screenshot-windows
+.PHONY: package screenshot-linux
 
 all: deps
 	cmake --preset linux
@@ -11,7 +12,7 @@ all: deps
 deps:
 	@tools/install-deps.sh
 
-test: deps test-linux test-sanitizers check-format
+test: deps test-linux test-sanitizers test-windows check-format
 
 test-linux:
 	cmake --preset linux
@@ -23,6 +24,17 @@ test-sanitizers:
 	cmake --preset linux-asan
 	cmake --build --preset linux-asan
 	ctest --preset linux-asan
+
+# The Windows program, cross-built with mingw-w64 (presets win32 and win64),
+# with its tests under Wine on a virtual X server.
+test-windows:
+	@tools/test-windows.sh
+
+screenshots: screenshot-windows
+
+# docs/windows.png: the Windows program under Wine after two repairs.
+screenshot-windows:
+	@tools/screenshot-windows.sh
 
 bench: all
 	build/linux/bench/velmora_bench

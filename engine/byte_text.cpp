@@ -1,6 +1,8 @@
 #include "byte_text.h"
 
+#include <charconv>
 #include <cstring>
+#include <limits>
 
 std::size_t CopyText(char* destination, std::size_t size, const char* source,
                      std::size_t maxLength) {
@@ -20,4 +22,33 @@ std::size_t BoundedLength(const char* text, std::size_t maxLength) {
         ++length;
     }
     return length;
+}
+
+TextJoiner::TextJoiner(char* buffer, std::size_t size)
+    : buffer_(buffer), size_(size), fits_(size > 0) {}
+
+void TextJoiner::Append(const char* text, std::size_t length) {
+    if (!fits_ || length >= size_ - used_) {
+        fits_ = false;
+        return;
+    }
+    std::memcpy(buffer_ + used_, text, length);
+    used_ += length;
+}
+
+void TextJoiner::Append(const char* text) {
+    Append(text, std::strlen(text));
+}
+
+void TextJoiner::AppendDecimal(unsigned value) {
+    char digits[std::numeric_limits<unsigned>::digits10 + 1];
+    const std::to_chars_result result = std::to_chars(digits, digits + sizeof digits, value);
+    Append(digits, static_cast<std::size_t>(result.ptr - digits));
+}
+
+bool TextJoiner::Finish() {
+    if (size_ > 0) {
+        buffer_[used_] = '\0';
+    }
+    return fits_;
 }

@@ -11,3 +11,21 @@ std::size_t CopyText(char* destination, std::size_t size, const char* source,
 
 // The length of text, counting at most maxLength bytes.
 std::size_t BoundedLength(const char* text, std::size_t maxLength);
+
+// Joins pieces into a fixed buffer. Once a piece does not fit, the text is
+// cut there and Finish reports false.
+class TextJoiner {
+public:
+    TextJoiner(char* buffer, std::size_t size);
+    void Append(const char* text, std::size_t length);
+    void Append(const char* text);
+    void AppendDecimal(unsigned value);
+    // Zero-terminates; false if anything was cut.
+    bool Finish();
+
+private:
+    char* buffer_;
+    std::size_t size_;
+    std::size_t used_ = 0;
+    bool fits_;
+};

@@ -1,6 +1,5 @@
 #include "repair_controller.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "byte_text.h"
@@ -82,32 +81,38 @@ void RepairController::OnTick() {
     if (!runFlag_) {
         return;
     }
-    // The name and series this tick works on: a message box below runs nested
-    // events that may choose a new base file before this tick resumes.
+    OpenFailure failure = OpenFailure::None;
+    const FileHandle file = files_.OpenForWriting(baseDirectory_, followUpName_, &failure);
+    if (file == kNoFile) {
+        if (failure == OpenFailure::NoExclusivity && !exclusivityReported_) {
+            exclusivityReported_ = true;
+            AppendStatusLine(kNoExclusivityPrefix, followUpName_, kNoExclusivitySuffix);
+        }
+        return;
+    }
+    std::uint32_t written = 0;
+    if (files_.WriteBytes(file, template_.bytes, template_.length, &written) &&
+        written == template_.length) {
+        AppendStatusLine(kStatusPrefix, followUpName_, kRepairedSuffix);
+        files_.CloseFile(file);
+        AdvanceToNextFile();
+        return;
+    }
+    FinishFailedRepair(file);
+}
+
+void RepairController::FinishFailedRepair(FileHandle file) {
+    // The message box runs nested events: ticks (which find this file held
+    // and return), Start/Stop, even a new base file. Keep what this tick
+    // worked on.
     char name[kNameBufferSize];
     CopyText(name, sizeof name, followUpName_, kMaxNameLength);
     const std::uint32_t series = seriesNumber_;
 
-    OpenFailure failure = OpenFailure::None;
-    const FileHandle file = files_.OpenForWriting(baseDirectory_, name, &failure);
-    if (file == kNoFile) {
-        if (failure == OpenFailure::NoExclusivity && !exclusivityReported_) {
-            exclusivityReported_ = true;
-            AppendStatusLine(name, kNoExclusivitySuffix);
-        }
-        return;
-    }
-
-    std::uint32_t written = 0;
-    const bool repaired =
-        files_.WriteBytes(file, template_.bytes, template_.length, &written) &&
-        written == template_.length;
-    if (!repaired) {
-        view_.ShowError(kWriteFailedMessage);
-        runFlag_ = false;
-        view_.SetToggleCaption(kStartCaption);
-    }
-    AppendStatusLine(name, repaired ? kRepairedSuffix : kNotRepairedSuffix);
+    view_.ShowError(kWriteFailedMessage);
+    runFlag_ = false;
+    view_.SetToggleCaption(kStartCaption);
+    AppendStatusLine(kStatusPrefix, name, kNotRepairedSuffix);
     files_.CloseFile(file);
     // A series chosen while the message was open starts at its first file,
     // which this tick has not dealt with.
@@ -120,9 +125,13 @@ void RepairController::OnShutdown() {
     ReleaseHeaderTemplate(template_, files_);
 }
 
-void RepairController::AppendStatusLine(const char* name, const char* suffix) {
-    char line[kStatusLineBufferSize];
-    std::snprintf(line, sizeof line, "%s%s%s", kStatusPrefix, name, suffix);
+void RepairController::AppendStatusLine(const char* before, const char* name, const char* after) {
+    char line[kMaxStatusLineLength + 1];
+    TextJoiner text(line, sizeof line);
+    text.Append(before);
+    text.Append(name);
+    text.Append(after);
+    text.Finish();  // always fits: names are at most 259 bytes
     view_.AppendLogLine(line);
 }
 

@@ -10,9 +10,9 @@
 #include "repair_files.h"
 #include "repair_view.h"
 
-// Status lines: `Header "` + name + a closing piece of at most this length.
-inline constexpr std::size_t kMaxStatusSuffixLength = 48;
-inline constexpr std::size_t kStatusLineBufferSize = 8 + kMaxNameLength + kMaxStatusSuffixLength + 1;
+// A status line is the follow-up name between two fixed pieces, at most 287
+// bytes in all.
+inline constexpr std::size_t kMaxStatusLineLength = 287;
 
 class RepairController {
 public:
@@ -43,7 +43,8 @@ public:
     const HeaderTemplate& Template() const { return template_; }
 
 private:
-    void AppendStatusLine(const char* name, const char* suffix);
+    void FinishFailedRepair(FileHandle file);
+    void AppendStatusLine(const char* before, const char* name, const char* after);
     void AdvanceToNextFile();
 
     RepairView& view_;
@@ -71,6 +72,12 @@ inline constexpr char kStopCaption[] = "Stop";
 inline constexpr char kStatusPrefix[] = "Header \"";
 inline constexpr char kRepairedSuffix[] = "\" restauriert!";
 inline constexpr char kNotRepairedSuffix[] = "\" nicht restauriert!";
-inline constexpr char kNoExclusivitySuffix[] = "\" wartet: kein exklusiver Zugriff m\xF6glich!";
-static_assert(sizeof(kNoExclusivitySuffix) - 1 <= kMaxStatusSuffixLength);
-static_assert(sizeof(kNotRepairedSuffix) - 1 <= kMaxStatusSuffixLength);
+// Once per series, when the platform cannot tell who else has the file open.
+inline constexpr char kNoExclusivityPrefix[] = "Kein Exklusivzugriff: \"";
+inline constexpr char kNoExclusivitySuffix[] = "\"";
+
+constexpr bool FitsStatusLine(std::size_t beforeSize, std::size_t afterSize) {
+    return beforeSize - 1 + kMaxNameLength + afterSize - 1 <= kMaxStatusLineLength;
+}
+static_assert(FitsStatusLine(sizeof kStatusPrefix, sizeof kNotRepairedSuffix));
+static_assert(FitsStatusLine(sizeof kNoExclusivityPrefix, sizeof kNoExclusivitySuffix));

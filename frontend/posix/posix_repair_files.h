@@ -3,9 +3,8 @@
 // in any process, and while it is held every other open waits for us.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "repair_files.h"
@@ -31,20 +30,22 @@ public:
 private:
     struct HeldFile {
         int fd;
-        dev_t device;
-        ino_t inode;
+        std::string path;
     };
 
-    // A regular file opened without blocking and recorded as held; kNoFile
-    // for anything else, or for a file already held.
-    FileHandle OpenChecked(const char* path, int accessMode);
-    // OpenChecked, then the write lease that proves nobody else has it open.
+    // The open, then the write lease that proves nobody else has the file
+    // open, then the read-only rule for writing.
     FileHandle OpenExclusive(const char* path, int accessMode, OpenFailure* failure);
-    FileHandle LockForReading(FileHandle file);
-    bool IsHeld(dev_t device, ino_t inode) const;
+    // The open of a regular file, without the lease.
+    FileHandle OpenChecked(const char* path, int accessMode);
+    int OpenWithoutBlocking(const char* path, int accessMode) const;
+    bool IsHeld(const char* path) const;
 
-    // Files this program has open. Opening one of them again must fail
-    // without asking the kernel, whose open would break our own lease.
+    const bool overridesPermissions_;
+    // Files this program has open, by the path it opened them with. Opening
+    // one of them again fails without asking the kernel, whose open would
+    // break our own lease. (Another name for a held file cannot get past the
+    // kernel: the lease, or our open descriptor, refuses it.)
     std::vector<HeldFile> held_;
 };
 

@@ -87,8 +87,8 @@ TEST(FollowUpName, RandomNamesReassembleAndStayInBounds) {
         const auto stemLength = static_cast<std::uint16_t>(random() % 70);
         const auto counter = static_cast<std::uint16_t>(random());
         char out[kNameBufferSize];
-        ASSERT_TRUE(BuildFollowUpName(baseName.c_str(), stemLength, postfix.c_str(), counter,
-                                      out, sizeof out));
+        ASSERT_TRUE(BuildFollowUpName(baseName.c_str(), stemLength, postfix.c_str(), counter, out,
+                                      sizeof out));
         const std::string name = out;
         ASSERT_LE(name.size(), MaxFollowUpNameLength(baseName.c_str(), postfix.c_str()));
 

@@ -34,7 +34,9 @@ INSTANTIATE_TEST_SUITE_P(Bounds, TemplateSizeTest,
                                            LoadCase{64, TemplateLoadResult::Loaded},
                                            LoadCase{2048, TemplateLoadResult::Loaded},
                                            LoadCase{2049, TemplateLoadResult::TooLarge}),
-                         [](const auto& info) { return "Bytes" + std::to_string(info.param.size); });
+                         [](const auto& info) {
+                             return "Bytes" + std::to_string(info.param.size);
+                         });
 
 TEST(HeaderTemplate, LoadedBytesAreTheFilesBytes) {
     FakeRepairFiles files;
@@ -83,8 +85,7 @@ TEST(HeaderTemplate, FailedOrShortReadIsReadFailed) {
 }
 
 TEST(HeaderTemplate, MessagesAreTheProgramsTexts) {
-    EXPECT_STREQ(TemplateLoadMessage(TemplateLoadResult::NotFound),
-                 "Header Datei nicht gefunden!");
+    EXPECT_STREQ(TemplateLoadMessage(TemplateLoadResult::NotFound), "Header Datei nicht gefunden!");
     EXPECT_STREQ(TemplateLoadMessage(TemplateLoadResult::TooSmall),
                  "Header zu klein! (Minimal 64 Byte)");
     // Windows-1252: the sharp s is the single byte 0xDF.

@@ -267,6 +267,20 @@ TEST_F(RepairControllerTest, NamesThatCouldGrowTooLongAreRefusedAndNothingChange
     EXPECT_EQ(view.errors.size(), 3u);
 }
 
+TEST_F(RepairControllerTest, LongestNamesGiveWholeStatusLines) {
+    // 254 + "" + 5 digits = 259 bytes: the longest follow-up name there is.
+    const std::string stem(250, 's');
+    view.postfixField = "";
+    files.maxPathLength = 4095;
+    Choose("/r/" + stem + ".mpg");
+    files.Add("/r/" + stem + "1.mpg", 10, 0).failWrite = true;
+    controller.OnToggle();
+    controller.OnTick();
+    const std::string line = NotRepaired(stem + "1.mpg");
+    EXPECT_EQ(view.logLines, std::vector<std::string>{line});
+    EXPECT_LE(line.size() + 4, kMaxStatusLineLength);  // room for four more digits
+}
+
 TEST_F(RepairControllerTest, ChoicesWithoutAFileNameAreRefused) {
     controller.OnBaseFileChosen("/rec/", 5, 5);
     controller.OnBaseFileChosen("/rec/Film.mpg", 200, 0);
@@ -290,8 +304,7 @@ TEST_F(RepairControllerTest, MissingExclusivityIsReportedOncePerSeriesAndNeverWr
     for (int i = 0; i < 5; ++i) {
         controller.OnTick();
     }
-    EXPECT_EQ(view.logLines, std::vector<std::string>{
-                                 "Header \"Film#1.mpg\" wartet: kein exklusiver Zugriff m\xF6glich!"});
+    EXPECT_EQ(view.logLines, std::vector<std::string>{"Kein Exklusivzugriff: \"Film#1.mpg\""});
     EXPECT_EQ(files.Find("/nfs/Film#1.mpg")->bytes, std::vector<unsigned char>(200, 0));
     EXPECT_EQ(view.currentFile, "Film#1.mpg");
     EXPECT_TRUE(view.errors.empty());

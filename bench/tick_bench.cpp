@@ -1,0 +1,204 @@
+// OnTick over the real Linux file layer, each case beside the system calls it
+// cannot do without (its floor), measured in the same run. Prints the ratios.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "posix_repair_files.h"
+#include "posix_test_support.h"
+#include "repair_controller.h"
+
+namespace {
+
+constexpr std::size_t kTemplateSize = 2048;
+constexpr int kOpenFlags = O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+
+class NullView final : public RepairView {
+public:
+    void ShowError(const char*) override {}
+    void CloseMainWindow() override {}
+    void ReadPostfixField(char* buffer, std::size_t size) override {
+        std::snprintf(buffer, size, "#");
+    }
+    void SetCurrentFileText(const char*) override {}
+    void SetToggleCaption(const char*) override {}
+    void EnableToggle() override {}
+    void AppendLogLine(const char*) override {}
+};
+
+// A started controller, running on recordings/Film.mpg.
+struct RunningTool {
+    RunningTool() {
+        WriteFile(programDir / "header.mpeg", Pattern(kTemplateSize, 1));
+        ScopedWorkingDirectory cwd(programDir.path());
+        started = controller.OnStartup();
+        const std::string base = recordings / "Film.mpg";
+        const auto offset = static_cast<std::uint16_t>(recordings.path().size());
+        controller.OnBaseFileChosen(base.c_str(), offset, static_cast<std::uint16_t>(offset + 5));
+        controller.OnToggle();
+    }
+    ~RunningTool() { controller.OnShutdown(); }
+
+    std::string FollowUpPath(unsigned n) const {
+        return recordings / ("Film#" + std::to_string(n) + ".mpg");
+    }
+    // Every follow-up name of the series, as links to one file, so the
+    // repair can go on for any number of ticks. Returns the paths by number.
+    std::vector<std::string> CreateWholeSeries() {
+        std::vector<std::string> paths;
+        paths.push_back(FollowUpPath(0));
+        WriteFile(paths[0], Pattern(kTemplateSize * 2, 2));
+        for (unsigned n = 1; n <= 65535; ++n) {
+            paths.push_back(FollowUpPath(n));
+            (void)!link(paths[0].c_str(), paths[n].c_str());
+        }
+        return paths;
+    }
+
+    TempDir programDir;
+    TempDir recordings;
+    PosixRepairFiles files;
+    NullView view;
+    RepairController controller{view, files};
+    bool started = false;
+};
+
+// Each iteration runs a batch of ticks and a batch of their floor on the same
+// kind of file, in alternating order, so both see the same machine load and
+// the same caches. The tick batch's time is the benchmark's time; the ratio
+// reported is the median over all batch pairs, which other programs'
+// passing load cannot tilt.
+constexpr int kBatch = 64;
+
+template <typename Tick, typename Floor>
+void MeasurePaired(benchmark::State& state, Tick tick, Floor floor) {
+    using Clock = std::chrono::steady_clock;
+    auto timeBatch = [](auto&& operation) {
+        const auto start = Clock::now();
+        for (int i = 0; i < kBatch; ++i) {
+            operation();
+        }
+        return std::chrono::duration<double>(Clock::now() - start).count();
+    };
+    std::vector<double> ratios;
+    double floorSeconds = 0;
+    bool tickFirst = true;
+    for (auto _ : state) {
+        double tickTime;
+        double floorTime;
+        if (tickFirst) {
+            tickTime = timeBatch(tick);
+            floorTime = timeBatch(floor);
+        } else {
+            floorTime = timeBatch(floor);
+            tickTime = timeBatch(tick);
+        }
+        tickFirst = !tickFirst;
+        floorSeconds += floorTime;
+        ratios.push_back(tickTime / floorTime);
+        state.SetIterationTime(tickTime);
+    }
+    std::sort(ratios.begin(), ratios.end());
+    state.counters["floor_ns"] = floorSeconds * 1e9 / static_cast<double>(state.iterations());
+    state.counters["ratio"] = ratios.empty() ? 0 : ratios[ratios.size() / 2];
+    state.SetItemsProcessed(state.iterations() * kBatch);
+}
+
+void Missing(benchmark::State& state) {
+    RunningTool tool;
+    const std::string path = tool.FollowUpPath(1);
+    MeasurePaired(
+        state, [&] { tool.controller.OnTick(); },
+        [&] { benchmark::DoNotOptimize(open(path.c_str(), kOpenFlags)); });
+}
+
+void Busy(benchmark::State& state) {
+    RunningTool tool;
+    const std::string path = tool.FollowUpPath(1);
+    WriteFile(path, Pattern(kTemplateSize, 2));
+    HolderProcess recorder(path, O_RDONLY);
+    MeasurePaired(
+        state, [&] { tool.controller.OnTick(); },
+        [&] {
+            const int fd = open(path.c_str(), kOpenFlags);
+            benchmark::DoNotOptimize(fcntl(fd, F_SETLEASE, F_WRLCK));
+            close(fd);
+        });
+    if (tool.controller.SequenceCounter() != 1) {
+        state.SkipWithError("a busy file was repaired");
+    }
+}
+
+void Repair(benchmark::State& state) {
+    RunningTool tool;
+    const std::vector<std::string> paths = tool.CreateWholeSeries();
+    const Bytes head = Pattern(kTemplateSize, 1);
+    std::uint16_t n = 0;
+    MeasurePaired(
+        state, [&] { tool.controller.OnTick(); },
+        [&] {
+            // Any name of the series: all are links to the same file.
+            const int fd = open(paths[n++].c_str(), kOpenFlags);
+            fcntl(fd, F_SETLEASE, F_WRLCK);
+            benchmark::DoNotOptimize(pwrite(fd, head.data(), head.size(), 0));
+            close(fd);
+        });
+    if (tool.controller.SequenceCounter() == 1) {
+        state.SkipWithError("nothing was repaired");
+    }
+}
+
+constexpr int kRepetitions = 5;
+
+BENCHMARK(Missing)->UseManualTime()->Repetitions(kRepetitions)->ReportAggregatesOnly(true);
+BENCHMARK(Busy)->UseManualTime()->Repetitions(kRepetitions)->ReportAggregatesOnly(true);
+BENCHMARK(Repair)->UseManualTime()->Repetitions(kRepetitions)->ReportAggregatesOnly(true);
+
+// Keeps the median tick time, floor time and ratio of each case.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    struct Medians {
+        double tick = 0;
+        double floor = 0;
+        double ratio = 0;
+    };
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.aggregate_name == "median") {
+                Medians& m = medians[run.run_name.function_name];
+                m.tick = run.GetAdjustedRealTime();
+                m.floor = run.counters.at("floor_ns");
+                m.ratio = run.counters.at("ratio");
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, Medians> medians;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    std::printf("\nOnTick against its system-call floor (medians of %d runs; target <= 1.10)\n",
+                kRepetitions);
+    if (geteuid() == 0) {
+        std::printf(
+            "  (as root: each repair adds one fstat for the read-only rule; run as an\n"
+            "   ordinary user, or under setpriv --inh-caps=-dac_override, to leave it out)\n");
+    }
+    for (const auto& [kind, m] : reporter.medians) {
+        std::printf("  %-8s tick %8.0f ns   floor %8.0f ns   ratio %.3f\n", kind.c_str(),
+                    m.tick / kBatch, m.floor / kBatch, m.ratio);
+    }
+    benchmark::Shutdown();
+    return 0;
+}

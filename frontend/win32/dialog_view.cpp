@@ -1,0 +1,49 @@
+#include "dialog_view.h"
+
+#include "byte_text.h"
+#include "resource.h"
+
+namespace {
+
+// The postfix field is read with room for 7 bytes and the zero.
+constexpr int kPostfixReadCount = 8;
+
+}  // namespace
+
+void DialogView::ShowError(const char* text) {
+    // No owner: the main window stays usable while the message is shown.
+    MessageBoxA(nullptr, text, kProgramCaption, MB_OK);
+}
+
+void DialogView::CloseMainWindow() {
+    EndDialog(dialog_, 0);
+}
+
+void DialogView::ReadPostfixField(char* buffer, std::size_t size) {
+    char field[kPostfixReadCount] = "";
+    GetWindowTextA(Control(IDC_POSTFIX), field, kPostfixReadCount);
+    CopyText(buffer, size, field, kPostfixReadCount - 1);
+}
+
+void DialogView::SetCurrentFileText(const char* text) {
+    SetWindowTextA(Control(IDC_CURRENT_FILE), text);
+}
+
+void DialogView::SetToggleCaption(const char* text) {
+    SetWindowTextA(Control(IDC_TOGGLE), text);
+}
+
+void DialogView::EnableToggle() {
+    EnableWindow(Control(IDC_TOGGLE), TRUE);
+}
+
+void DialogView::AppendLogLine(const char* text) {
+    const HWND list = Control(IDC_STATUS_LIST);
+    SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+    const LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
+    SendMessageA(list, LB_SETTOPINDEX, static_cast<WPARAM>(count - 1), 0);
+}
+
+void DialogView::SetPostfixField(const char* text) {
+    SetWindowTextA(Control(IDC_POSTFIX), text);
+}

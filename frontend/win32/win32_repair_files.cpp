@@ -1,0 +1,141 @@
+#include "win32_repair_files.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr std::uint32_t kMaxPath = MAX_PATH - 1;  // 259 bytes and the zero
+
+HANDLE Handle(FileHandle file) {
+    return reinterpret_cast<HANDLE>(file);
+}
+
+FileHandle ToFileHandle(HANDLE handle) {
+    return reinterpret_cast<FileHandle>(handle);
+}
+
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// Names like "NUL" or "COM1.mpg" open devices, not files; the system's full
+// path of such a name is "\\.\NUL".
+bool IsDeviceName(const char* path) {
+    char fullPath[MAX_PATH];
+    const DWORD length = GetFullPathNameA(path, sizeof fullPath, fullPath, nullptr);
+    if (length == 0 || length >= sizeof fullPath) {
+        return true;  // not a path we could open safely
+    }
+    return std::strncmp(fullPath, "\\\\.\\", 4) == 0;
+}
+
+// Opening only asks for the attributes first, which neither blocks nor is
+// blocked, so directories and devices are never opened at all.
+bool NamesExistingRegularFile(const char* path) {
+    if (IsDeviceName(path)) {
+        return false;
+    }
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+FileHandle OpenRegularFile(const char* path, DWORD access) {
+    if (!NamesExistingRegularFile(path)) {
+        return kNoFile;
+    }
+    const HANDLE handle =
+        CreateFileA(path, access, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return kNoFile;
+    }
+    // The name may have changed between the check and the open.
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        CloseHandle(handle);
+        return kNoFile;
+    }
+    return ToFileHandle(handle);
+}
+
+}  // namespace
+
+bool IsPlainWindowsFileName(const char* name) {
+    if (name[0] == '\0' || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
+        return false;
+    }
+    for (const char* c = name; *c != '\0'; ++c) {
+        if (IsSeparator(*c) || *c == ':') {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsAbsoluteWindowsPath(const char* path) {
+    const bool driveRoot =
+        ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
+        path[1] == ':' && IsSeparator(path[2]);
+    const bool network = IsSeparator(path[0]) && IsSeparator(path[1]);
+    return driveRoot || network;
+}
+
+FileHandle Win32RepairFiles::OpenForReading(const char* name) {
+    return OpenRegularFile(name, GENERIC_READ);
+}
+
+FileHandle Win32RepairFiles::OpenForWriting(const char* directory, const char* name,
+                                            OpenFailure* failure) {
+    *failure = OpenFailure::Unavailable;
+    // Only a plain name inside an absolute directory: nothing is resolved
+    // against the current directory or outside the base directory.
+    if (!IsAbsoluteWindowsPath(directory) || !IsPlainWindowsFileName(name)) {
+        return kNoFile;
+    }
+    char path[MAX_PATH];
+    const int length = std::snprintf(path, sizeof path, "%s%s", directory, name);
+    if (length < 0 || static_cast<std::uint32_t>(length) > kMaxPath) {
+        return kNoFile;
+    }
+    const FileHandle file = OpenRegularFile(path, GENERIC_WRITE);
+    if (file != kNoFile) {
+        *failure = OpenFailure::None;
+    }
+    return file;
+}
+
+std::uint32_t Win32RepairFiles::FileLength(FileHandle file) {
+    DWORD high = 0;
+    SetLastError(NO_ERROR);
+    const DWORD low = GetFileSize(Handle(file), &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
+        return 0xFFFFFFFF;
+    }
+    // A size of 4 GiB or more is not told by its low part.
+    return high == 0 ? low : 0xFFFFFFFF;
+}
+
+bool Win32RepairFiles::ReadBytes(FileHandle file, void* buffer, std::uint32_t count,
+                                 std::uint32_t* bytesRead) {
+    DWORD done = 0;
+    const bool ok = ReadFile(Handle(file), buffer, count, &done, nullptr) != FALSE;
+    *bytesRead = done;
+    return ok;
+}
+
+bool Win32RepairFiles::WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
+                                  std::uint32_t* bytesWritten) {
+    DWORD done = 0;
+    const bool ok = WriteFile(Handle(file), bytes, count, &done, nullptr) != FALSE;
+    *bytesWritten = done;
+    return ok;
+}
+
+void Win32RepairFiles::CloseFile(FileHandle file) {
+    CloseHandle(Handle(file));
+}
+
+std::uint32_t Win32RepairFiles::MaxPathLength() const {
+    return kMaxPath;
+}

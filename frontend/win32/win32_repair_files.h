@@ -1,0 +1,30 @@
+// The file operations on Windows. Exclusivity is the system's share mode 0:
+// an open fails while the file is open anywhere else, and while we hold it
+// every other open fails.
+#pragma once
+
+#include <cstdint>
+
+#include "repair_files.h"
+
+class Win32RepairFiles final : public RepairFiles {
+public:
+    FileHandle OpenForReading(const char* name) override;
+    FileHandle OpenForWriting(const char* directory, const char* name,
+                              OpenFailure* failure) override;
+    std::uint32_t FileLength(FileHandle file) override;
+    bool ReadBytes(FileHandle file, void* buffer, std::uint32_t count,
+                   std::uint32_t* bytesRead) override;
+    bool WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
+                    std::uint32_t* bytesWritten) override;
+    void CloseFile(FileHandle file) override;
+    std::uint32_t MaxPathLength() const override;
+};
+
+// True when name can only mean a file directly inside a directory: not empty,
+// no '\\', '/' or ':' (a drive or a stream), not "." or "..".
+bool IsPlainWindowsFileName(const char* name);
+
+// True for a path that does not depend on the current drive or directory:
+// "X:\..." or "\\server\...".
+bool IsAbsoluteWindowsPath(const char* path);

@@ -1,0 +1,307 @@
+#include "posix_repair_files.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <cerrno>
+
+#include "header_template.h"
+#include "posix_test_support.h"
+
+namespace {
+
+class PosixRepairFilesTest : public ::testing::Test {
+protected:
+    FileHandle OpenForWriting(const std::string& name) {
+        failure = OpenFailure::None;
+        return files.OpenForWriting(dir.path().c_str(), name.c_str(), &failure);
+    }
+
+    TempDir dir;
+    PosixRepairFiles files;
+    OpenFailure failure = OpenFailure::None;
+};
+
+// --- header.mpeg -----------------------------------------------------------
+
+class TemplateOnDiskTest : public PosixRepairFilesTest {
+protected:
+    TemplateLoadResult Load() { return LoadHeaderTemplate(headerTemplate, files); }
+    void TearDown() override { ReleaseHeaderTemplate(headerTemplate, files); }
+
+    ScopedWorkingDirectory cwd{dir.path()};
+    HeaderTemplate headerTemplate;
+};
+
+TEST_F(TemplateOnDiskTest, SizesDecideAndTheBytesAreRead) {
+    struct Case {
+        std::size_t size;
+        TemplateLoadResult expected;
+    };
+    for (const Case& c :
+         {Case{0, TemplateLoadResult::TooSmall}, Case{63, TemplateLoadResult::TooSmall},
+          Case{64, TemplateLoadResult::Loaded}, Case{2048, TemplateLoadResult::Loaded},
+          Case{2049, TemplateLoadResult::TooLarge}}) {
+        WriteFile(dir / "header.mpeg", Pattern(c.size, 3));
+        EXPECT_EQ(Load(), c.expected) << c.size << " bytes";
+        if (c.expected == TemplateLoadResult::Loaded) {
+            EXPECT_EQ(Bytes(headerTemplate.bytes, headerTemplate.bytes + headerTemplate.length),
+                      Pattern(c.size, 3));
+        }
+        ReleaseHeaderTemplate(headerTemplate, files);
+    }
+}
+
+TEST_F(TemplateOnDiskTest, SizeBeyond32BitsIsTooLargeNotItsLowBits) {
+    const int fd = open((dir / "header.mpeg").c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, (1LL << 32) + 100), 0);  // sparse: no disk space used
+    close(fd);
+    EXPECT_EQ(Load(), TemplateLoadResult::TooLarge);
+}
+
+TEST_F(TemplateOnDiskTest, MissingDirectoryFifoAndBusyAreNotFound) {
+    EXPECT_EQ(Load(), TemplateLoadResult::NotFound);
+
+    ASSERT_EQ(mkdir((dir / "header.mpeg").c_str(), 0755), 0);
+    EXPECT_EQ(Load(), TemplateLoadResult::NotFound);
+    rmdir((dir / "header.mpeg").c_str());
+
+    ASSERT_EQ(mkfifo((dir / "header.mpeg").c_str(), 0644), 0);
+    EXPECT_EQ(Load(), TemplateLoadResult::NotFound);  // and does not block
+    unlink((dir / "header.mpeg").c_str());
+
+    WriteFile(dir / "header.mpeg", Pattern(100, 1));
+    {
+        HolderProcess reader(dir / "header.mpeg", O_RDONLY);
+        ASSERT_TRUE(reader.held());
+        EXPECT_EQ(Load(), TemplateLoadResult::NotFound);
+    }
+    EXPECT_EQ(Load(), TemplateLoadResult::Loaded);
+}
+
+TEST_F(TemplateOnDiskTest, SecondCopyIsRefusedWhileReadersAreNotStalled) {
+    WriteFile(dir / "header.mpeg", Pattern(100, 1));
+    ASSERT_EQ(Load(), TemplateLoadResult::Loaded);
+
+    const int secondCopy = RunInChild([] {
+        PosixRepairFiles otherFiles;
+        HeaderTemplate otherTemplate;
+        return static_cast<int>(LoadHeaderTemplate(otherTemplate, otherFiles));
+    });
+    EXPECT_EQ(secondCopy, static_cast<int>(TemplateLoadResult::NotFound));
+
+    // A plain reader (a backup program, say) opens it at once: the lease is gone.
+    const int readerOpened = RunInChild([&] {
+        return open((dir / "header.mpeg").c_str(), O_RDONLY | O_NONBLOCK) >= 0 ? 0 : errno;
+    });
+    EXPECT_EQ(readerOpened, 0);
+
+    ReleaseHeaderTemplate(headerTemplate, files);
+    const int afterRelease = RunInChild([] {
+        PosixRepairFiles otherFiles;
+        HeaderTemplate otherTemplate;
+        return static_cast<int>(LoadHeaderTemplate(otherTemplate, otherFiles));
+    });
+    EXPECT_EQ(afterRelease, static_cast<int>(TemplateLoadResult::Loaded));
+}
+
+// --- follow-up files -------------------------------------------------------
+
+TEST_F(PosixRepairFilesTest, MissingFileIsNeverCreated) {
+    EXPECT_EQ(OpenForWriting("Film#1.mpg"), kNoFile);
+    EXPECT_EQ(failure, OpenFailure::Unavailable);
+    EXPECT_FALSE(Exists(dir / "Film#1.mpg"));
+}
+
+TEST_F(PosixRepairFilesTest, WritesAtTheStartWithoutTruncating) {
+    WriteFile(dir / "Film#1.mpg", Pattern(5000, 9));
+    const FileHandle file = OpenForWriting("Film#1.mpg");
+    ASSERT_NE(file, kNoFile);
+    EXPECT_EQ(failure, OpenFailure::None);
+    EXPECT_EQ(files.FileLength(file), 5000u);
+    const Bytes head = Filled(100, 0x47);
+    std::uint32_t written = 0;
+    EXPECT_TRUE(files.WriteBytes(file, head.data(), 100, &written));
+    EXPECT_EQ(written, 100u);
+    files.CloseFile(file);
+
+    Bytes expected = Pattern(5000, 9);
+    std::copy(head.begin(), head.end(), expected.begin());
+    EXPECT_EQ(ReadFile(dir / "Film#1.mpg"), expected);
+}
+
+// Another program's open of any kind makes the file busy; its close frees it.
+TEST_F(PosixRepairFilesTest, FileOpenElsewhereIsBusyUntilClosed) {
+    WriteFile(dir / "Film#1.mpg", Pattern(8192, 1));
+    for (int mode : {O_RDONLY, O_WRONLY, O_RDWR, HolderProcess::kMapped}) {
+        HolderProcess holder(dir / "Film#1.mpg", mode);
+        ASSERT_TRUE(holder.held());
+        EXPECT_EQ(OpenForWriting("Film#1.mpg"), kNoFile) << "mode " << mode;
+        EXPECT_EQ(failure, OpenFailure::Unavailable);
+        holder.Release();
+        const FileHandle file = OpenForWriting("Film#1.mpg");
+        EXPECT_NE(file, kNoFile) << "mode " << mode;
+        files.CloseFile(file);
+    }
+    EXPECT_EQ(ReadFile(dir / "Film#1.mpg"), Pattern(8192, 1));
+}
+
+TEST_F(PosixRepairFilesTest, WhileHeldNobodyElseGetsIn) {
+    WriteFile(dir / "Film#1.mpg", Pattern(100, 1));
+    const FileHandle file = OpenForWriting("Film#1.mpg");
+    ASSERT_NE(file, kNoFile);
+
+    // This program's own second open fails, under any name for the file.
+    ASSERT_EQ(link((dir / "Film#1.mpg").c_str(), (dir / "Alias.mpg").c_str()), 0);
+    EXPECT_EQ(OpenForWriting("Film#1.mpg"), kNoFile);
+    EXPECT_EQ(OpenForWriting("Alias.mpg"), kNoFile);
+
+    // Another program's open is held off by the lease: without blocking it
+    // is refused, and a blocking one would wait for our close.
+    const int otherOpen = RunInChild(
+        [&] { return open((dir / "Film#1.mpg").c_str(), O_RDONLY | O_NONBLOCK) >= 0 ? 0 : errno; });
+    EXPECT_EQ(otherOpen, EWOULDBLOCK);
+
+    files.CloseFile(file);
+    const int afterClose = RunInChild(
+        [&] { return open((dir / "Film#1.mpg").c_str(), O_RDONLY | O_NONBLOCK) >= 0 ? 0 : errno; });
+    EXPECT_EQ(afterClose, 0);
+    const FileHandle again = OpenForWriting("Film#1.mpg");
+    EXPECT_NE(again, kNoFile);
+    files.CloseFile(again);
+}
+
+TEST_F(PosixRepairFilesTest, OnlyRegularFilesAndNoOpenBlocks) {
+    ASSERT_EQ(mkdir((dir / "dir.mpg").c_str(), 0755), 0);
+    ASSERT_EQ(mkfifo((dir / "fifo.mpg").c_str(), 0666), 0);
+    ASSERT_EQ(symlink("/dev/null", (dir / "null.mpg").c_str()), 0);
+    ASSERT_EQ(symlink("/dev/zero", (dir / "zero.mpg").c_str()), 0);
+    const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = dir / "sock.mpg";
+    socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+    for (const char* name : {"dir.mpg", "fifo.mpg", "null.mpg", "zero.mpg", "sock.mpg"}) {
+        EXPECT_EQ(OpenForWriting(name), kNoFile) << name;
+        EXPECT_EQ(failure, OpenFailure::Unavailable) << name;
+        EXPECT_EQ(files.OpenForReading((dir / name).c_str()), kNoFile) << name;
+    }
+    close(sock);
+
+    // A link to a regular file is followed.
+    WriteFile(dir / "real.mpg", Pattern(10, 1));
+    ASSERT_EQ(symlink("real.mpg", (dir / "link.mpg").c_str()), 0);
+    const FileHandle file = OpenForWriting("link.mpg");
+    EXPECT_NE(file, kNoFile);
+    files.CloseFile(file);
+}
+
+TEST_F(PosixRepairFilesTest, NamesThatLeaveTheDirectoryAreNeverOpened) {
+    ASSERT_EQ(mkdir((dir / "sub").c_str(), 0755), 0);
+    WriteFile(dir / "sub/Film#1.mpg", Pattern(10, 1));
+    WriteFile(dir / "Film#1.mpg", Pattern(10, 1));
+    for (const char* name : {"sub/Film#1.mpg", "/etc/passwd", ".", "..", "", "../x"}) {
+        EXPECT_EQ(OpenForWriting(name), kNoFile) << name;
+        EXPECT_EQ(failure, OpenFailure::Unavailable);
+    }
+    // Never against the current directory: no directory, or a relative one.
+    ScopedWorkingDirectory cwd(dir.path());
+    EXPECT_EQ(files.OpenForWriting("", "Film#1.mpg", &failure), kNoFile);
+    EXPECT_EQ(files.OpenForWriting("./", "Film#1.mpg", &failure), kNoFile);
+    EXPECT_EQ(ReadFile(dir / "sub/Film#1.mpg"), Pattern(10, 1));
+}
+
+TEST_F(PosixRepairFilesTest, ReadOnlyFileIsRefusedEvenForRoot) {
+    WriteFile(dir / "Film#1.mpg", Pattern(10, 1));
+    ASSERT_EQ(chmod((dir / "Film#1.mpg").c_str(), 0444), 0);
+    EXPECT_EQ(OpenForWriting("Film#1.mpg"), kNoFile);
+    EXPECT_EQ(failure, OpenFailure::Unavailable);
+    ASSERT_EQ(chmod((dir / "Film#1.mpg").c_str(), 0644), 0);
+    const FileHandle file = OpenForWriting("Film#1.mpg");
+    EXPECT_NE(file, kNoFile);
+    files.CloseFile(file);
+}
+
+TEST_F(PosixRepairFilesTest, ReadOnlyFileIsRefusedByTheKernelWithoutRootsOverride) {
+    WriteFile(dir / "Film#1.mpg", Pattern(10, 1));
+    ASSERT_EQ(chmod((dir / "Film#1.mpg").c_str(), 0444), 0);
+    const int result = RunInChild([&] {
+        if (!DropPermissionOverride()) {
+            return 10;
+        }
+        PosixRepairFiles userFiles;
+        OpenFailure why = OpenFailure::None;
+        const bool refused =
+            userFiles.OpenForWriting(dir.path().c_str(), "Film#1.mpg", &why) == kNoFile &&
+            why == OpenFailure::Unavailable;
+        // The kernel is what refuses here: a plain open fails the same way.
+        const bool kernelRefuses = open((dir / "Film#1.mpg").c_str(), O_WRONLY) < 0;
+        return refused && kernelRefuses ? 0 : 1;
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(ReadFile(dir / "Film#1.mpg"), Pattern(10, 1));
+}
+
+// As an ordinary user: a file without write access is simply unavailable; a
+// file of another user that we may write, but cannot lease, is reported as
+// lacking exclusivity and never opened for writing.
+TEST_F(PosixRepairFilesTest, OtherUsersFilesAsAnOrdinaryUser) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to switch to an ordinary user";
+    }
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    WriteFile(dir / "private.mpg", Pattern(10, 1));  // root's, 0644
+    WriteFile(dir / "shared.mpg", Pattern(10, 1));
+    ASSERT_EQ(chmod((dir / "shared.mpg").c_str(), 0666), 0);
+    WriteFile(dir / "own.mpg", Pattern(10, 1));
+    ASSERT_EQ(chown((dir / "own.mpg").c_str(), 65534, 65534), 0);
+
+    const int result = RunInChild([&] {
+        if (!BecomeNobody()) {
+            return 10;
+        }
+        PosixRepairFiles userFiles;
+        OpenFailure why = OpenFailure::None;
+        if (userFiles.OpenForWriting(dir.path().c_str(), "private.mpg", &why) != kNoFile ||
+            why != OpenFailure::Unavailable) {
+            return 1;
+        }
+        if (userFiles.OpenForWriting(dir.path().c_str(), "shared.mpg", &why) != kNoFile ||
+            why != OpenFailure::NoExclusivity) {
+            return 2;
+        }
+        const FileHandle own = userFiles.OpenForWriting(dir.path().c_str(), "own.mpg", &why);
+        if (own == kNoFile) {
+            return 3;
+        }
+        userFiles.CloseFile(own);
+        return 0;
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(ReadFile(dir / "shared.mpg"), Pattern(10, 1));
+}
+
+TEST_F(PosixRepairFilesTest, NoDescriptorIsLeft) {
+    WriteFile(dir / "a.mpg", Pattern(10, 1));
+    const int before = OpenDescriptorCount();
+    for (int i = 0; i < 100; ++i) {
+        const FileHandle file = OpenForWriting("a.mpg");
+        ASSERT_NE(file, kNoFile);
+        EXPECT_EQ(OpenForWriting("a.mpg"), kNoFile);
+        files.CloseFile(file);
+        EXPECT_EQ(OpenForWriting("missing.mpg"), kNoFile);
+    }
+    {
+        HolderProcess holder(dir / "a.mpg", O_RDONLY);
+        for (int i = 0; i < 100; ++i) {
+            EXPECT_EQ(OpenForWriting("a.mpg"), kNoFile);
+        }
+    }
+    EXPECT_EQ(OpenDescriptorCount(), before);
+}
+
+}  // namespace

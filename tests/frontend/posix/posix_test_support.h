@@ -1,0 +1,197 @@
+// Real files in a temporary folder, and child processes that hold them open
+// the way a recorder does: without any lock.
+#pragma once
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<unsigned char>;
+
+inline Bytes Filled(std::size_t size, unsigned char value) {
+    return Bytes(size, value);
+}
+
+// A byte pattern that makes shifted or lost bytes visible.
+inline Bytes Pattern(std::size_t size, unsigned seed) {
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<unsigned char>((i * 131 + seed) % 251);
+    }
+    return bytes;
+}
+
+class TempDir {
+public:
+    TempDir() {
+        char pattern[] = "/tmp/velmora-test-XXXXXX";
+        path_ = mkdtemp(pattern);
+        path_ += '/';
+    }
+    ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    // The folder with its trailing '/', as the engine's base directory.
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + name; }
+
+private:
+    std::string path_;
+};
+
+inline void WriteFile(const std::string& path, const Bytes& bytes) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        (void)!write(fd, bytes.data(), bytes.size());
+        close(fd);
+    }
+}
+
+inline Bytes ReadFile(const std::string& path) {
+    Bytes bytes;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return bytes;
+    }
+    unsigned char buffer[65536];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0) {
+        bytes.insert(bytes.end(), buffer, buffer + n);
+    }
+    close(fd);
+    return bytes;
+}
+
+inline bool Exists(const std::string& path) {
+    struct stat status {};
+    return lstat(path.c_str(), &status) == 0;
+}
+
+inline int OpenDescriptorCount() {
+    int count = 0;
+    if (DIR* dir = opendir("/proc/self/fd")) {
+        while (readdir(dir) != nullptr) {
+            ++count;
+        }
+        closedir(dir);
+    }
+    return count;
+}
+
+// A child process that keeps a file open, as another program would, until
+// Release(). Modes: O_RDONLY, O_WRONLY, or kMapped (mapped, descriptor closed).
+class HolderProcess {
+public:
+    static constexpr int kMapped = -1;
+
+    HolderProcess(const std::string& path, int mode) {
+        int ready[2];
+        int release[2];
+        if (pipe(ready) != 0 || pipe(release) != 0) {
+            return;
+        }
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(ready[0]);
+            close(release[1]);
+            Hold(path, mode, ready[1], release[0]);
+        }
+        close(ready[1]);
+        close(release[0]);
+        releaseFd_ = release[1];
+        char byte = 0;
+        held_ = read(ready[0], &byte, 1) == 1 && byte == 'y';
+        close(ready[0]);
+    }
+    ~HolderProcess() { Release(); }
+    HolderProcess(const HolderProcess&) = delete;
+    HolderProcess& operator=(const HolderProcess&) = delete;
+
+    bool held() const { return held_; }
+
+    void Release() {
+        if (pid_ > 0) {
+            close(releaseFd_);
+            waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+    }
+
+private:
+    [[noreturn]] static void Hold(const std::string& path, int mode, int readyFd, int releaseFd) {
+        const int fd = open(path.c_str(), mode == kMapped ? O_RDWR : mode);
+        void* map = nullptr;
+        if (fd >= 0 && mode == kMapped) {
+            map = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+            close(fd);
+        }
+        const bool held = fd >= 0 && map != MAP_FAILED;
+        (void)!write(readyFd, held ? "y" : "n", 1);
+        char byte;
+        (void)!read(releaseFd, &byte, 1);  // returns when the parent closes its end
+        _exit(0);
+    }
+
+    pid_t pid_ = -1;
+    int releaseFd_ = -1;
+    bool held_ = false;
+};
+
+// Runs body in a child process and returns its exit status (or -1).
+inline int RunInChild(const std::function<int()>& body) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        _exit(body());
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+// Makes the calling (child) process an ordinary user: uid and gid 65534.
+inline bool BecomeNobody() {
+    return setgid(65534) == 0 && setuid(65534) == 0;
+}
+
+// Drops the calling (child) process's power to write files regardless of
+// their permission bits, as `setpriv --inh-caps=-dac_override` would.
+inline bool DropPermissionOverride() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (syscall(SYS_capget, &header, data) != 0) {
+        return false;
+    }
+    data[0].effective &= ~(1u << CAP_DAC_OVERRIDE);
+    return syscall(SYS_capset, &header, data) == 0;
+}
+
+// Runs the test body with the working directory set to dir.
+class ScopedWorkingDirectory {
+public:
+    explicit ScopedWorkingDirectory(const std::string& dir) {
+        char buffer[4096];
+        if (getcwd(buffer, sizeof buffer)) {
+            previous_ = buffer;
+        }
+        (void)!chdir(dir.c_str());
+    }
+    ~ScopedWorkingDirectory() { (void)!chdir(previous_.c_str()); }
+    ScopedWorkingDirectory(const ScopedWorkingDirectory&) = delete;
+    ScopedWorkingDirectory& operator=(const ScopedWorkingDirectory&) = delete;
+
+private:
+    std::string previous_ = "/";
+};

@@ -1,0 +1,691 @@
+// End-to-end cases for velmora.exe: each starts the real program in a fresh
+// folder, works it through window messages and checks what it shows and what
+// it does to the files and the registry.
+//
+// Usage: velmora_e2e <velmora.exe> <case>      (exit code 0 when it passes)
+//        velmora_e2e <velmora.exe> screenshot <file.bmp>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+
+namespace {
+
+constexpr DWORD kStartTimeoutMs = 30000;  // a cold Wine start can be slow
+constexpr DWORD kExitTimeoutMs = 15000;
+constexpr DWORD kUiTimeoutMs = 10000;
+// Five periods of the 200 ms repair timer: long enough for a wrong repair to
+// show up if the program were to attempt one.
+constexpr DWORD kSeveralTicksMs = 1000;
+
+constexpr int kBaseFileButton = 1000;
+constexpr int kPostfixField = 1001;
+constexpr int kCurrentFileField = 1002;
+constexpr int kToggleButton = 1003;
+constexpr int kStatusList = 1004;
+constexpr int kNoId = 0xFFFF;
+
+constexpr std::size_t kTemplateSize = 100;
+constexpr std::size_t kFollowUpSize = 5000;
+
+const char kNotFound[] = "Header Datei nicht gefunden!";
+
+// One run of the program in its own folder, ended and cleaned up at the end
+// of the case whatever happened.
+struct Session {
+    std::string exe;
+    std::string folder;
+    Program program;
+    HWND main = nullptr;
+
+    Session(const std::string& programPath, const std::string& tag)
+        : exe(programPath), folder(MakeWorkFolder(tag)) {}
+    ~Session() {
+        StopProgram(&program);
+        RemoveWorkFolder(folder);
+    }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    std::string Path(const std::string& name) const { return folder + name; }
+    HWND Control(int id) const { return GetDlgItem(main, id); }
+    std::string Text(int id) const { return ControlText(main, id); }
+
+    bool WriteTemplate(std::size_t size) {
+        return Check(WriteFileBytes(Path("header.mpeg"), PatternBytes(size, 1)),
+                     "write header.mpeg");
+    }
+
+    // Starts the program and waits for its main window.
+    bool StartToMainWindow() {
+        if (!StartProgram(exe, folder, &program)) {
+            return false;
+        }
+        main = FindMainDialog(program, kStartTimeoutMs);
+        return Check(main != nullptr, "the main window appears");
+    }
+
+    // Escape ends the program with exit code 0.
+    bool EndWithEscape() {
+        PressEscape(main);
+        return CheckNumber(WaitForExit(&program, kExitTimeoutMs), 0, "exit code after Escape");
+    }
+
+    bool WaitForText(int id, const std::string& expected) {
+        WaitUntil([&] { return Text(id) == expected; }, kUiTimeoutMs);
+        return CheckText(Text(id), expected, "text of control " + std::to_string(id));
+    }
+
+    // Chooses Film.mpg (created here) and presses Start.
+    bool ChooseFilmAndStart() {
+        if (!Check(WriteFileBytes(Path("Film.mpg"), PatternBytes(300, 2)), "write Film.mpg") ||
+            !ChooseBaseFile(program, main, Path("Film.mpg")) ||
+            !WaitForText(kCurrentFileField, "Film#1.mpg")) {
+            return false;
+        }
+        ClickControl(main, kToggleButton);
+        return WaitForText(kToggleButton, "Stop");
+    }
+};
+
+struct ExpectedControl {
+    int id;
+    const char* className;
+    const char* text;
+};
+
+// The main window's controls in tab and Z order.
+const ExpectedControl kControls[] = {
+    {kToggleButton, "Button", "Start"},
+    {kStatusList, "ListBox", ""},
+    {kNoId, "Static", "Velmora 1.0"},
+    {kNoId, "Button", "Status"},
+    {kNoId, "Button", "Dateiauswahl"},
+    {kCurrentFileField, "Edit", ""},
+    {kPostfixField, "Edit", "#"},
+    {kNoId, "Static", "Aktuelle Datei"},
+    {kNoId, "Static", "Postfix"},
+    {kBaseFileButton, "Button", "Basis Datei"},
+    {kNoId, "Static",
+     "Restauriert fortlaufend die MPEG- Header der Folge-Dateien, sobald Schreibzugriff "
+     "m\xF6glich!"},
+};
+
+// Where each control of the template sits, in dialog units, in template order.
+struct ExpectedItem {
+    int id;
+    short x, y, cx, cy;
+    DWORD styles;  // must all be set
+    DWORD absent;  // must all be clear
+};
+
+const ExpectedItem kItems[] = {
+    {kToggleButton, 19, 87, 35, 13, WS_DISABLED | WS_TABSTOP, 0},
+    {kStatusList, 17, 123, 153, 93,
+     WS_BORDER | WS_HSCROLL | LBS_NOSEL | LBS_NOINTEGRALHEIGHT | LBS_NOTIFY,
+     WS_VSCROLL | WS_TABSTOP | LBS_SORT},
+    {kNoId, 7, 230, 78, 8, SS_LEFT, SS_CENTER},
+    {kNoId, 7, 109, 173, 116, BS_GROUPBOX, 0},
+    {kNoId, 7, 7, 173, 67, BS_GROUPBOX, 0},
+    {kCurrentFileField, 19, 53, 149, 13, WS_BORDER | WS_TABSTOP | ES_READONLY | ES_AUTOHSCROLL, 0},
+    {kPostfixField, 136, 24, 31, 13, WS_BORDER | WS_TABSTOP, ES_AUTOHSCROLL | ES_READONLY},
+    {kNoId, 29, 44, 48, 8, SS_LEFT, SS_CENTER},
+    {kNoId, 137, 15, 27, 8, SS_CENTER, 0},
+    {kBaseFileButton, 20, 24, 103, 13, WS_TABSTOP, WS_DISABLED},
+    {kNoId, 61, 81, 112, 26, SS_CENTER, 0},
+};
+
+// Reads a dialog template's sz_Or_Ord field and returns what follows it.
+const WORD* SkipStringOrOrdinal(const WORD* field) {
+    if (*field == 0xFFFF) {
+        return field + 2;
+    }
+    while (*field != 0) {
+        ++field;
+    }
+    return field + 1;
+}
+
+const WORD* AlignToDword(const WORD* p, const void* base) {
+    const auto offset = reinterpret_cast<const BYTE*>(p) - static_cast<const BYTE*>(base);
+    return reinterpret_cast<const WORD*>(static_cast<const BYTE*>(base) + ((offset + 3) & ~3));
+}
+
+std::string WideField(const WORD* field) {
+    std::string text;
+    for (; *field != 0; ++field) {
+        text += static_cast<char>(*field < 0x100 ? *field : '?');
+    }
+    return text;
+}
+
+void CheckDialogTemplate(const void* resource) {
+    const auto* header = static_cast<const DLGTEMPLATE*>(resource);
+    const DWORD styles = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME |
+                         DS_SETFONT | DS_ABSALIGN;
+    Check((header->style & styles) == styles, "dialog styles");
+    Check((header->style & (WS_MAXIMIZEBOX | WS_THICKFRAME | WS_VISIBLE)) == 0,
+          "no maximize box, no sizing frame");
+    CheckNumber(header->x, 0, "dialog x");
+    CheckNumber(header->y, 0, "dialog y");
+    CheckNumber(header->cx, 187, "dialog width");
+    CheckNumber(header->cy, 243, "dialog height");
+    CheckNumber(header->cdit, static_cast<long long>(std::size(kItems)), "dialog item count");
+
+    const WORD* field = reinterpret_cast<const WORD*>(header + 1);
+    CheckNumber(*field, 0, "no menu");
+    field = SkipStringOrOrdinal(field);
+    CheckNumber(*field, 0, "no class of its own");
+    field = SkipStringOrOrdinal(field);
+    CheckText(WideField(field), "Velmora", "template caption");
+    field = SkipStringOrOrdinal(field);
+    CheckNumber(*field, 8, "font size");
+    CheckText(WideField(field + 1), "MS Sans Serif", "font");
+    field = SkipStringOrOrdinal(field + 1);
+
+    for (std::size_t i = 0; i < std::size(kItems) && i < header->cdit; ++i) {
+        const auto* item = reinterpret_cast<const DLGITEMTEMPLATE*>(AlignToDword(field, resource));
+        const ExpectedItem& expected = kItems[i];
+        const std::string where = "item #" + std::to_string(i);
+        CheckNumber(item->id, expected.id, where + " id");
+        Check(item->x == expected.x && item->y == expected.y && item->cx == expected.cx &&
+                  item->cy == expected.cy,
+              where + " position " + std::to_string(item->x) + "," + std::to_string(item->y) +
+                  " size " + std::to_string(item->cx) + "x" + std::to_string(item->cy));
+        Check((item->style & expected.styles) == expected.styles, where + " styles set");
+        Check((item->style & expected.absent) == 0, where + " styles clear");
+        field = reinterpret_cast<const WORD*>(item + 1);
+        field = SkipStringOrOrdinal(field);  // class
+        field = SkipStringOrOrdinal(field);  // text
+        field += 1 + (*field + 1) / 2;       // creation data
+    }
+}
+
+#pragma pack(push, 2)
+struct IconGroupEntry {
+    BYTE width, height, colorCount, reserved;
+    WORD planes, bitCount;
+    DWORD bytesInRes;
+    WORD id;
+};
+struct IconGroup {
+    WORD reserved, type, count;
+    IconGroupEntry entries[1];
+};
+#pragma pack(pop)
+
+// The program file itself: the German dialog template 101 to the letter,
+// and icon group 107 with one 32x32 16-colour image.
+bool CaseResources(const std::string& exe) {
+    const HMODULE module = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!Check(module != nullptr, "load " + exe + " as data")) {
+        return false;
+    }
+    const HRSRC dialog =
+        FindResourceExA(module, MAKEINTRESOURCEA(5) /* RT_DIALOG */, MAKEINTRESOURCEA(101),
+                        MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN));
+    if (Check(dialog != nullptr, "dialog 101 in German (1031)")) {
+        CheckDialogTemplate(LockResource(LoadResource(module, dialog)));
+    }
+    const HRSRC icon =
+        FindResourceA(module, MAKEINTRESOURCEA(107), MAKEINTRESOURCEA(14) /* RT_GROUP_ICON */);
+    if (Check(icon != nullptr, "icon group 107")) {
+        const auto* group = static_cast<const IconGroup*>(LockResource(LoadResource(module, icon)));
+        CheckNumber(group->count, 1, "images in the icon group");
+        const IconGroupEntry& entry = group->entries[0];
+        Check(entry.width == 32 && entry.height == 32, "icon is 32 x 32");
+        Check(entry.colorCount == 16 && entry.bitCount == 4, "icon has 16 colours");
+    }
+    FreeLibrary(module);
+    return FailureCount() == 0;
+}
+
+bool SameClass(const std::string& a, const char* b) {
+    return lstrcmpiA(a.c_str(), b) == 0;
+}
+
+// --- Start-up ---------------------------------------------------------------
+
+// A template that cannot be used: exactly its message box, and the program
+// ends with exit code 0 once the box is dismissed.
+bool TemplateRefused(const std::string& exe, const char* tag, long templateSize,
+                     const char* message) {
+    Session session(exe, tag);
+    if (templateSize >= 0 && !session.WriteTemplate(static_cast<std::size_t>(templateSize))) {
+        return false;
+    }
+    if (!StartProgram(exe, session.folder, &session.program)) {
+        return false;
+    }
+    const HWND box = FindMessageBox(session.program, kStartTimeoutMs);
+    if (!Check(box != nullptr, "a message box appears")) {
+        return false;
+    }
+    CheckText(MessageBoxText(box), message, "message");
+    CheckText(WindowText(box), "Velmora", "message box caption");
+    Check(GetWindow(box, GW_OWNER) == nullptr, "the message box has no owner");
+    const std::vector<HWND> windows = VisibleWindowsOf(session.program);
+    CheckNumber(static_cast<long long>(windows.size()), 1, "visible windows while the box shows");
+    Check(GetDlgItem(box, IDCANCEL) == nullptr, "the box has OK only");
+    ClickControl(box, IDOK);
+    return CheckNumber(WaitForExit(&session.program, kExitTimeoutMs), 0, "exit code");
+}
+
+bool CaseMissingTemplate(const std::string& exe) {
+    return TemplateRefused(exe, "missing", -1, kNotFound);
+}
+
+bool CaseTemplateTooSmall(const std::string& exe) {
+    return TemplateRefused(exe, "small", 63, "Header zu klein! (Minimal 64 Byte)");
+}
+
+bool CaseTemplateTooLarge(const std::string& exe) {
+    return TemplateRefused(exe, "large", 2049, "Header zu gro\xDF! (Maximal 2048 Byte)");
+}
+
+bool CaseNormalStart(const std::string& exe) {
+    Session session(exe, "normal");
+    if (!session.WriteTemplate(2048) || !session.StartToMainWindow()) {
+        return false;
+    }
+    CheckText(WindowText(session.main), "Velmora", "window caption");
+    // The postfix is shown once start-up is through.
+    session.WaitForText(kPostfixField, "#");
+
+    std::size_t index = 0;
+    for (HWND child = GetWindow(session.main, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT), ++index) {
+        if (!Check(index < std::size(kControls), "no more controls than the template's")) {
+            break;
+        }
+        const ExpectedControl& expected = kControls[index];
+        const std::string where = "control #" + std::to_string(index);
+        CheckNumber(GetDlgCtrlID(child), expected.id, where + " id");
+        Check(SameClass(ClassName(child), expected.className),
+              where + " class " + ClassName(child) + " is " + expected.className);
+        CheckText(WindowText(child), expected.text, where + " text");
+    }
+    CheckNumber(static_cast<long long>(index), static_cast<long long>(std::size(kControls)),
+                "number of controls");
+
+    Check(!IsWindowEnabled(session.Control(kToggleButton)), "Start is disabled");
+    CheckNumber(ListCount(session.Control(kStatusList)), 0, "status lines");
+    const LONG listStyle = GetWindowLongA(session.Control(kStatusList), GWL_STYLE);
+    Check((listStyle & WS_VSCROLL) == 0 && (listStyle & LBS_NOSEL) != 0,
+          "status list: no vertical scroll bar, nothing selectable");
+    const LONG postfixStyle = GetWindowLongA(session.Control(kPostfixField), GWL_STYLE);
+    Check((postfixStyle & ES_AUTOHSCROLL) == 0, "postfix field does not scroll");
+    const LONG currentStyle = GetWindowLongA(session.Control(kCurrentFileField), GWL_STYLE);
+    Check((currentStyle & ES_READONLY) != 0, "current-file field is read-only");
+
+    // The dialog manager gives the focus to the first enabled tab stop.
+    GUITHREADINFO thread = {};
+    thread.cbSize = sizeof thread;
+    const DWORD threadId = GetWindowThreadProcessId(session.main, nullptr);
+    Check(WaitUntil(
+              [&] {
+                  return GetGUIThreadInfo(threadId, &thread) &&
+                         thread.hwndFocus == session.Control(kCurrentFileField);
+              },
+              kUiTimeoutMs),
+          "the current-file field has the focus");
+
+    // Enter without a focused push button is IDOK, which does nothing.
+    PostMessageW(session.main, WM_KEYDOWN, VK_RETURN, 0);
+    Check(StaysTrueFor([&] { return IsWindowVisible(session.main) != FALSE; }, 400),
+          "Enter leaves the window open");
+    return session.EndWithEscape();
+}
+
+bool CaseSecondCopy(const std::string& exe) {
+    Session first(exe, "second");
+    if (!first.WriteTemplate(kTemplateSize) || !first.StartToMainWindow()) {
+        return false;
+    }
+    // The template file is held exclusively by the first copy.
+    Program second;
+    if (!StartProgram(exe, first.folder, &second)) {
+        return false;
+    }
+    const HWND box = FindMessageBox(second, kStartTimeoutMs);
+    if (Check(box != nullptr, "the second copy shows a message")) {
+        CheckText(MessageBoxText(box), kNotFound, "second copy's message");
+        ClickControl(box, IDOK);
+        CheckNumber(WaitForExit(&second, kExitTimeoutMs), 0, "second copy's exit code");
+    }
+    StopProgram(&second);
+    Check(IsWindowVisible(first.main) && WaitForExit(&first.program, 0) == -1,
+          "the first copy keeps running");
+    return first.EndWithEscape();
+}
+
+// --- Choosing and repairing -------------------------------------------------
+
+bool CaseChooseAndToggle(const std::string& exe) {
+    Session session(exe, "choose");
+    if (!session.WriteTemplate(kTemplateSize) || !session.StartToMainWindow() ||
+        !Check(WriteFileBytes(session.Path("Film.mpg"), PatternBytes(300, 2)), "write Film.mpg") ||
+        !ChooseBaseFile(session.program, session.main, session.Path("Film.mpg"))) {
+        return false;
+    }
+    session.WaitForText(kCurrentFileField, "Film#1.mpg");
+    Check(WaitUntil([&] { return IsWindowEnabled(session.Control(kToggleButton)) != FALSE; },
+                    kUiTimeoutMs),
+          "Start is enabled after a base file was chosen");
+    CheckText(session.Text(kToggleButton), "Start", "toggle caption");
+    ClickControl(session.main, kToggleButton);
+    session.WaitForText(kToggleButton, "Stop");
+    ClickControl(session.main, kToggleButton);
+    session.WaitForText(kToggleButton, "Start");
+
+    // Cancelling the file selection changes nothing; the dialog comes back
+    // with the previous choice.
+    ClickControl(session.main, kBaseFileButton);
+    const HWND fileDialog = FindFileDialog(session.program, session.main, kUiTimeoutMs);
+    if (Check(fileDialog != nullptr, "the file-selection dialog opens again")) {
+        CheckText(WindowText(FileNameField(fileDialog)), "Film.mpg",
+                  "file name offered the second time");
+        constexpr int kFileTypeCombo = 0x470;  // cmb1
+        CheckNumber(SendMessageW(GetDlgItem(fileDialog, kFileTypeCombo), CB_GETCURSEL, 0, 0), 1,
+                    "the MPEG-PS filter is preselected");
+        ClickControl(fileDialog, IDCANCEL);
+        Check(WaitUntil([&] { return !IsWindowVisible(fileDialog); }, kUiTimeoutMs),
+              "the file-selection dialog closes on Cancel");
+    }
+    CheckText(session.Text(kCurrentFileField), "Film#1.mpg", "current file after Cancel");
+
+    // The postfix is read when a base file is chosen.
+    SetTextW(session.Control(kPostfixField), "_teil");
+    if (ChooseBaseFile(session.program, session.main, session.Path("Film.mpg"))) {
+        session.WaitForText(kCurrentFileField, "Film_teil1.mpg");
+    }
+    return session.EndWithEscape();
+}
+
+// The follow-up file's content before the repair, and the check after it:
+// the template at the front, everything else untouched.
+bool CheckRepaired(const Session& session, const std::string& name) {
+    std::vector<unsigned char> bytes;
+    if (!Check(ReadFileBytes(session.Path(name), &bytes), "read " + name)) {
+        return false;
+    }
+    std::vector<unsigned char> expected = PatternBytes(kFollowUpSize, 3);
+    const std::vector<unsigned char> header = PatternBytes(kTemplateSize, 1);
+    std::copy(header.begin(), header.end(), expected.begin());
+    CheckNumber(static_cast<long long>(bytes.size()), kFollowUpSize, name + " size");
+    return Check(bytes == expected, name + " holds the template at the front, the rest untouched");
+}
+
+bool Untouched(const Session& session, const std::string& name) {
+    std::vector<unsigned char> bytes;
+    return ReadFileBytes(session.Path(name), &bytes) && bytes == PatternBytes(kFollowUpSize, 3);
+}
+
+bool CaseHeldFileWaitsThenRepaired(const std::string& exe) {
+    Session session(exe, "held");
+    if (!session.WriteTemplate(kTemplateSize) || !session.StartToMainWindow() ||
+        !session.ChooseFilmAndStart()) {
+        return false;
+    }
+    // Created after Start and held open by this process, unshared.
+    const HANDLE held =
+        CreateFileA(session.Path("Film#1.mpg").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (!Check(held != INVALID_HANDLE_VALUE, "create Film#1.mpg")) {
+        return false;
+    }
+    const std::vector<unsigned char> content = PatternBytes(kFollowUpSize, 3);
+    DWORD written = 0;
+    WriteFile(held, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    const HWND list = session.Control(kStatusList);
+    Check(
+        StaysTrueFor(
+            [&] { return ListCount(list) == 0 && session.Text(kCurrentFileField) == "Film#1.mpg"; },
+            kSeveralTicksMs),
+        "a file held by another program is left alone");
+    CloseHandle(held);
+    Check(Untouched(session, "Film#1.mpg"), "Film#1.mpg unchanged while it was held");
+
+    Check(WaitUntil([&] { return ListCount(list) == 1; }, kUiTimeoutMs),
+          "repaired once it is free");
+    CheckText(ListLine(list, 0), "Header \"Film#1.mpg\" restauriert!", "status line");
+    session.WaitForText(kCurrentFileField, "Film#2.mpg");
+    CheckRepaired(session, "Film#1.mpg");
+    CheckText(session.Text(kToggleButton), "Stop", "still running");
+    return session.EndWithEscape();
+}
+
+bool CaseReadOnlyFileNeverRepaired(const std::string& exe) {
+    Session session(exe, "readonly");
+    const std::string path = session.Path("Film#1.mpg");
+    if (!session.WriteTemplate(kTemplateSize) ||
+        !Check(WriteFileBytes(path, PatternBytes(kFollowUpSize, 3)), "write Film#1.mpg") ||
+        !Check(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY) != 0,
+               "make Film#1.mpg read-only") ||
+        !session.StartToMainWindow() || !session.ChooseFilmAndStart()) {
+        return false;
+    }
+    const HWND list = session.Control(kStatusList);
+    Check(
+        StaysTrueFor(
+            [&] { return ListCount(list) == 0 && session.Text(kCurrentFileField) == "Film#1.mpg"; },
+            kSeveralTicksMs),
+        "a read-only file is neither repaired nor skipped");
+    Check(Untouched(session, "Film#1.mpg"), "the read-only file is unchanged");
+
+    // The program kept trying: once writable, the same file is repaired.
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    Check(WaitUntil([&] { return ListCount(list) == 1; }, kUiTimeoutMs),
+          "repaired once it is writable");
+    CheckText(ListLine(list, 0), "Header \"Film#1.mpg\" restauriert!", "status line");
+    CheckRepaired(session, "Film#1.mpg");
+    return session.EndWithEscape();
+}
+
+// --- Window position --------------------------------------------------------
+
+RECT WindowRect(HWND window) {
+    RECT rect = {};
+    GetWindowRect(window, &rect);
+    return rect;
+}
+
+// Both values exist as REG_DWORD and hold the given position.
+bool CheckStoredPosition(LONG x, LONG y) {
+    DWORD type = 0;
+    LONG value = 0;
+    const bool xOk = ReadSetting("xpos", &type, &value);
+    Check(xOk && type == REG_DWORD, "xpos is a REG_DWORD");
+    CheckNumber(value, x, "stored xpos");
+    const bool yOk = ReadSetting("ypos", &type, &value);
+    Check(yOk && type == REG_DWORD, "ypos is a REG_DWORD");
+    return CheckNumber(value, y, "stored ypos");
+}
+
+bool CheckOpensAt(const std::string& exe, const char* tag, LONG x, LONG y) {
+    Session session(exe, tag);
+    if (!session.WriteTemplate(kTemplateSize) || !session.StartToMainWindow()) {
+        return false;
+    }
+    session.WaitForText(kPostfixField, "#");  // start-up is through
+    const RECT rect = WindowRect(session.main);
+    CheckNumber(rect.left, x, "window left edge");
+    CheckNumber(rect.top, y, "window top edge");
+    return session.EndWithEscape() && CheckStoredPosition(x, y);
+}
+
+bool CasePositionRemembered(const std::string& exe) {
+    DeleteSettings();
+    // First run: the template's place, the top-left corner; saved at close.
+    if (!CheckOpensAt(exe, "firstrun", 0, 0)) {
+        return false;
+    }
+    // Moved, closed, and reopened where it was.
+    {
+        Session session(exe, "moved");
+        if (!session.WriteTemplate(kTemplateSize) || !session.StartToMainWindow()) {
+            return false;
+        }
+        session.WaitForText(kPostfixField, "#");
+        SetWindowPos(session.main, nullptr, 137, 91, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        WaitUntil([&] { return WindowRect(session.main).left == 137; }, kUiTimeoutMs);
+        if (!session.EndWithEscape() || !CheckStoredPosition(137, 91)) {
+            return false;
+        }
+    }
+    if (!CheckOpensAt(exe, "reopen", 137, 91)) {
+        return false;
+    }
+    // Left of the primary screen, as on a monitor to its left.
+    WriteDwordSetting("xpos", static_cast<DWORD>(-40));
+    WriteDwordSetting("ypos", 25);
+    return CheckOpensAt(exe, "negative", -40, 25);
+}
+
+// Closed while minimized: the place it is shown at normally is kept, not the
+// minimized window's parking place (-32000 on Windows), which would reopen
+// the window off the screen.
+bool CasePositionMinimized(const std::string& exe) {
+    DeleteSettings();
+    {
+        Session session(exe, "minimized");
+        if (!session.WriteTemplate(kTemplateSize) || !session.StartToMainWindow()) {
+            return false;
+        }
+        session.WaitForText(kPostfixField, "#");
+        SetWindowPos(session.main, nullptr, 150, 60, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        ShowWindowAsync(session.main, SW_MINIMIZE);
+        if (!Check(WaitUntil([&] { return IsIconic(session.main) != FALSE; }, kUiTimeoutMs),
+                   "the window is minimized")) {
+            return false;
+        }
+        if (!session.EndWithEscape() || !CheckStoredPosition(150, 60)) {
+            return false;
+        }
+    }
+    return CheckOpensAt(exe, "unminimized", 150, 60);
+}
+
+bool CasePositionOnlyX(const std::string& exe) {
+    DeleteSettings();
+    WriteDwordSetting("xpos", 300);
+    return CheckOpensAt(exe, "onlyx", 0, 0);
+}
+
+bool CasePositionYAsString(const std::string& exe) {
+    DeleteSettings();
+    WriteDwordSetting("xpos", 300);
+    WriteStringSetting("ypos", "200");
+    return CheckOpensAt(exe, "ystring", 0, 0);
+}
+
+// --- Screenshot -------------------------------------------------------------
+
+// Writes the screen area of window as a 24-bit BMP.
+bool SaveWindowBitmap(HWND window, const std::string& path) {
+    const RECT rect = WindowRect(window);
+    const int width = rect.right - rect.left;
+    const int height = rect.bottom - rect.top;
+    const HDC screen = GetDC(nullptr);
+    const HDC memory = CreateCompatibleDC(screen);
+    const HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    const HGDIOBJ previous = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    SelectObject(memory, previous);
+
+    BITMAPINFOHEADER info = {};
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biCompression = BI_RGB;
+    const DWORD rowSize = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    std::vector<unsigned char> pixels(rowSize * static_cast<DWORD>(height));
+    GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(),
+              reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;  // "BM"
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+    std::vector<unsigned char> bytes(file.bfOffBits);
+    std::memcpy(bytes.data(), &file, sizeof file);
+    std::memcpy(bytes.data() + sizeof file, &info, sizeof info);
+    bytes.insert(bytes.end(), pixels.begin(), pixels.end());
+    return WriteFileBytes(path, bytes);
+}
+
+// The window after a base file was chosen and two files were repaired.
+bool Screenshot(const std::string& exe, const std::string& output) {
+    DeleteSettings();
+    Session session(exe, "screenshot");
+    if (!session.WriteTemplate(kTemplateSize) ||
+        !WriteFileBytes(session.Path("Film#1.mpg"), PatternBytes(kFollowUpSize, 3)) ||
+        !WriteFileBytes(session.Path("Film#2.mpg"), PatternBytes(kFollowUpSize, 3)) ||
+        !session.StartToMainWindow() || !session.ChooseFilmAndStart()) {
+        return false;
+    }
+    const HWND list = session.Control(kStatusList);
+    if (!Check(WaitUntil([&] { return ListCount(list) == 2; }, kUiTimeoutMs), "two repairs") ||
+        !session.WaitForText(kCurrentFileField, "Film#3.mpg")) {
+        return false;
+    }
+    // Let the window finish painting before it is captured.
+    RedrawWindow(session.main, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    SendMessageTimeoutW(session.main, WM_NULL, 0, 0, SMTO_NORMAL, 5000, nullptr);
+    const bool saved = Check(SaveWindowBitmap(session.main, output), "write " + output);
+    return session.EndWithEscape() && saved;
+}
+
+struct Case {
+    const char* name;
+    bool (*run)(const std::string& exe);
+};
+
+const Case kCases[] = {
+    {"resources", CaseResources},
+    {"missing_template", CaseMissingTemplate},
+    {"template_too_small", CaseTemplateTooSmall},
+    {"template_too_large", CaseTemplateTooLarge},
+    {"normal_start", CaseNormalStart},
+    {"second_copy", CaseSecondCopy},
+    {"choose_and_toggle", CaseChooseAndToggle},
+    {"held_file_waits_then_repaired", CaseHeldFileWaitsThenRepaired},
+    {"read_only_file_never_repaired", CaseReadOnlyFileNeverRepaired},
+    {"position_remembered", CasePositionRemembered},
+    {"position_minimized", CasePositionMinimized},
+    {"position_only_x", CasePositionOnlyX},
+    {"position_y_as_string", CasePositionYAsString},
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::printf("usage: velmora_e2e <velmora.exe> <case> | screenshot <file.bmp>\n");
+        return 2;
+    }
+    const std::string exe = WindowsPath(argv[1]);
+    const std::string name = argv[2];
+    if (name == "screenshot" && argc == 4) {
+        return Screenshot(exe, WindowsPath(argv[3])) && FailureCount() == 0 ? 0 : 1;
+    }
+    for (const Case& entry : kCases) {
+        if (name == entry.name) {
+            const bool passed = entry.run(exe) && FailureCount() == 0;
+            std::printf("%s: %s\n", entry.name, passed ? "passed" : "FAILED");
+            return passed ? 0 : 1;
+        }
+    }
+    std::printf("unknown case %s\n", name.c_str());
+    return 2;
+}

@@ -1,0 +1,242 @@
+// The Windows file layer against the real file system (run under Wine here).
+#include "win32_repair_files.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+class Win32FilesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char temp[MAX_PATH];
+        GetTempPathA(sizeof temp, temp);
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        folder_ = std::string(temp) + "velmora-files-" + test->name() + "-" +
+                  std::to_string(GetCurrentProcessId()) + "\\";
+        ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
+    }
+
+    void TearDown() override {
+        for (const std::string& name : created_) {
+            SetFileAttributesA((folder_ + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA((folder_ + name).c_str());
+            RemoveDirectoryA((folder_ + name).c_str());
+        }
+        RemoveDirectoryA(folder_.c_str());
+    }
+
+    std::string Path(const std::string& name) const { return folder_ + name; }
+
+    void Write(const std::string& name, const std::string& content) {
+        created_.push_back(name);
+        const HANDLE file = CreateFileA(Path(name).c_str(), GENERIC_WRITE, 0, nullptr,
+                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        DWORD written = 0;
+        ASSERT_TRUE(
+            WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
+        CloseHandle(file);
+    }
+
+    std::string Read(const std::string& name) const {
+        const HANDLE file = CreateFileA(Path(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            return "<cannot open>";
+        }
+        std::string content(GetFileSize(file, nullptr), '\0');
+        DWORD read = 0;
+        ReadFile(file, content.data(), static_cast<DWORD>(content.size()), &read, nullptr);
+        CloseHandle(file);
+        return content;
+    }
+
+    FileHandle OpenWriting(const std::string& name, OpenFailure* failure) {
+        return files_.OpenForWriting(folder_.c_str(), name.c_str(), failure);
+    }
+
+    Win32RepairFiles files_;
+    std::string folder_;
+    std::vector<std::string> created_;
+};
+
+TEST_F(Win32FilesTest, ReadsTheWholeFile) {
+    Write("header.mpeg", std::string(100, 'h'));
+    const FileHandle file = files_.OpenForReading(Path("header.mpeg").c_str());
+    ASSERT_NE(file, kNoFile);
+    EXPECT_EQ(files_.FileLength(file), 100u);
+    char buffer[200] = {};
+    std::uint32_t read = 0;
+    EXPECT_TRUE(files_.ReadBytes(file, buffer, sizeof buffer, &read));
+    EXPECT_EQ(read, 100u);
+    EXPECT_EQ(std::string(buffer, read), std::string(100, 'h'));
+    files_.CloseFile(file);
+}
+
+TEST_F(Win32FilesTest, OpensOnlyExistingRegularFiles) {
+    created_.push_back("folder.mpg");
+    ASSERT_TRUE(CreateDirectoryA(Path("folder.mpg").c_str(), nullptr));
+    OpenFailure failure = OpenFailure::None;
+
+    EXPECT_EQ(files_.OpenForReading(Path("missing.mpeg").c_str()), kNoFile);
+    EXPECT_EQ(files_.OpenForReading(Path("folder.mpg").c_str()), kNoFile);
+    EXPECT_EQ(files_.OpenForReading("NUL"), kNoFile);
+    EXPECT_EQ(OpenWriting("missing.mpg", &failure), kNoFile);
+    EXPECT_EQ(failure, OpenFailure::Unavailable);
+    EXPECT_EQ(OpenWriting("folder.mpg", &failure), kNoFile);
+    EXPECT_EQ(OpenWriting("NUL", &failure), kNoFile);
+    EXPECT_EQ(OpenWriting("CON", &failure), kNoFile);
+    // A missing follow-up file is never created.
+    EXPECT_EQ(GetFileAttributesA(Path("missing.mpg").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(Win32FilesTest, HeldFilesAreExclusive) {
+    Write("Film#1.mpg", "0123456789");
+    OpenFailure failure = OpenFailure::None;
+    const FileHandle held = OpenWriting("Film#1.mpg", &failure);
+    ASSERT_NE(held, kNoFile);
+    EXPECT_EQ(failure, OpenFailure::None);
+
+    // Neither this program nor anyone else gets it while it is held, even
+    // when asking to share everything.
+    EXPECT_EQ(OpenWriting("Film#1.mpg", &failure), kNoFile);
+    EXPECT_EQ(failure, OpenFailure::Unavailable);
+    EXPECT_EQ(files_.OpenForReading(Path("Film#1.mpg").c_str()), kNoFile);
+    const HANDLE other = CreateFileA(Path("Film#1.mpg").c_str(), GENERIC_READ,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_EQ(other, INVALID_HANDLE_VALUE);
+    files_.CloseFile(held);
+
+    const FileHandle again = OpenWriting("Film#1.mpg", &failure);
+    EXPECT_NE(again, kNoFile);
+    files_.CloseFile(again);
+}
+
+TEST_F(Win32FilesTest, FileHeldElsewhereIsNotOpened) {
+    Write("Film#1.mpg", "0123456789");
+    const HANDLE other = CreateFileA(Path("Film#1.mpg").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    OpenFailure failure = OpenFailure::None;
+    EXPECT_EQ(OpenWriting("Film#1.mpg", &failure), kNoFile);
+    EXPECT_EQ(failure, OpenFailure::Unavailable);
+    CloseHandle(other);
+}
+
+TEST_F(Win32FilesTest, WritesOverTheStartWithoutTruncating) {
+    Write("Film#1.mpg", "0123456789");
+    Write("Film#2.mpg", "xy");
+    OpenFailure failure = OpenFailure::None;
+    std::uint32_t written = 0;
+
+    FileHandle file = OpenWriting("Film#1.mpg", &failure);
+    ASSERT_NE(file, kNoFile);
+    EXPECT_TRUE(files_.WriteBytes(file, "ab", 2, &written));
+    EXPECT_EQ(written, 2u);
+    files_.CloseFile(file);
+    EXPECT_EQ(Read("Film#1.mpg"), "ab23456789");
+
+    // A shorter file grows to the written length.
+    file = OpenWriting("Film#2.mpg", &failure);
+    ASSERT_NE(file, kNoFile);
+    EXPECT_TRUE(files_.WriteBytes(file, "ABCDE", 5, &written));
+    files_.CloseFile(file);
+    EXPECT_EQ(Read("Film#2.mpg"), "ABCDE");
+}
+
+TEST_F(Win32FilesTest, OpensInTheGivenDirectoryNotTheCurrentOne) {
+    Write("Film#1.mpg", "in the base directory");
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(sizeof previous, previous);
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    ASSERT_TRUE(SetCurrentDirectoryA(temp));
+
+    OpenFailure failure = OpenFailure::None;
+    const FileHandle file = OpenWriting("Film#1.mpg", &failure);
+    ASSERT_NE(file, kNoFile);
+    std::uint32_t written = 0;
+    files_.WriteBytes(file, "IN", 2, &written);
+    files_.CloseFile(file);
+    SetCurrentDirectoryA(previous);
+    EXPECT_EQ(Read("Film#1.mpg"), "IN the base directory");
+
+    // Without an absolute directory nothing is opened at all.
+    EXPECT_EQ(files_.OpenForWriting("", "Film#1.mpg", &failure), kNoFile);
+    EXPECT_EQ(files_.OpenForWriting("relative\\", "Film#1.mpg", &failure), kNoFile);
+}
+
+TEST_F(Win32FilesTest, NamesThatLeaveTheDirectoryAreNeverOpened) {
+    created_.push_back("sub");
+    ASSERT_TRUE(CreateDirectoryA(Path("sub").c_str(), nullptr));
+    Write("sub\\Film#1.mpg", "inside");
+    Write("Film", "a stream host");
+    OpenFailure failure = OpenFailure::None;
+    for (const char* name : {"sub\\Film#1.mpg", "sub/Film#1.mpg", ".", "..", "", "Film:1.mpg"}) {
+        EXPECT_EQ(OpenWriting(name, &failure), kNoFile) << name;
+        EXPECT_EQ(failure, OpenFailure::Unavailable) << name;
+    }
+    EXPECT_EQ(Read("sub\\Film#1.mpg"), "inside");
+}
+
+TEST_F(Win32FilesTest, JoinedPathsOverTheLimitAreRefused) {
+    EXPECT_EQ(files_.MaxPathLength(), 259u);
+    const std::string name(MAX_PATH - folder_.size(), 'n');  // joined: 260 bytes
+    OpenFailure failure = OpenFailure::None;
+    EXPECT_EQ(OpenWriting(name, &failure), kNoFile);
+    EXPECT_EQ(failure, OpenFailure::Unavailable);
+}
+
+// Root's permission override must be dropped for this one (make test-windows
+// does so); on Windows an administrator is refused as well.
+TEST_F(Win32FilesTest, ReadOnlyFilesAreNotOpenedForWriting) {
+    Write("Film#1.mpg", "0123456789");
+    ASSERT_TRUE(SetFileAttributesA(Path("Film#1.mpg").c_str(), FILE_ATTRIBUTE_READONLY));
+    OpenFailure failure = OpenFailure::None;
+    EXPECT_EQ(OpenWriting("Film#1.mpg", &failure), kNoFile);
+    EXPECT_EQ(failure, OpenFailure::Unavailable);
+    EXPECT_EQ(Read("Film#1.mpg"), "0123456789");
+}
+
+TEST_F(Win32FilesTest, SizesOfFourGibibytesAndMoreAreUnknown) {
+    created_.push_back("huge.mpeg");
+    const HANDLE huge = CreateFileA(Path("huge.mpeg").c_str(), GENERIC_WRITE, 0, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(huge, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER size;
+    size.QuadPart = 0x100000000LL + 100;  // sparse: no disk space is used
+    ASSERT_TRUE(SetFilePointerEx(huge, size, nullptr, FILE_BEGIN));
+    ASSERT_TRUE(SetEndOfFile(huge));
+    CloseHandle(huge);
+
+    const FileHandle file = files_.OpenForReading(Path("huge.mpeg").c_str());
+    ASSERT_NE(file, kNoFile);
+    EXPECT_EQ(files_.FileLength(file), 0xFFFFFFFFu);
+    files_.CloseFile(file);
+}
+
+TEST(Win32FileNames, PlainNamesAndAbsolutePaths) {
+    EXPECT_TRUE(IsPlainWindowsFileName("Film#1.mpg"));
+    EXPECT_TRUE(IsPlainWindowsFileName("..Film"));
+    EXPECT_FALSE(IsPlainWindowsFileName("a\\b"));
+    EXPECT_FALSE(IsPlainWindowsFileName("a/b"));
+    EXPECT_FALSE(IsPlainWindowsFileName("C:b"));
+    EXPECT_FALSE(IsPlainWindowsFileName("."));
+    EXPECT_FALSE(IsPlainWindowsFileName(".."));
+    EXPECT_FALSE(IsPlainWindowsFileName(""));
+
+    EXPECT_TRUE(IsAbsoluteWindowsPath("C:\\Rec\\"));
+    EXPECT_TRUE(IsAbsoluteWindowsPath("z:/rec/"));
+    EXPECT_TRUE(IsAbsoluteWindowsPath("\\\\server\\share\\"));
+    EXPECT_FALSE(IsAbsoluteWindowsPath("C:Rec\\"));
+    EXPECT_FALSE(IsAbsoluteWindowsPath("\\Rec\\"));
+    EXPECT_FALSE(IsAbsoluteWindowsPath("Rec\\"));
+    EXPECT_FALSE(IsAbsoluteWindowsPath(""));
+}
+
+}  // namespace

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Creates the build's private Wine prefix (build/wine) once, after every Wine
+# package is installed: a prefix made before wine32 was added stays broken.
+# Windows managed by Wine itself (no window manager runs under Xvfb), or every
+# window close stalls for about two seconds.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+export WINEPREFIX="${WINEPREFIX:-$root/build/wine}"
+export WINEDEBUG=-all
+# No downloads of Wine Mono or Gecko: the programs need neither.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+ready="$WINEPREFIX/.velmora-ready"
+[ -f "$ready" ] && exit 0
+
+rm -rf "$WINEPREFIX"
+mkdir -p "$(dirname "$WINEPREFIX")"
+echo "Creating the Wine prefix $WINEPREFIX"
+wineboot --init
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null
+# Debian's Wine does not find its own fonts (fonts-wine) by itself: without
+# them "MS Sans Serif" falls back to another face and the caption buttons,
+# drawn with Marlett, show letters.
+cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
+wineserver --wait
+touch "$ready"
