@@ -3,6 +3,7 @@
 
 .PHONY: all deps test test-linux test-sanitizers bench run format check-format clean
 .PHONY: test-windows screenshots screenshot-windows
+.PHONY: package screenshot-linux
 
 all: deps
 	cmake --preset linux
@@ -38,8 +39,29 @@ screenshot-windows:
 bench: all
 	build/linux/bench/velmora_bench
 
-run:
-	@echo "The Linux desktop program is not built yet."
+# --- Linux desktop program (Qt 6) -------------------------------------------
+# `make run` builds the program and starts it in a demo folder (build/demo)
+# where a simulated recorder writes follow-up files with their header lost;
+# `make run DIR=/path/to/recordings` starts it in your own folder instead.
+run: deps
+	cmake --preset linux
+	cmake --build --preset linux --target velmora velmora-demo-header velmora-demo-recorder
+	tools/run-linux.sh "$(DIR)"
+
+# A Debian package of the program in build/package/.
+package: deps
+	cmake --preset linux
+	cmake --build --preset linux
+	cd build/linux && cpack -G DEB
+
+# docs/linux.png, taken under Xvfb.
+screenshot-linux: deps
+	cmake --preset linux
+	cmake --build --preset linux --target velmora-screenshot velmora-demo-header
+	tools/screenshot-linux.sh
+
+screenshots: screenshot-linux
+# --- end of the Linux desktop program ----------------------------------------
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs -r clang-format -i

@@ -8,6 +8,15 @@ packages=(
     cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang-format
 )
 
+# The Linux desktop program: Qt 6 Widgets and a font for it and its tests;
+# dpkg-dev for `make package`; a virtual X server and a window manager (for
+# the title bar) for `make screenshot-linux`.
+packages+=(
+    qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
+    dpkg-dev
+    xvfb xauth x11-utils openbox
+)
+
 # The Windows program: mingw-w64 cross compilers, Wine (64- and 32-bit) with
 # its own fonts and the X libraries it draws with, a virtual X server, and
 # ImageMagick for the screenshot.

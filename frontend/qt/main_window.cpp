@@ -1,0 +1,388 @@
+#include "main_window.h"
+
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QValidator>
+#include <algorithm>
+#include <utility>
+
+#include "dialog_units.h"
+#include "file_chooser.h"
+#include "file_name_offsets.h"
+#include "frame_group_box.h"
+#include "text_encoding.h"
+
+namespace {
+
+// The window's size and each control's place, in dialog units.
+constexpr int kWindowWidthDu = 187;
+constexpr int kWindowHeightDu = 243;
+
+struct ControlPlace {
+    int x, y, width, height;
+};
+
+constexpr ControlPlace kTogglePlace{19, 87, 35, 13};
+constexpr ControlPlace kStatusListPlace{17, 123, 153, 93};
+constexpr ControlPlace kFooterPlace{7, 230, 78, 8};
+constexpr ControlPlace kStatusGroupPlace{7, 109, 173, 116};
+constexpr ControlPlace kFileGroupPlace{7, 7, 173, 67};
+constexpr ControlPlace kCurrentFilePlace{19, 53, 149, 13};
+constexpr ControlPlace kPostfixPlace{136, 24, 31, 13};
+constexpr ControlPlace kCurrentFileLabelPlace{29, 44, 48, 8};
+constexpr ControlPlace kPostfixLabelPlace{137, 15, 27, 8};
+constexpr ControlPlace kBaseFilePlace{20, 24, 103, 13};
+constexpr ControlPlace kDescriptionPlace{61, 81, 112, 26};
+
+// Pixels a push button needs beside its caption for its frame.
+constexpr int kButtonTextMargin = 8;
+// The space a line edit keeps on each side of its text, besides its frame.
+constexpr int kLineEditTextPadding = 3;
+// How much wider the layout grows at a time when a text does not fit.
+constexpr double kWidthUnitStep = 0.125;
+
+void Place(QWidget* widget, const DialogBaseUnits& units, const ControlPlace& place) {
+    widget->setGeometry(DialogRectToPixels(units, place.x, place.y, place.width, place.height));
+}
+
+QLabel* MakeStaticText(QWidget* parent, const char* objectName, const char* text,
+                       Qt::Alignment horizontal) {
+    auto* label = new QLabel(DecodeWindows1252(text), parent);
+    label->setObjectName(QString::fromLatin1(objectName));
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    label->setAlignment(horizontal | Qt::AlignTop);
+    return label;
+}
+
+QGroupBox* MakeGroupBox(QWidget* parent, const char* objectName, const char* title) {
+    auto* group = new FrameGroupBox(DecodeWindows1252(title), parent);
+    group->setObjectName(QString::fromLatin1(objectName));
+    group->setFocusPolicy(Qt::NoFocus);
+    return group;
+}
+
+QPushButton* MakePushButton(QWidget* parent, const char* objectName, const char* caption) {
+    auto* button = new QPushButton(DecodeWindows1252(caption), parent);
+    button->setObjectName(QString::fromLatin1(objectName));
+    // Enter presses the button that has the focus, and nothing else.
+    button->setAutoDefault(true);
+    button->setFocusPolicy(Qt::StrongFocus);
+    return button;
+}
+
+// Stops typing once the text fills the field, as an edit control that does
+// not scroll does: the postfix field has no length limit of its own.
+class FieldWidthValidator final : public QValidator {
+public:
+    explicit FieldWidthValidator(QLineEdit* field) : QValidator(field), field_(field) {}
+
+    State validate(QString& input, int& /*position*/) const override {
+        const QMargins margins = field_->textMargins();
+        const int room = field_->contentsRect().width() - margins.left() - margins.right() -
+                         2 * kLineEditTextPadding;
+        return field_->fontMetrics().horizontalAdvance(input) <= room ? Acceptable : Invalid;
+    }
+
+private:
+    QLineEdit* field_;
+};
+
+QLineEdit* MakeEdit(QWidget* parent, const char* objectName) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QString::fromLatin1(objectName));
+    edit->setFocusPolicy(Qt::StrongFocus);
+    return edit;
+}
+
+}  // namespace
+
+QIcon ApplicationIcon() {
+    const QString builtIn = QStringLiteral(":/icons/velmora.png");
+    if (!QFile::exists(builtIn)) {
+        return QIcon::fromTheme(QStringLiteral("velmora"));
+    }
+    QIcon icon(builtIn);
+    icon.addFile(QStringLiteral(":/icons/velmora-128.png"));
+    return icon;
+}
+
+MainWindow::MainWindow(RepairFiles& files, FileChooser& chooser)
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                           Qt::WindowCloseButtonHint),
+      chooser_(chooser),
+      controller_(*this, files),
+      repairTimer_(this) {
+    setObjectName(QStringLiteral("mainWindow"));
+    setWindowTitle(DecodeWindows1252(kWindowCaption));
+    CreateControls();
+    ArrangeControls();
+    ConnectControls();
+    repairTimer_.setObjectName(QStringLiteral("repairTimer"));
+    repairTimer_.setInterval(kRepairTimerPeriodMs);
+}
+
+MainWindow::~MainWindow() {
+    // A window destroyed without ending (a test, say) still lets go of the
+    // template file.
+    if (!ended_) {
+        Finish();
+    }
+}
+
+void MainWindow::CreateControls() {
+    toggleButton_ = MakePushButton(this, "toggleButton", kStartCaption);
+    toggleButton_->setEnabled(false);
+
+    statusList_ = new QListWidget(this);
+    statusList_->setObjectName(QStringLiteral("statusList"));
+    statusList_->setSelectionMode(QAbstractItemView::NoSelection);
+    statusList_->setFocusPolicy(Qt::NoFocus);
+    statusList_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    statusList_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    statusList_->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    statusList_->setTextElideMode(Qt::ElideNone);  // long lines are cut at the edge
+    statusList_->setWordWrap(false);
+
+    footerLabel_ = MakeStaticText(this, "footerLabel", kFooterText, Qt::AlignLeft);
+    statusGroup_ = MakeGroupBox(this, "statusGroup", kStatusGroupTitle);
+    fileGroup_ = MakeGroupBox(this, "fileGroup", kFileGroupTitle);
+
+    currentFileEdit_ = MakeEdit(this, "currentFileEdit");
+    currentFileEdit_->setReadOnly(true);
+    postfixEdit_ = MakeEdit(this, "postfixEdit");
+    postfixEdit_->setValidator(new FieldWidthValidator(postfixEdit_));
+
+    currentFileLabel_ =
+        MakeStaticText(this, "currentFileLabel", kCurrentFileLabelText, Qt::AlignLeft);
+    postfixLabel_ = MakeStaticText(this, "postfixLabel", kPostfixLabelText, Qt::AlignHCenter);
+    baseFileButton_ = MakePushButton(this, "baseFileButton", kBaseFileCaption);
+    descriptionLabel_ =
+        MakeStaticText(this, "descriptionLabel", kDescriptionText, Qt::AlignHCenter);
+}
+
+bool MainWindow::EveryTextFits() const {
+    for (const QLabel* label :
+         {footerLabel_, currentFileLabel_, postfixLabel_, descriptionLabel_}) {
+        const QRect room = label->contentsRect();
+        const QRect needed = label->fontMetrics().boundingRect(
+            room, static_cast<int>(label->alignment()) | Qt::TextWordWrap, label->text());
+        if (!room.contains(needed)) {
+            return false;
+        }
+    }
+    for (const QPushButton* button : {toggleButton_, baseFileButton_}) {
+        // Room for the wider of the two captions, and the button's frame.
+        const QFontMetrics metrics = button->fontMetrics();
+        const int caption = std::max({metrics.horizontalAdvance(button->text()),
+                                      metrics.horizontalAdvance(DecodeWindows1252(kStopCaption)),
+                                      metrics.horizontalAdvance(DecodeWindows1252(kStartCaption))});
+        if (caption + kButtonTextMargin > button->width()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void MainWindow::ArrangeControls() {
+    // Creation order is the tab order and, first on top, the stacking order.
+    const std::pair<QWidget*, ControlPlace> places[] = {
+        {toggleButton_, kTogglePlace},          {statusList_, kStatusListPlace},
+        {footerLabel_, kFooterPlace},           {statusGroup_, kStatusGroupPlace},
+        {fileGroup_, kFileGroupPlace},          {currentFileEdit_, kCurrentFilePlace},
+        {postfixEdit_, kPostfixPlace},          {currentFileLabel_, kCurrentFileLabelPlace},
+        {postfixLabel_, kPostfixLabelPlace},    {baseFileButton_, kBaseFilePlace},
+        {descriptionLabel_, kDescriptionPlace},
+    };
+    // The layout scales with the font. Fonts differ in their proportions,
+    // so the units grow wider, should the font's words need more room than
+    // its average letter suggests, until no text is cut.
+    const DialogBaseUnits measured = MeasureDialogBaseUnits(font());
+    DialogBaseUnits units = measured;
+    const auto placeAll = [&places](const DialogBaseUnits& scale) {
+        for (const auto& [widget, place] : places) {
+            Place(widget, scale, place);
+        }
+    };
+    placeAll(units);
+    while (!EveryTextFits() && units.width < 2 * measured.width) {
+        units.width += kWidthUnitStep;
+        placeAll(units);
+    }
+    setFixedSize(DialogSizeToPixels(units, kWindowWidthDu, kWindowHeightDu));
+
+    for (auto it = std::rbegin(places); it != std::rend(places); ++it) {
+        it->first->raise();
+    }
+    // A group box is only a frame: unlike on Windows it would take the
+    // clicks meant for the controls inside it, so it goes to the back.
+    fileGroup_->lower();
+    statusGroup_->lower();
+    setTabOrder(toggleButton_, currentFileEdit_);
+    setTabOrder(currentFileEdit_, postfixEdit_);
+    setTabOrder(postfixEdit_, baseFileButton_);
+    // The first control that takes the focus while Start is still disabled.
+    currentFileEdit_->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::ConnectControls() {
+    connect(baseFileButton_, &QPushButton::clicked, this,
+            [this] { RunEvent([this] { ChooseBaseFile(); }); });
+    connect(toggleButton_, &QPushButton::clicked, this,
+            [this] { RunEvent([this] { controller_.OnToggle(); }); });
+    connect(&repairTimer_, &QTimer::timeout, this, &MainWindow::OnTimerFired);
+}
+
+bool MainWindow::Start() {
+    bool started = false;
+    RunEvent([this, &started] { started = controller_.OnStartup(); });
+    if (!started) {
+        return false;  // the controller has shown why and asked to end
+    }
+    // Where the window opens unless a position was saved: the top-left
+    // corner of the work area.
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().topLeft());
+    }
+    positionStore_.Restore(*this);
+    postfixEdit_->setText(DecodeFileSystemText(controller_.CurrentPostfix()));
+    repairTimer_.start();
+    return true;
+}
+
+template <typename Event>
+void MainWindow::RunEvent(Event&& event) {
+    ++eventDepth_;
+    std::forward<Event>(event)();
+    --eventDepth_;
+    if (eventDepth_ == 0 && endRequested_) {
+        Finish();
+    }
+}
+
+void MainWindow::ChooseBaseFile() {
+    const QString chosen = chooser_.ChooseBaseFile(this);
+    if (chosen.isEmpty() || endRequested_) {
+        return;  // cancelled: nothing changes
+    }
+    const QByteArray path = QFile::encodeName(QFileInfo(chosen).absoluteFilePath());
+    const FileNameOffsets offsets = ComputeFileNameOffsets(path.constData());
+    controller_.OnBaseFileChosen(path.constData(), offsets.fileOffset, offsets.fileExtension);
+}
+
+void MainWindow::OnTimerFired() {
+    // A timer does not fire again while its own handler is still running,
+    // and a tick can stay inside a message box for as long as the user
+    // likes. So the tick runs on its own, outside the timer's handler, and
+    // further ticks keep arriving meanwhile. Ticks that fall due while one
+    // is still waiting to run are merged into it.
+    if (tickPending_) {
+        return;
+    }
+    tickPending_ = true;
+    QMetaObject::invokeMethod(this, &MainWindow::DeliverTick, Qt::QueuedConnection);
+}
+
+void MainWindow::DeliverTick() {
+    tickPending_ = false;
+    if (ended_) {
+        return;
+    }
+    RunEvent([this] { controller_.OnTick(); });
+}
+
+void MainWindow::RequestEnd() {
+    if (ended_) {
+        return;
+    }
+    if (!endRequested_) {
+        endRequested_ = true;
+        positionWhenHidden_ = pos();
+        hide();  // gone from the screen at once
+    }
+    if (eventDepth_ == 0) {
+        Finish();
+    }
+}
+
+void MainWindow::Finish() {
+    if (ended_) {
+        return;
+    }
+    ended_ = true;
+    positionStore_.Save(endRequested_ ? positionWhenHidden_ : pos());
+    repairTimer_.stop();
+    controller_.OnShutdown();
+    hide();
+    emit ended();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    event->ignore();  // the window ends through RequestEnd, when no event runs
+    RequestEnd();
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        RequestEnd();
+        return;
+    }
+    QWidget::keyPressEvent(event);  // Enter outside a button: nothing
+}
+
+void MainWindow::ShowError(const char* text) {
+    // An ownerless, non-modal box with a loop of its own: the main window
+    // keeps taking clicks and ticks while the box waits to be dismissed.
+    QMessageBox box;
+    box.setObjectName(QStringLiteral("errorBox"));
+    box.setWindowTitle(DecodeWindows1252(kWindowCaption));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(DecodeWindows1252(text));
+    box.setIcon(QMessageBox::NoIcon);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.setWindowModality(Qt::NonModal);
+    QEventLoop loop;
+    connect(&box, &QMessageBox::finished, &loop, &QEventLoop::quit);
+    box.show();
+    loop.exec();
+}
+
+void MainWindow::CloseMainWindow() {
+    RequestEnd();
+}
+
+void MainWindow::ReadPostfixField(char* buffer, std::size_t size) {
+    EncodeFileSystemText(postfixEdit_->text(), buffer, std::min(size, kPostfixBufferSize));
+}
+
+void MainWindow::SetCurrentFileText(const char* text) {
+    currentFileEdit_->setText(DecodeFileSystemText(text));
+    currentFileEdit_->setCursorPosition(0);
+}
+
+void MainWindow::SetToggleCaption(const char* text) {
+    toggleButton_->setText(DecodeWindows1252(text));
+}
+
+void MainWindow::EnableToggle() {
+    toggleButton_->setEnabled(true);
+}
+
+void MainWindow::AppendLogLine(const char* text) {
+    auto* item = new QListWidgetItem(DecodeStatusLine(text), statusList_);
+    item->setFlags(Qt::ItemIsEnabled);  // lines cannot be selected
+    statusList_->scrollToItem(item, QAbstractItemView::PositionAtTop);
+}

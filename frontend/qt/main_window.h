@@ -1,0 +1,115 @@
+// The one window of the program. It routes the user's actions and the
+// repair timer to the controller, and carries out the controller's view
+// operations on its widgets.
+#pragma once
+
+#include <QPoint>
+#include <QTimer>
+#include <QWidget>
+
+#include "repair_controller.h"
+#include "repair_files.h"
+#include "repair_view.h"
+#include "window_position_store.h"
+
+class FileChooser;
+class QIcon;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+inline constexpr int kRepairTimerPeriodMs = 200;
+
+class MainWindow final : public QWidget, public RepairView {
+    Q_OBJECT
+
+public:
+    MainWindow(RepairFiles& files, FileChooser& chooser);
+    ~MainWindow() override;
+
+    // Loads the template and, when that worked, restores the position, shows
+    // the postfix and starts the repair timer. False when the program must
+    // end: the reason was shown and the window has already ended.
+    bool Start();
+
+    bool HasEnded() const { return ended_; }
+    const RepairController& Controller() const { return controller_; }
+
+    // RepairView
+    void ShowError(const char* text) override;
+    void CloseMainWindow() override;
+    void ReadPostfixField(char* buffer, std::size_t size) override;
+    void SetCurrentFileText(const char* text) override;
+    void SetToggleCaption(const char* text) override;
+    void EnableToggle() override;
+    void AppendLogLine(const char* text) override;
+
+public slots:
+    // Ends the window now unless an event is still running, in which case
+    // it ends as soon as that event returns.
+    void RequestEnd();
+
+signals:
+    // The window has ended: position saved, timer stopped, template released.
+    void ended();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void CreateControls();
+    void ArrangeControls();
+    bool EveryTextFits() const;
+    void ConnectControls();
+
+    void ChooseBaseFile();
+    void OnTimerFired();
+    void DeliverTick();
+
+    // Runs one event of the controller. Events nest while a message box or
+    // the file chooser is open; the window ends only after the outermost one.
+    template <typename Event>
+    void RunEvent(Event&& event);
+    void Finish();
+
+    FileChooser& chooser_;
+    RepairController controller_;
+    WindowPositionStore positionStore_;
+    QTimer repairTimer_;
+
+    QPushButton* toggleButton_ = nullptr;
+    QListWidget* statusList_ = nullptr;
+    QLabel* footerLabel_ = nullptr;
+    QWidget* statusGroup_ = nullptr;
+    QWidget* fileGroup_ = nullptr;
+    QLineEdit* currentFileEdit_ = nullptr;
+    QLineEdit* postfixEdit_ = nullptr;
+    QLabel* currentFileLabel_ = nullptr;
+    QLabel* postfixLabel_ = nullptr;
+    QPushButton* baseFileButton_ = nullptr;
+    QLabel* descriptionLabel_ = nullptr;
+
+    int eventDepth_ = 0;
+    bool tickPending_ = false;
+    bool endRequested_ = false;
+    bool ended_ = false;
+    QPoint positionWhenHidden_;
+};
+
+// The program's icon: built in when the build had it, else from the icon
+// theme, where the installed program puts it.
+QIcon ApplicationIcon();
+
+// The window's fixed texts (Windows-1252).
+inline constexpr char kWindowCaption[] = "Velmora";
+inline constexpr char kBaseFileCaption[] = "Basis Datei";
+inline constexpr char kPostfixLabelText[] = "Postfix";
+inline constexpr char kCurrentFileLabelText[] = "Aktuelle Datei";
+inline constexpr char kFileGroupTitle[] = "Dateiauswahl";
+inline constexpr char kStatusGroupTitle[] = "Status";
+inline constexpr char kDescriptionText[] =
+    "Restauriert fortlaufend die MPEG- Header der Folge-Dateien, sobald Schreibzugriff "
+    "m\xF6glich!";
+inline constexpr char kFooterText[] = "Velmora 1.0";

@@ -1,0 +1,23 @@
+// Conversions between the engine's byte strings and Qt's texts. The engine's
+// own texts are Windows-1252; file names, and the names inside status lines,
+// are in the file system's encoding.
+#pragma once
+
+#include <QString>
+#include <cstddef>
+
+// Windows-1252 to Unicode. The five bytes that code page leaves undefined map
+// to the C1 control of the same value, so no byte is ever lost.
+QString DecodeWindows1252(const char* text);
+
+// A file name or other text in the file system's encoding.
+QString DecodeFileSystemText(const char* text);
+
+// A status line: the follow-up name between the first and the last double
+// quote is in the file system's encoding, the engine's words around it in
+// Windows-1252.
+QString DecodeStatusLine(const char* line);
+
+// Encodes text in the file system's encoding into buffer, at most size - 1
+// bytes and never ending inside a character, always zero-terminated.
+void EncodeFileSystemText(const QString& text, char* buffer, std::size_t size);

@@ -1,0 +1,512 @@
+// The window driven through its widgets, over an in-memory file system or
+// the real POSIX file layer, with the real repair timer.
+#include "main_window.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <memory>
+
+#include "fake_repair_files.h"
+#include "mpeg_ps.h"
+#include "posix_repair_files.h"
+#include "qt_test_support.h"
+
+namespace {
+
+constexpr int kRepairTimeoutMs = 5000;
+
+QString Utf8(const char* text) {
+    return QString::fromUtf8(text);
+}
+
+QString SettingsFile() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           "/Velmora/Settings.conf";
+}
+
+// A window over the given files, started and shown.
+struct Session {
+    explicit Session(RepairFiles& files) : window(files, chooser) {}
+
+    template <typename T>
+    T* Find(const char* name) {
+        return window.findChild<T*>(QString::fromLatin1(name));
+    }
+    QPushButton* Toggle() { return Find<QPushButton>("toggleButton"); }
+    QPushButton* BaseFile() { return Find<QPushButton>("baseFileButton"); }
+    QLineEdit* CurrentFile() { return Find<QLineEdit>("currentFileEdit"); }
+    QLineEdit* Postfix() { return Find<QLineEdit>("postfixEdit"); }
+    QListWidget* StatusList() { return Find<QListWidget>("statusList"); }
+    QTimer* RepairTimer() { return Find<QTimer>("repairTimer"); }
+    QString LastLine() {
+        const int count = StatusList()->count();
+        return count == 0 ? QString() : StatusList()->item(count - 1)->text();
+    }
+
+    bool StartAndShow() {
+        if (!window.Start()) {
+            return false;
+        }
+        window.show();
+        return QTest::qWaitForWindowActive(&window);
+    }
+
+    ScriptedChooser chooser;
+    MainWindow window;
+};
+
+std::vector<unsigned char> ReadWhole(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    const QByteArray bytes = file.readAll();
+    return std::vector<unsigned char>(bytes.begin(), bytes.end());
+}
+
+bool WriteWhole(const QString& path, const std::vector<unsigned char>& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(reinterpret_cast<const char*>(bytes.data()),
+                      static_cast<qint64>(bytes.size())) == static_cast<qint64>(bytes.size());
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { QFile::remove(SettingsFile()); }
+
+    void startsWithStartDisabledAndPostfixShown();
+    void everyTextFitsItsControl();
+    void tabAndEnterAndEscapeWorkAsOnADialog();
+    void templateFailureShowsItsMessageAndEnds_data();
+    void templateFailureShowsItsMessageAndEnds();
+    void choosingABaseFileShowsTheFirstFollowUp();
+    void postfixIsCutToSevenBytesOnACharacterBoundary();
+    void statusListShowsTheNewestLineAndSelectsNothing();
+    void linesMixingNamesAndOwnTextsDecodeBoth();
+    void errorBoxLeavesTheWindowUsable();
+    void closeDuringErrorBoxWaitsForTheTickToFinish();
+    void escapeDuringErrorBoxDismissesOnlyTheBox();
+    void repairsRealFollowUpFilesAsTheyAreReleased();
+};
+
+void MainWindowTest::startsWithStartDisabledAndPostfixShown() {
+    FakeRepairFiles files;
+    files.Add(kTemplateFileName, 2048, 0x47);
+    Session session(files);
+    QVERIFY(session.StartAndShow());
+
+    QCOMPARE(session.window.windowTitle(), Utf8("Velmora"));
+    QVERIFY(!session.Toggle()->isEnabled());
+    QCOMPARE(session.Toggle()->text(), Utf8("Start"));
+    QCOMPARE(session.Postfix()->text(), Utf8("#"));
+    QVERIFY(session.CurrentFile()->isReadOnly());
+    QVERIFY(session.CurrentFile()->text().isEmpty());
+    QCOMPARE(session.StatusList()->count(), 0);
+    QCOMPARE(session.BaseFile()->text(), Utf8("Basis Datei"));
+    QCOMPARE(session.Find<QLabel>("currentFileLabel")->text(), Utf8("Aktuelle Datei"));
+    QCOMPARE(session.Find<QLabel>("postfixLabel")->text(), Utf8("Postfix"));
+    QCOMPARE(session.Find<QLabel>("descriptionLabel")->text(),
+             Utf8("Restauriert fortlaufend die MPEG- Header der Folge-Dateien, sobald "
+                  "Schreibzugriff möglich!"));
+    QCOMPARE(session.Find<QGroupBox>("fileGroup")->title(), Utf8("Dateiauswahl"));
+    QCOMPARE(session.Find<QGroupBox>("statusGroup")->title(), Utf8("Status"));
+
+    QVERIFY(session.RepairTimer()->isActive());
+    QCOMPARE(session.RepairTimer()->interval(), 200);
+    QCOMPARE(session.window.minimumSize(), session.window.maximumSize());
+    QVERIFY(!(session.window.windowFlags() & Qt::WindowMaximizeButtonHint));
+    QVERIFY(session.window.windowFlags() & Qt::WindowMinimizeButtonHint);
+    QCOMPARE(QApplication::focusWidget(), session.CurrentFile());
+    // Before a base file is chosen, Start cannot be pressed and ticks do nothing.
+    ClickAsUser(session.Toggle());
+    QVERIFY(!session.window.Controller().IsRunning());
+    QSignalSpy ticks(session.RepairTimer(), &QTimer::timeout);
+    QVERIFY(ticks.wait(kRepairTimeoutMs));
+    QCOMPARE(files.openForWritingCalls, 0);
+}
+
+void MainWindowTest::everyTextFitsItsControl() {
+    FakeRepairFiles files;
+    files.Add(kTemplateFileName, 2048, 0x47);
+    Session session(files);
+    QVERIFY(session.StartAndShow());
+
+    for (QLabel* label : session.window.findChildren<QLabel*>()) {
+        const QRect room = label->contentsRect();
+        const QRect needed = label->fontMetrics().boundingRect(
+            room, static_cast<int>(label->alignment()) | Qt::TextWordWrap, label->text());
+        QVERIFY2(room.contains(needed), qPrintable(QStringLiteral("%1: %2 x %3 in %4 x %5")
+                                                       .arg(label->objectName())
+                                                       .arg(needed.width())
+                                                       .arg(needed.height())
+                                                       .arg(room.width())
+                                                       .arg(room.height())));
+    }
+    for (QPushButton* button : session.window.findChildren<QPushButton*>()) {
+        const QFontMetrics metrics = button->fontMetrics();
+        QVERIFY2(metrics.horizontalAdvance(button->text()) + 8 <= button->width(),
+                 qPrintable(button->objectName()));
+        QVERIFY2(metrics.height() + 4 <= button->height(), qPrintable(button->objectName()));
+    }
+    for (QLineEdit* edit : session.window.findChildren<QLineEdit*>()) {
+        QVERIFY2(edit->minimumSizeHint().height() <= edit->height(),
+                 qPrintable(edit->objectName()));
+    }
+    for (QGroupBox* group : session.window.findChildren<QGroupBox*>()) {
+        QVERIFY(group->fontMetrics().horizontalAdvance(group->title()) + 16 <= group->width());
+    }
+    // The group boxes lie behind the controls they frame.
+    QWidget* button = session.BaseFile();
+    QCOMPARE(session.window.childAt(button->geometry().center()), button);
+}
+
+void MainWindowTest::tabAndEnterAndEscapeWorkAsOnADialog() {
+    FakeRepairFiles files;
+    files.Add(kTemplateFileName, 2048, 0x47);
+    Session session(files);
+    QVERIFY(session.StartAndShow());
+
+    // Start is still disabled, so Tab cycles through the other three.
+    PressKeyAsUser(&session.window, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), session.Postfix());
+    // Enter in a field presses nothing.
+    PressKeyAsUser(&session.window, Qt::Key_Return);
+    QCOMPARE(session.chooser.requests, 0);
+    PressKeyAsUser(&session.window, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), session.BaseFile());
+    PressKeyAsUser(&session.window, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), session.CurrentFile());
+
+    // Enter on a focused button presses it.
+    session.chooser.answers = {"/recordings/Film.mpg"};
+    session.BaseFile()->setFocus();
+    PressKeyAsUser(&session.window, Qt::Key_Return);
+    QCOMPARE(session.chooser.requests, 1);
+    QVERIFY(session.Toggle()->isEnabled());
+    PressKeyAsUser(&session.window, Qt::Key_Tab);  // round to the first control
+    QCOMPARE(QApplication::focusWidget(), session.Toggle());
+    PressKeyAsUser(&session.window, Qt::Key_Enter);
+    QCOMPARE(session.Toggle()->text(), Utf8("Stop"));
+
+    QSignalSpy ended(&session.window, &MainWindow::ended);
+    PressKeyAsUser(&session.window, Qt::Key_Escape);
+    QCOMPARE(ended.count(), 1);
+    QVERIFY(!session.window.isVisible());
+    QVERIFY(!session.RepairTimer()->isActive());
+    QVERIFY(!files.IsOpen(kTemplateFileName));
+}
+
+void MainWindowTest::templateFailureShowsItsMessageAndEnds_data() {
+    QTest::addColumn<int>("templateSize");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("missing") << -1 << Utf8("Header Datei nicht gefunden!");
+    QTest::newRow("63 bytes") << 63 << Utf8("Header zu klein! (Minimal 64 Byte)");
+    QTest::newRow("2049 bytes") << 2049 << Utf8("Header zu groß! (Maximal 2048 Byte)");
+}
+
+void MainWindowTest::templateFailureShowsItsMessageAndEnds() {
+    QFETCH(int, templateSize);
+    QFETCH(QString, message);
+    Workspace workspace;
+    QVERIFY(workspace.IsValid());
+    if (templateSize >= 0) {
+        QVERIFY(WriteWhole(workspace.Path("header.mpeg"),
+                           std::vector<unsigned char>(static_cast<std::size_t>(templateSize))));
+    }
+    PosixRepairFiles files;
+    Session session(files);
+    QSignalSpy ended(&session.window, &MainWindow::ended);
+
+    bool boxChecked = false;
+    WhenErrorBoxOpens([&](QMessageBox& box) {
+        QCOMPARE(box.text(), message);
+        QCOMPARE(box.windowTitle(), Utf8("Velmora"));
+        QCOMPARE(box.standardButtons(), QMessageBox::Ok);
+        QCOMPARE(box.icon(), QMessageBox::NoIcon);
+        QVERIFY(!session.window.isVisible());  // only the message is shown
+        boxChecked = true;
+    });
+    QVERIFY(!session.window.Start());
+    QVERIFY(boxChecked);
+    QCOMPARE(ended.count(), 1);
+    QVERIFY(!session.RepairTimer()->isActive());
+    QVERIFY(!QFile::exists(SettingsFile()));
+    // The template file was let go: another program may open it now.
+    if (templateSize >= 0) {
+        PosixRepairFiles other;
+        const FileHandle file = other.OpenForReading("header.mpeg");
+        QVERIFY(file != kNoFile);
+        other.CloseFile(file);
+    }
+}
+
+void MainWindowTest::choosingABaseFileShowsTheFirstFollowUp() {
+    FakeRepairFiles files;
+    files.Add(kTemplateFileName, 2048, 0x47);
+    Session session(files);
+    QVERIFY(session.StartAndShow());
+
+    session.chooser.answers = {"/recordings/Film.mpg", QString(), Utf8("/Aufnahmen/Größe.mpg")};
+    ClickAsUser(session.BaseFile());
+    QCOMPARE(session.CurrentFile()->text(), Utf8("Film#1.mpg"));
+    QVERIFY(session.Toggle()->isEnabled());
+    QCOMPARE(session.Toggle()->text(), Utf8("Start"));
+    QCOMPARE(session.window.Controller().BaseDirectory(), "/recordings/");
+
+    // A cancelled choice changes nothing.
+    ClickAsUser(session.Toggle());
+    QCOMPARE(session.Toggle()->text(), Utf8("Stop"));
+    ClickAsUser(session.BaseFile());
+    QCOMPARE(session.chooser.requests, 2);
+    QCOMPARE(session.CurrentFile()->text(), Utf8("Film#1.mpg"));
+    QVERIFY(session.window.Controller().IsRunning());
+
+    // Names go to the engine in the file system's encoding and come back.
+    ClickAsUser(session.BaseFile());
+    QCOMPARE(session.CurrentFile()->text(), Utf8("Größe#1.mpg"));
+    QVERIFY(!session.window.Controller().IsRunning());
+    QCOMPARE(session.Toggle()->text(), Utf8("Start"));
+    QCOMPARE(session.window.Controller().BaseDirectory(), "/Aufnahmen/");
+}
+
+void MainWindowTest::postfixIsCutToSevenBytesOnACharacterBoundary() {
+    FakeRepairFiles files;
+    files.Add(kTemplateFileName, 2048, 0x47);
+    Session session(files);
+    QVERIFY(session.StartAndShow());
+
+    // Four two-byte letters are 8 bytes: the fourth does not fit whole.
+    session.Postfix()->setText(Utf8("_ääää"));
+    session.chooser.answers = {"/r/Film.mpg", "/r/Film.mpg"};
+    ClickAsUser(session.BaseFile());
+    QCOMPARE(session.CurrentFile()->text(), Utf8("Film_äää1.mpg"));
+    // The field keeps what the user typed.
+    QCOMPARE(session.Postfix()->text(), Utf8("_ääää"));
+
+    session.Postfix()->setText(QString());
+    ClickAsUser(session.BaseFile());
+    QCOMPARE(session.CurrentFile()->text(), Utf8("Film1.mpg"));
+
+    // Typing stops where the field is full, not at a number of characters.
+    session.Postfix()->setFocus();
+    QTest::keyClicks(session.Postfix(), QString(40, QLatin1Char('W')));
+    const QString typed = session.Postfix()->text();
+    QVERIFY(typed.size() >= 2 && typed.size() < 40);
+    QVERIFY(session.Postfix()->fontMetrics().horizontalAdvance(typed) < session.Postfix()->width());
+    QTest::keyClick(session.Postfix(), Qt::Key_W);
+    QCOMPARE(session.Postfix()->text(), typed);
+}
+
+void MainWindowTest::statusListShowsTheNewestLineAndSelectsNothing() {
+    FakeRepairFiles files;
+    files.Add(kTemplateFileName, 2048, 0x47);
+    Session session(files);
+    QVERIFY(session.StartAndShow());
+
+    QListWidget* list = session.StatusList();
+    for (int i = 1; i <= 40; ++i) {
+        const QByteArray line = "Header \"Film#" + QByteArray::number(i) + ".mpg\" restauriert!";
+        session.window.AppendLogLine(line.constData());
+        const QRect newest = list->visualItemRect(list->item(list->count() - 1));
+        QVERIFY2(list->viewport()->rect().contains(newest), qPrintable(QString::number(i)));
+    }
+    QCOMPARE(list->count(), 40);
+    QVERIFY(!list->viewport()->rect().contains(list->visualItemRect(list->item(0))));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      list->visualItemRect(list->item(39)).center());
+    QVERIFY(list->selectedItems().isEmpty());
+}
+
+void MainWindowTest::linesMixingNamesAndOwnTextsDecodeBoth() {
+    FakeRepairFiles files;
+    files.Add(kTemplateFileName, 2048, 0x47);
+    Session session(files);
+    QVERIFY(session.StartAndShow());
+
+    // The name in the file system's encoding, the words around it the engine's.
+    const QByteArray line =
+        "Gr\xF6\xDF"
+        "e \"" +
+        QFile::encodeName(Utf8("Größe#1.mpg")) + "\" m\xF6glich!";
+    session.window.AppendLogLine(line.constData());
+    QCOMPARE(session.LastLine(), Utf8("Größe \"Größe#1.mpg\" möglich!"));
+    session.window.SetCurrentFileText(QFile::encodeName(Utf8("Größe#2.mpg")).constData());
+    QCOMPARE(session.CurrentFile()->text(), Utf8("Größe#2.mpg"));
+    session.window.SetToggleCaption(
+        "St\xFC"
+        "ck");
+    QCOMPARE(session.Toggle()->text(), Utf8("Stück"));
+}
+
+void MainWindowTest::errorBoxLeavesTheWindowUsable() {
+    FakeRepairFiles files;
+    files.Add(kTemplateFileName, 2048, 0x47);
+    files.Add("/r/Film#1.mpg", 10, 0).failWrite = true;
+    files.Add("/r/Film#2.mpg", 10, 0);
+    Session session(files);
+    QVERIFY(session.StartAndShow());
+    session.chooser.answers = {"/r/Film.mpg"};
+    ClickAsUser(session.BaseFile());
+    ClickAsUser(session.Toggle());
+
+    bool checked = false;
+    WhenErrorBoxOpens([&](QMessageBox& box) {
+        QCOMPARE(box.text(), Utf8("Konnte Header Datei nicht schreiben!"));
+        QVERIFY(!box.isModal());
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+        // Ticks keep coming: each finds the failed file still held.
+        const int attempts = files.openForWritingCalls;
+        QTRY_VERIFY_WITH_TIMEOUT(files.openForWritingCalls >= attempts + 2, kRepairTimeoutMs);
+        QVERIFY(files.IsOpen("/r/Film#1.mpg"));
+        QCOMPARE(session.StatusList()->count(), 0);
+        // Clicks on the main window arrive too.
+        ClickAsUser(session.Toggle());
+        QCOMPARE(session.Toggle()->text(), Utf8("Start"));
+        ClickAsUser(session.Toggle());
+        QCOMPARE(session.Toggle()->text(), Utf8("Stop"));
+        ClickAsUser(session.BaseFile());
+        QCOMPARE(session.chooser.requests, 2);
+        checked = true;
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(session.StatusList()->count(), 1, kRepairTimeoutMs);
+    QVERIFY(checked);
+    QCOMPARE(session.LastLine(), Utf8("Header \"Film#1.mpg\" nicht restauriert!"));
+    QCOMPARE(session.Toggle()->text(), Utf8("Start"));
+    QVERIFY(session.Toggle()->isEnabled());
+    QCOMPARE(session.CurrentFile()->text(), Utf8("Film#2.mpg"));
+    QVERIFY(!files.IsOpen("/r/Film#1.mpg"));
+    // Stopped: the next file waits for Start.
+    QSignalSpy ticks(session.RepairTimer(), &QTimer::timeout);
+    QVERIFY(ticks.wait(kRepairTimeoutMs));
+    QCOMPARE(session.StatusList()->count(), 1);
+}
+
+void MainWindowTest::closeDuringErrorBoxWaitsForTheTickToFinish() {
+    FakeRepairFiles files;
+    files.Add(kTemplateFileName, 2048, 0x47);
+    files.Add("/r/Film#1.mpg", 10, 0).failWrite = true;
+    Session session(files);
+    QVERIFY(session.StartAndShow());
+    session.chooser.answers = {"/r/Film.mpg"};
+    ClickAsUser(session.BaseFile());
+    ClickAsUser(session.Toggle());
+
+    QSignalSpy ended(&session.window, &MainWindow::ended);
+    int linesWhenEnded = -1;
+    bool failedFileOpenWhenEnded = true;
+    connect(&session.window, &MainWindow::ended, this, [&] {
+        linesWhenEnded = session.StatusList()->count();
+        failedFileOpenWhenEnded = files.IsOpen("/r/Film#1.mpg");
+    });
+    bool checked = false;
+    WhenErrorBoxOpens([&](QMessageBox&) {
+        session.window.close();  // the close box
+        QVERIFY(!session.window.isVisible());
+        QCOMPARE(ended.count(), 0);
+        QVERIFY(files.IsOpen(kTemplateFileName));
+        QVERIFY(files.IsOpen("/r/Film#1.mpg"));
+        checked = true;
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, kRepairTimeoutMs);
+    QVERIFY(checked);
+    // The interrupted tick finished before the window ended.
+    QCOMPARE(linesWhenEnded, 1);
+    QVERIFY(!failedFileOpenWhenEnded);
+    QVERIFY(!files.IsOpen(kTemplateFileName));
+    QVERIFY(!session.RepairTimer()->isActive());
+}
+
+void MainWindowTest::escapeDuringErrorBoxDismissesOnlyTheBox() {
+    FakeRepairFiles files;
+    files.Add(kTemplateFileName, 2048, 0x47);
+    files.Add("/r/Film#1.mpg", 10, 0).failWrite = true;
+    Session session(files);
+    QVERIFY(session.StartAndShow());
+    session.chooser.answers = {"/r/Film.mpg"};
+    ClickAsUser(session.BaseFile());
+    ClickAsUser(session.Toggle());
+
+    QSignalSpy ended(&session.window, &MainWindow::ended);
+    bool dismissed = false;
+    WhenErrorBoxOpens([&](QMessageBox& box) {
+        QVERIFY(QTest::qWaitForWindowActive(&box));
+        PressKeyAsUser(&box, Qt::Key_Escape);
+        QVERIFY(!box.isVisible());
+        dismissed = true;
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(session.StatusList()->count(), 1, kRepairTimeoutMs);
+    QVERIFY(dismissed);
+    QCOMPARE(ended.count(), 0);
+    QVERIFY(session.window.isVisible());
+}
+
+void MainWindowTest::repairsRealFollowUpFilesAsTheyAreReleased() {
+    Workspace workspace;
+    QVERIFY(workspace.IsValid());
+    const std::vector<unsigned char> header = MakeHeaderPack();
+    QVERIFY(WriteWhole(workspace.Path("header.mpeg"), header));
+    QVERIFY(WriteWhole(workspace.Path("Film.mpg"), header));
+    std::vector<unsigned char> recording(100000, 0x00);
+    for (std::size_t i = kPackSize; i < recording.size(); ++i) {
+        recording[i] = static_cast<unsigned char>(i * 7);
+    }
+    QVERIFY(WriteWhole(workspace.Path("Film#1.mpg"), recording));
+    QVERIFY(WriteWhole(workspace.Path("Film#2.mpg"), recording));
+    QVERIFY(WriteWhole(workspace.Path("Film#3.mpg"), recording));
+    QVERIFY(chmod(QFile::encodeName(workspace.Path("Film#3.mpg")).constData(), 0444) == 0);
+    // Another program is still writing the second file.
+    const int recorder =
+        open(QFile::encodeName(workspace.Path("Film#2.mpg")).constData(), O_WRONLY);
+    QVERIFY(recorder >= 0);
+
+    PosixRepairFiles files;
+    Session session(files);
+    QVERIFY(session.StartAndShow());
+    session.chooser.answers = {workspace.Path("Film.mpg")};
+    ClickAsUser(session.BaseFile());
+    ClickAsUser(session.Toggle());
+
+    QTRY_COMPARE_WITH_TIMEOUT(session.StatusList()->count(), 1, kRepairTimeoutMs);
+    QCOMPARE(session.LastLine(), Utf8("Header \"Film#1.mpg\" restauriert!"));
+    std::vector<unsigned char> expected = recording;
+    std::copy(header.begin(), header.end(), expected.begin());
+    QVERIFY(ReadWhole(workspace.Path("Film#1.mpg")) == expected);
+    QCOMPARE(session.CurrentFile()->text(), Utf8("Film#2.mpg"));
+
+    // Held by the recorder: left alone, tick after tick.
+    QSignalSpy ticks(session.RepairTimer(), &QTimer::timeout);
+    QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 3, kRepairTimeoutMs);
+    QCOMPARE(session.StatusList()->count(), 1);
+    QVERIFY(ReadWhole(workspace.Path("Film#2.mpg")) == recording);
+
+    QCOMPARE(close(recorder), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(session.StatusList()->count(), 2, kRepairTimeoutMs);
+    QCOMPARE(session.LastLine(), Utf8("Header \"Film#2.mpg\" restauriert!"));
+    QVERIFY(ReadWhole(workspace.Path("Film#2.mpg")) == expected);
+
+    // Read-only: tried silently, never repaired, never skipped.
+    ticks.clear();
+    QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 3, kRepairTimeoutMs);
+    QCOMPARE(session.StatusList()->count(), 2);
+    QCOMPARE(session.CurrentFile()->text(), Utf8("Film#3.mpg"));
+    QVERIFY(ReadWhole(workspace.Path("Film#3.mpg")) == recording);
+}
+
+VELMORA_QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"

@@ -1,0 +1,151 @@
+// The conversions between the engine's byte strings and Qt, the name offsets
+// a file chooser reports, the dialog-unit layout, the platform choice, and
+// the demo's MPEG header.
+#include <QFile>
+#include <QFont>
+
+#include "dialog_units.h"
+#include "file_name_offsets.h"
+#include "mpeg_ps.h"
+#include "platform_choice.h"
+#include "qt_test_support.h"
+#include "text_encoding.h"
+
+class TextAndNamesTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void windows1252DecodesEveryByte();
+    void statusLinesDecodeNameAndOwnWordsApart();
+    void encodingCutsOnlyBetweenCharacters();
+    void offsetsFollowTheDialogRule_data();
+    void offsetsFollowTheDialogRule();
+    void dialogUnitsScaleWithTheFont();
+    void x11IsPreferredUnderWaylandOnly();
+    void demoHeaderIsAProgramStreamStart();
+};
+
+void TextAndNamesTest::windows1252DecodesEveryByte() {
+    QCOMPARE(DecodeWindows1252("Header zu gro\xDF! m\xF6glich \xE4\xFC\xC4\xD6\xDC"),
+             QString::fromUtf8("Header zu groß! möglich äüÄÖÜ"));
+    QCOMPARE(DecodeWindows1252("\x80\x8A\x93\x94\x96\x99\x9F"), QString::fromUtf8("€Š“”–™Ÿ"));
+    // The five undefined bytes stay distinct characters, not question marks.
+    const QString undefined = DecodeWindows1252("\x81\x8D\x8F\x90\x9D");
+    QCOMPARE(undefined.size(), 5);
+    QCOMPARE(undefined.at(0).unicode(), char16_t(0x81));
+    QCOMPARE(undefined.at(4).unicode(), char16_t(0x9D));
+    QVERIFY(!undefined.contains(QLatin1Char('?')));
+    QCOMPARE(DecodeWindows1252(""), QString());
+}
+
+void TextAndNamesTest::statusLinesDecodeNameAndOwnWordsApart() {
+    // The name is UTF-8 on this system; the closing words are Windows-1252.
+    const QByteArray name = QFile::encodeName(QString::fromUtf8("Größe\"x#1.mpg"));
+    const QByteArray line = "Header \"" + name + "\" wartet: kein exklusiver Zugriff m\xF6glich!";
+    QCOMPARE(
+        DecodeStatusLine(line.constData()),
+        QString::fromUtf8("Header \"Größe\"x#1.mpg\" wartet: kein exklusiver Zugriff möglich!"));
+    const QByteArray ownWordsFirst =
+        "Gr\xF6\xDF"
+        "e \"" +
+        name + "\"";
+    QCOMPARE(DecodeStatusLine(ownWordsFirst.constData()),
+             QString::fromUtf8("Größe \"Größe\"x#1.mpg\""));
+    QCOMPARE(DecodeStatusLine("Header \"Film#1.mpg\" restauriert!"),
+             QString::fromUtf8("Header \"Film#1.mpg\" restauriert!"));
+    QCOMPARE(DecodeStatusLine("kein Anf\xC3\xBChrungszeichen"),
+             QString::fromUtf8("kein Anführungszeichen"));
+}
+
+void TextAndNamesTest::encodingCutsOnlyBetweenCharacters() {
+    char buffer[8];
+    EncodeFileSystemText(QString::fromUtf8("#"), buffer, sizeof buffer);
+    QCOMPARE(QByteArray(buffer), QByteArray("#"));
+    EncodeFileSystemText(QString::fromUtf8("_teil_lang"), buffer, sizeof buffer);
+    QCOMPARE(QByteArray(buffer), QByteArray("_teil_l"));
+    // ä is two bytes, € three, 😀 four (two UTF-16 units): none is split.
+    EncodeFileSystemText(QString::fromUtf8("ääää"), buffer, sizeof buffer);
+    QCOMPARE(QByteArray(buffer), QFile::encodeName(QString::fromUtf8("äää")));
+    EncodeFileSystemText(QString::fromUtf8("a€€"), buffer, sizeof buffer);
+    QCOMPARE(QByteArray(buffer), QFile::encodeName(QString::fromUtf8("a€€")));
+    EncodeFileSystemText(QString::fromUtf8("ab😀😀"), buffer, sizeof buffer);
+    QCOMPARE(QByteArray(buffer), QFile::encodeName(QString::fromUtf8("ab😀")));
+    EncodeFileSystemText(QString(), buffer, sizeof buffer);
+    QCOMPARE(QByteArray(buffer), QByteArray());
+    // A small buffer is never overrun.
+    char small[3] = {'x', 'x', 'x'};
+    EncodeFileSystemText(QString::fromUtf8("äb"), small, sizeof small);
+    QCOMPARE(QByteArray(small), QFile::encodeName(QString::fromUtf8("ä")));
+}
+
+void TextAndNamesTest::offsetsFollowTheDialogRule_data() {
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<int>("fileOffset");
+    QTest::addColumn<int>("fileExtension");
+    QTest::newRow("name with extension") << QByteArray("/home/a/Film.mpg") << 8 << 13;
+    QTest::newRow("several dots") << QByteArray("/v/Film.2003.mpg") << 3 << 13;
+    QTest::newRow("dot only in folder") << QByteArray("/Rec.2003/Film") << 10 << 14;
+    QTest::newRow("ends with a dot") << QByteArray("/v/Film.") << 3 << 0;
+    QTest::newRow("only an extension") << QByteArray("/v/.mpg") << 3 << 4;
+    QTest::newRow("no folder") << QByteArray("Film.mpg") << 0 << 5;
+    QTest::newRow("root") << QByteArray("/Film.mpg") << 1 << 6;
+}
+
+void TextAndNamesTest::offsetsFollowTheDialogRule() {
+    QFETCH(QByteArray, path);
+    QFETCH(int, fileOffset);
+    QFETCH(int, fileExtension);
+    const FileNameOffsets offsets = ComputeFileNameOffsets(path.constData());
+    QCOMPARE(int(offsets.fileOffset), fileOffset);
+    QCOMPARE(int(offsets.fileExtension), fileExtension);
+}
+
+void TextAndNamesTest::dialogUnitsScaleWithTheFont() {
+    // Base units of 6 x 13 pixels are 8-point MS Sans Serif at 96 dpi.
+    const DialogBaseUnits classic{6, 13};
+    QCOMPARE(DialogSizeToPixels(classic, 187, 243), QSize(281, 395));
+    // Each edge is rounded on its own, as a dialog manager maps rectangles.
+    QCOMPARE(DialogRectToPixels(classic, 19, 87, 35, 13), QRect(29, 141, 52, 22));
+    // A larger font makes everything larger, keeping the proportions.
+    QFont small(QStringLiteral("DejaVu Sans"));
+    small.setPixelSize(11);
+    QFont large = small;
+    large.setPixelSize(22);
+    const DialogBaseUnits smallUnits = MeasureDialogBaseUnits(small);
+    const DialogBaseUnits largeUnits = MeasureDialogBaseUnits(large);
+    QVERIFY(smallUnits.width > 0 && smallUnits.height > 0);
+    QVERIFY(largeUnits.width >= 2 * smallUnits.width - 1);
+    QVERIFY(largeUnits.height >= 2 * smallUnits.height - 1);
+}
+
+void TextAndNamesTest::x11IsPreferredUnderWaylandOnly() {
+    QCOMPARE(ChooseQtPlatform(nullptr, "wayland-0", "wayland", ":0"), "xcb;wayland");
+    QCOMPARE(ChooseQtPlatform(nullptr, nullptr, "wayland", ":0"), "xcb;wayland");
+    // No XWayland, a plain X11 session, or the user's own choice: left alone.
+    QCOMPARE(ChooseQtPlatform(nullptr, "wayland-0", "wayland", nullptr), nullptr);
+    QCOMPARE(ChooseQtPlatform(nullptr, nullptr, "x11", ":0"), nullptr);
+    QCOMPARE(ChooseQtPlatform("wayland", "wayland-0", "wayland", ":0"), nullptr);
+}
+
+void TextAndNamesTest::demoHeaderIsAProgramStreamStart() {
+    const std::vector<unsigned char> pack = MakeHeaderPack();
+    QCOMPARE(pack.size(), std::size_t(2048));
+    // Pack header: start code, MPEG-2 marker bits, no stuffing.
+    QVERIFY((std::vector<unsigned char>(pack.begin(), pack.begin() + 4) ==
+             std::vector<unsigned char>{0x00, 0x00, 0x01, 0xBA}));
+    QCOMPARE(pack[4] & 0xC4, 0x44);
+    QCOMPARE(pack[13] & 0x07, 0);
+    // System header right after it, its length covering two streams.
+    QCOMPARE(pack[17], 0xBB);
+    QCOMPARE((pack[18] << 8) | pack[19], 12);
+    // A padding packet fills the rest exactly.
+    const std::size_t padding = 14 + 6 + 12;
+    QCOMPARE(pack[padding + 3], 0xBE);
+    QCOMPARE(padding + 6 + ((pack[padding + 4] << 8) | pack[padding + 5]), std::size_t(2048));
+    const std::vector<unsigned char> later = MakePaddingPack(90000);
+    QCOMPARE(later.size(), std::size_t(2048));
+    QVERIFY(later != pack);
+}
+
+VELMORA_QTEST_MAIN(TextAndNamesTest)
+#include "text_and_names_test.moc"
