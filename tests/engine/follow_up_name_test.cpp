@@ -5,6 +5,8 @@
 #include <random>
 #include <string>
 
+#include "dialog_choice.h"
+
 namespace {
 
 std::string Build(const char* baseName, std::uint16_t stemLength, const char* postfix,
@@ -14,16 +16,10 @@ std::string Build(const char* baseName, std::uint16_t stemLength, const char* po
     return out;
 }
 
-// The split a dialog reports for a full path, as the controller computes it.
+// The split a Windows dialog reports for a full path.
 std::uint16_t StemOfPath(const std::string& path) {
-    const std::size_t offset = path.find_last_of('\\') + 1;
-    const std::size_t dot = path.find_last_of('.');
-    std::size_t extension = path.size();
-    if (dot != std::string::npos && dot >= offset) {
-        extension = dot + 1 == path.size() ? 0 : dot + 1;
-    }
-    return ComputeStemLength(static_cast<std::uint16_t>(offset),
-                             static_cast<std::uint16_t>(extension));
+    const DialogChoice choice = DialogChoiceFor(path, '\\');
+    return ComputeStemLength(choice.fileOffset, choice.fileExtension);
 }
 
 TEST(FollowUpName, StemPostfixCounterTail) {

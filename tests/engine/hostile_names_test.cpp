@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "dialog_choice.h"
 #include "fake_repair_files.h"
 #include "recording_view.h"
 #include "repair_controller.h"
@@ -13,8 +14,6 @@
 namespace {
 
 constexpr std::uint32_t kTemplateSize = 100;
-constexpr std::size_t kMaxStatusLine =
-    8 + kMaxNameLength + 20;  // `Header "` name `" nicht restauriert!`
 
 class HostileNamesTest : public ::testing::Test {
 protected:
@@ -23,17 +22,7 @@ protected:
         ASSERT_TRUE(controller.OnStartup());
     }
 
-    // A choice as the dialog reports it for the name after the last '/'.
-    void Choose(const std::string& path) {
-        const std::size_t offset = path.find_last_of('/') + 1;
-        const std::size_t dot = path.find_last_of('.');
-        std::size_t extension = path.size();
-        if (dot != std::string::npos && dot >= offset) {
-            extension = dot + 1 == path.size() ? 0 : dot + 1;
-        }
-        controller.OnBaseFileChosen(path.c_str(), static_cast<std::uint16_t>(offset),
-                                    static_cast<std::uint16_t>(extension));
-    }
+    void Choose(const std::string& path) { ChooseBaseFile(controller, path); }
 
     // Chooses path with postfix, lets the first follow-up file exist and be
     // repaired, and returns the name it was repaired under.
@@ -49,7 +38,7 @@ protected:
         EXPECT_EQ(view.logLines, std::vector<std::string>{"Header \"" + name + "\" restauriert!"})
             << path;
         for (const std::string& line : view.logLines) {
-            EXPECT_LE(line.size(), kMaxStatusLine);
+            EXPECT_LE(line.size(), kMaxStatusLineLength);
         }
         EXPECT_LE(name.size(), kMaxNameLength);
         return name;

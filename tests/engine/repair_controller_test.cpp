@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "dialog_choice.h"
 #include "fake_repair_files.h"
 #include "recording_view.h"
 
@@ -19,18 +20,7 @@ protected:
         ASSERT_TRUE(controller.OnStartup());
     }
 
-    // A confirmed choice as a dialog reports it: name offset and the
-    // position just past the name's last dot.
-    void Choose(const std::string& path) {
-        const std::size_t offset = path.find_last_of('/') + 1;
-        const std::size_t dot = path.find_last_of('.');
-        std::size_t extension = path.size();
-        if (dot != std::string::npos && dot >= offset) {
-            extension = dot + 1 == path.size() ? 0 : dot + 1;
-        }
-        controller.OnBaseFileChosen(path.c_str(), static_cast<std::uint16_t>(offset),
-                                    static_cast<std::uint16_t>(extension));
-    }
+    void Choose(const std::string& path) { ChooseBaseFile(controller, path); }
 
     std::string Repaired(const std::string& name) { return "Header \"" + name + "\" restauriert!"; }
     std::string NotRepaired(const std::string& name) {
