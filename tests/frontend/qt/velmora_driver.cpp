@@ -8,15 +8,14 @@
 //   started          Start was pressed and the repair runs
 //   line TEXT        a status line as the window shows it (UTF-8)
 // It ends like the program: by its close box, Escape, or a termination signal.
-#include <QAbstractItemModel>
 #include <QApplication>
-#include <QListWidget>
 #include <QPushButton>
 #include <cstdio>
 
 #include "file_chooser.h"
 #include "main_window.h"
 #include "program.h"
+#include "status_list.h"
 
 namespace {
 
@@ -36,13 +35,9 @@ void Report(const QByteArray& line) {
 }
 
 void ReportStatusLines(MainWindow& window) {
-    auto* list = window.findChild<QListWidget*>(QStringLiteral("statusList"));
-    QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, list,
-                     [list](const QModelIndex&, int first, int last) {
-                         for (int row = first; row <= last; ++row) {
-                             Report("line " + list->item(row)->text().toUtf8());
-                         }
-                     });
+    auto* list = window.findChild<StatusList*>(QStringLiteral("statusList"));
+    QObject::connect(list, &StatusList::lineAdded, list,
+                     [list](int index) { Report("line " + list->Line(index).toUtf8()); });
 }
 
 void PlayTheUser(MainWindow& window, bool chooseBaseFile) {

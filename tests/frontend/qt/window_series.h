@@ -13,12 +13,10 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <QAbstractItemModel>
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
-#include <QListWidget>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -32,6 +30,7 @@
 #include "main_window.h"
 #include "mpeg_ps.h"
 #include "posix_repair_files.h"
+#include "status_list.h"
 
 namespace window_series {
 
@@ -248,13 +247,12 @@ inline Outcome Run(int files, int minHoldMs, int maxHoldMs) {
             return outcome;
         }
         window.show();
-        auto* list = window.findChild<QListWidget*>(QStringLiteral("statusList"));
-        QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, list,
-                         [&](const QModelIndex&, int first, int last) {
-                             for (int row = first; row <= last && row < files; ++row) {
-                                 shownAt[static_cast<std::size_t>(row) + 1] = MonotonicNs();
-                             }
-                         });
+        auto* list = window.findChild<StatusList*>(QStringLiteral("statusList"));
+        QObject::connect(list, &StatusList::lineAdded, list, [&](int index) {
+            if (index < files) {
+                shownAt[static_cast<std::size_t>(index) + 1] = MonotonicNs();
+            }
+        });
         window.findChild<QPushButton*>(QStringLiteral("baseFileButton"))->click();
         window.findChild<QPushButton*>(QStringLiteral("toggleButton"))->click();
         if (!recorder.Start()) {
@@ -267,14 +265,14 @@ inline Outcome Run(int files, int minHoldMs, int maxHoldMs) {
         QTimer look;
         std::int64_t recorderDoneAt = 0;
         QObject::connect(&look, &QTimer::timeout, &loop, [&] {
-            if (list->count() >= 1 && outcome.descriptorsAfterFirst == 0) {
+            if (list->LineCount() >= 1 && outcome.descriptorsAfterFirst == 0) {
                 outcome.descriptorsAfterFirst = OpenDescriptorCount();
                 outcome.residentKiBAfterFirst = ResidentKiB();
             }
             if (recorderDoneAt == 0 && recorder.ClosedAt(files) != 0) {
                 recorderDoneAt = MonotonicNs();
             }
-            if (list->count() >= files ||
+            if (list->LineCount() >= files ||
                 (recorderDoneAt != 0 && MonotonicNs() - recorderDoneAt > 5'000'000'000)) {
                 loop.quit();
             }
@@ -284,11 +282,11 @@ inline Outcome Run(int files, int minHoldMs, int maxHoldMs) {
         outcome.descriptorsAfterLast = OpenDescriptorCount();
         outcome.residentKiBAfterLast = ResidentKiB();
         outcome.recorderDone = recorder.Finish();
-        outcome.lines = list->count();
-        for (int row = 0; row < list->count(); ++row) {
+        outcome.lines = list->LineCount();
+        for (int row = 0; row < list->LineCount(); ++row) {
             const QString expected =
                 QStringLiteral("Header \"Film#%1.mpg\" restauriert!").arg(row + 1);
-            outcome.linesCorrect += list->item(row)->text() == expected ? 1 : 0;
+            outcome.linesCorrect += list->Line(row) == expected ? 1 : 0;
         }
     }
     for (int n = 1; n <= files; ++n) {
