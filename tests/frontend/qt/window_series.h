@@ -212,8 +212,7 @@ struct Outcome {
     }
 };
 
-// Runs the whole stretch and returns what it saw. Gives up waiting once the
-// recorder has been done for a while and nothing more comes.
+// Runs the whole stretch and returns what it saw.
 inline Outcome Run(int files, int minHoldMs, int maxHoldMs) {
     Outcome outcome;
     outcome.files = files;
@@ -260,20 +259,23 @@ inline Outcome Run(int files, int minHoldMs, int maxHoldMs) {
         }
         // Looks every 100 ms whether all lines are there, notes what the
         // process holds after the first repair, and stops waiting once the
-        // recorder has been done for 5 s and the lines are still missing.
+        // recorder is done and no line has come for 5 s.
         QEventLoop loop;
         QTimer look;
-        std::int64_t recorderDoneAt = 0;
+        int linesSeen = 0;
+        std::int64_t lastLineAt = MonotonicNs();
         QObject::connect(&look, &QTimer::timeout, &loop, [&] {
             if (list->LineCount() >= 1 && outcome.descriptorsAfterFirst == 0) {
                 outcome.descriptorsAfterFirst = OpenDescriptorCount();
                 outcome.residentKiBAfterFirst = ResidentKiB();
             }
-            if (recorderDoneAt == 0 && recorder.ClosedAt(files) != 0) {
-                recorderDoneAt = MonotonicNs();
+            if (list->LineCount() != linesSeen) {
+                linesSeen = list->LineCount();
+                lastLineAt = MonotonicNs();
             }
-            if (list->LineCount() >= files ||
-                (recorderDoneAt != 0 && MonotonicNs() - recorderDoneAt > 5'000'000'000)) {
+            const bool stalled =
+                recorder.ClosedAt(files) != 0 && MonotonicNs() - lastLineAt > 5'000'000'000;
+            if (list->LineCount() >= files || stalled) {
                 loop.quit();
             }
         });

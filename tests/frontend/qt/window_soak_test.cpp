@@ -27,13 +27,16 @@ void WindowSoakTest::repairsEveryFileOfALongSeries() {
     QCOMPARE(outcome.linesCorrect, files);
     QCOMPARE(outcome.filesCorrect, files);
     QCOMPARE(outcome.descriptorsAfterLast, outcome.descriptorsAfterFirst);
+    // The files come faster than one a tick, so most wait behind others:
+    // the time from close to line says how far the repair fell behind, not
+    // how fast it answers (the benchmark measures that).
     qInfo(
         "%d files repaired; open descriptors %d after the first and after the last; resident "
-        "memory %ld KiB after the first, %ld KiB after the last (%+ld KiB); close to status "
-        "line p50 %.1f ms, p99 %.1f ms, max %.1f ms",
+        "memory %ld KiB after the first, %ld KiB after the last (%+ld KiB); longest wait "
+        "from close to line %.1f s",
         files, outcome.descriptorsAfterFirst, outcome.residentKiBAfterFirst,
         outcome.residentKiBAfterLast, outcome.residentKiBAfterLast - outcome.residentKiBAfterFirst,
-        outcome.Percentile(50), outcome.Percentile(99), outcome.Percentile(100));
+        outcome.Percentile(100) / 1000);
 }
 
 VELMORA_QTEST_MAIN(WindowSoakTest)
