@@ -63,15 +63,6 @@ screenshot-linux: deps
 screenshots: screenshot-linux
 # --- end of the Linux desktop program ----------------------------------------
 
-format:
-	git ls-files '*.cpp' '*.h' | xargs -r clang-format -i
-
-check-format:
-	@tools/check-format.sh
-
-clean:
-	rm -rf build
-
 # --- Proof in the windows: the Linux window's benchmarks and soak ------------
 # `make bench` also measures the Linux window (a status line at 100,000 lines,
 # close-to-repair latency on the real timer, processor time while waiting,
@@ -95,3 +86,13 @@ soak: soak-linux-window
 soak-linux-window: all
 	VELMORA_WINDOW_SOAK_FILES=$(WINDOW_SOAK_FILES) QT_QPA_PLATFORM=offscreen \
 	    build/linux/tests/frontend/qt/velmora_qt_window_soak_test
+# --- end of the proof in the windows -----------------------------------------
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs -r clang-format -i
+
+check-format:
+	@tools/check-format.sh
+
+clean:
+	rm -rf build
