@@ -219,6 +219,7 @@ void SettingsFaultsTest::unwritableConfigFolderLeavesNoTrace() {
     QVERIFY2(run.finished && !run.crashed, run.output.constData());
     QCOMPARE(run.exitCode, 0);
     QVERIFY2(run.repaired, run.output.constData());
+    QVERIFY(run.shownAt.has_value());
     QCOMPARE(*run.shownAt, DefaultPosition());
     QVERIFY(QDir(configHome).isEmpty());
 }
