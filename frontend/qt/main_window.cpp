@@ -10,7 +10,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -22,6 +21,7 @@
 #include "file_chooser.h"
 #include "file_name_offsets.h"
 #include "frame_group_box.h"
+#include "status_list.h"
 #include "text_encoding.h"
 
 namespace {
@@ -147,15 +147,8 @@ void MainWindow::CreateControls() {
     toggleButton_ = MakePushButton(this, "toggleButton", kStartCaption);
     toggleButton_->setEnabled(false);
 
-    statusList_ = new QListWidget(this);
+    statusList_ = new StatusList(this);
     statusList_->setObjectName(QStringLiteral("statusList"));
-    statusList_->setSelectionMode(QAbstractItemView::NoSelection);
-    statusList_->setFocusPolicy(Qt::NoFocus);
-    statusList_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    statusList_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    statusList_->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
-    statusList_->setTextElideMode(Qt::ElideNone);  // long lines are cut at the edge
-    statusList_->setWordWrap(false);
 
     footerLabel_ = MakeStaticText(this, "footerLabel", kFooterText, Qt::AlignLeft);
     statusGroup_ = MakeGroupBox(this, "statusGroup", kStatusGroupTitle);
@@ -382,7 +375,5 @@ void MainWindow::EnableToggle() {
 }
 
 void MainWindow::AppendLogLine(const char* text) {
-    auto* item = new QListWidgetItem(DecodeStatusLine(text), statusList_);
-    item->setFlags(Qt::ItemIsEnabled);  // lines cannot be selected
-    statusList_->scrollToItem(item, QAbstractItemView::PositionAtTop);
+    statusList_->AppendLine(DecodeStatusLine(text));
 }

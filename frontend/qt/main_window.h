@@ -16,8 +16,8 @@ class FileChooser;
 class QIcon;
 class QLabel;
 class QLineEdit;
-class QListWidget;
 class QPushButton;
+class StatusList;
 
 inline constexpr int kRepairTimerPeriodMs = 200;
 
@@ -80,7 +80,7 @@ private:
     QTimer repairTimer_;
 
     QPushButton* toggleButton_ = nullptr;
-    QListWidget* statusList_ = nullptr;
+    StatusList* statusList_ = nullptr;
     QLabel* footerLabel_ = nullptr;
     QWidget* statusGroup_ = nullptr;
     QWidget* fileGroup_ = nullptr;

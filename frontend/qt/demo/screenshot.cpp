@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QListWidget>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
@@ -18,6 +17,7 @@
 #include "file_chooser.h"
 #include "main_window.h"
 #include "posix_repair_files.h"
+#include "status_list.h"
 
 namespace {
 
@@ -72,8 +72,8 @@ int main(int argc, char* argv[]) {
 
     window.findChild<QPushButton*>("baseFileButton")->click();
     window.findChild<QPushButton*>("toggleButton")->click();
-    auto* list = window.findChild<QListWidget*>("statusList");
-    if (!WaitFor([&] { return list->count() >= 2; }, 10000)) {
+    auto* list = window.findChild<StatusList*>("statusList");
+    if (!WaitFor([&] { return list->LineCount() >= 2; }, 10000)) {
         std::fprintf(stderr, "the two follow-up files were not repaired\n");
         return 1;
     }

@@ -1,0 +1,66 @@
+#include "status_list.h"
+
+#include <QPainter>
+#include <algorithm>
+
+namespace {
+
+// Room left of the text of a line, as an item view leaves it.
+constexpr int kTextMargin = 3;
+
+}  // namespace
+
+StatusList::StatusList(QWidget* parent) : QFrame(parent) {
+    setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    setBackgroundRole(QPalette::Base);
+    setAutoFillBackground(true);
+    setFocusPolicy(Qt::NoFocus);
+}
+
+int StatusList::LineHeight() const {
+    return fontMetrics().height();
+}
+
+int StatusList::WholeLinesShown() const {
+    return std::max(1, contentsRect().height() / LineHeight());
+}
+
+void StatusList::ScrollToNewest() {
+    const int newest = LineCount() - 1;
+    topIndex_ = std::max(0, std::min(newest, LineCount() - WholeLinesShown()));
+}
+
+void StatusList::AppendLine(const QString& line) {
+    lines_.append(line);
+    ScrollToNewest();
+    update();
+    emit lineAdded(LineCount() - 1);
+}
+
+QRect StatusList::LineRect(int index) const {
+    const QRect contents = contentsRect();
+    const QRect line(contents.left(), contents.top() + (index - topIndex_) * LineHeight(),
+                     contents.width(), LineHeight());
+    return index >= topIndex_ && index < LineCount() ? line.intersected(contents) : QRect();
+}
+
+void StatusList::paintEvent(QPaintEvent* event) {
+    QFrame::paintEvent(event);
+    QPainter painter(this);
+    const QRect contents = contentsRect();
+    painter.setClipRect(contents);  // long lines are cut at the edge
+    painter.setPen(palette().color(QPalette::Text));
+    for (int index = topIndex_; index < LineCount(); ++index) {
+        const QRect line = LineRect(index);
+        if (line.isEmpty()) {
+            break;
+        }
+        painter.drawText(line.adjusted(kTextMargin, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                         lines_[index]);
+    }
+}
+
+void StatusList::resizeEvent(QResizeEvent* event) {
+    QFrame::resizeEvent(event);
+    ScrollToNewest();
+}

@@ -1,0 +1,312 @@
+// A long stretch of real work for the window: a recorder in a process of its
+// own writes Film#1.mpg, Film#2.mpg, ... one after another, without any lock,
+// holding each open for a while, and the window repairs each through the
+// Linux file layer on its real 200 ms timer. Notes when the recorder let go
+// of each file and when the window showed its status line, and what the
+// process held meanwhile. Shared by the window soak and the latency benchmark.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "file_chooser.h"
+#include "main_window.h"
+#include "mpeg_ps.h"
+#include "posix_repair_files.h"
+#include "status_list.h"
+
+namespace window_series {
+
+using Bytes = std::vector<unsigned char>;
+
+inline std::int64_t MonotonicNs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+inline int OpenDescriptorCount() {
+    return static_cast<int>(
+        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::System).size());
+}
+
+inline long ResidentKiB() {
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024) : -1;
+}
+
+// What the recorder writes as file n: the lost header as zeros, then data
+// that differs from file to file, of differing lengths.
+inline Bytes RecordedBytes(int n) {
+    Bytes bytes(kPackSize + 4096 + static_cast<std::size_t>(n % 7) * 1500, 0);
+    for (std::size_t i = kPackSize; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<unsigned char>(i * 31 + static_cast<std::size_t>(n) * 7 + 1);
+    }
+    return bytes;
+}
+
+inline Bytes RepairedBytes(int n) {
+    Bytes bytes = RecordedBytes(n);
+    const Bytes header = MakeHeaderPack();
+    std::copy(header.begin(), header.end(), bytes.begin());
+    return bytes;
+}
+
+inline std::string FollowUpPath(const std::string& directory, int n) {
+    return directory + "/Film#" + std::to_string(n) + ".mpg";
+}
+
+inline bool WriteBytes(int fd, const unsigned char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = write(fd, data, size);
+        if (written <= 0) {
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// The recorder: a child process that writes the files one after another and
+// notes in shared memory the moment each close returned.
+class Recorder {
+public:
+    Recorder(std::string directory, int files, int minHoldMs, int maxHoldMs)
+        : directory_(std::move(directory)), files_(files) {
+        std::mt19937 random(20261207u);
+        std::uniform_int_distribution<int> hold(minHoldMs, maxHoldMs);
+        for (int n = 0; n <= files; ++n) {
+            holdsMs_.push_back(hold(random));
+        }
+        const std::size_t bytes = sizeof(std::int64_t) * static_cast<std::size_t>(files + 1);
+        void* shared =
+            mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        closedAt_ = shared == MAP_FAILED ? nullptr : static_cast<std::int64_t*>(shared);
+        sharedBytes_ = bytes;
+    }
+    ~Recorder() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (closedAt_ != nullptr) {
+            munmap(closedAt_, sharedBytes_);
+        }
+    }
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+
+    bool Start() {
+        if (closedAt_ == nullptr) {
+            return false;
+        }
+        pid_ = fork();
+        if (pid_ == 0) {
+            _exit(Record());
+        }
+        return pid_ > 0;
+    }
+
+    // Waits for the recorder to end; true when it wrote every file.
+    bool Finish() {
+        int status = 0;
+        const bool ended = pid_ > 0 && waitpid(pid_, &status, 0) == pid_;
+        pid_ = -1;
+        return ended && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+
+    // When the recorder closed file n (monotonic clock), or 0 while open.
+    std::int64_t ClosedAt(int n) const { return __atomic_load_n(&closedAt_[n], __ATOMIC_ACQUIRE); }
+
+private:
+    // Only system calls from here on: this runs in a forked child.
+    int Record() {
+        for (int n = 1; n <= files_; ++n) {
+            const std::string path = FollowUpPath(directory_, n);
+            const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            if (fd < 0) {
+                return 1;
+            }
+            // Half the data at once, the rest while the file is still held.
+            const Bytes bytes = RecordedBytes(n);
+            const std::size_t half = bytes.size() / 2;
+            const int holdMs = holdsMs_[static_cast<std::size_t>(n)];
+            const timespec halfHold{holdMs / 2000, (holdMs / 2 % 1000) * 1000000L};
+            if (!WriteBytes(fd, bytes.data(), half)) {
+                return 1;
+            }
+            nanosleep(&halfHold, nullptr);
+            if (!WriteBytes(fd, bytes.data() + half, bytes.size() - half)) {
+                return 1;
+            }
+            nanosleep(&halfHold, nullptr);
+            if (close(fd) != 0) {
+                return 1;
+            }
+            __atomic_store_n(&closedAt_[n], MonotonicNs(), __ATOMIC_RELEASE);
+        }
+        return 0;
+    }
+
+    std::string directory_;
+    int files_;
+    std::vector<int> holdsMs_;
+    std::int64_t* closedAt_ = nullptr;
+    std::size_t sharedBytes_ = 0;
+    pid_t pid_ = -1;
+};
+
+class ChooseOnce final : public FileChooser {
+public:
+    explicit ChooseOnce(QString path) : path_(std::move(path)) {}
+    QString ChooseBaseFile(QWidget*) override { return std::exchange(path_, {}); }
+
+private:
+    QString path_;
+};
+
+struct Outcome {
+    bool started = false;
+    bool recorderDone = false;
+    int files = 0;
+    int lines = 0;
+    int linesCorrect = 0;
+    int filesCorrect = 0;
+    // Between the first repair and the last, with the window running.
+    int descriptorsAfterFirst = 0;
+    int descriptorsAfterLast = 0;
+    long residentKiBAfterFirst = 0;
+    long residentKiBAfterLast = 0;
+    // Close to status line, in milliseconds, one per repaired file, sorted.
+    std::vector<double> latenciesMs;
+
+    double Percentile(double p) const {
+        if (latenciesMs.empty()) {
+            return 0;
+        }
+        const auto index =
+            static_cast<std::size_t>(p / 100.0 * static_cast<double>(latenciesMs.size() - 1) + 0.5);
+        return latenciesMs[std::min(index, latenciesMs.size() - 1)];
+    }
+};
+
+// Runs the whole stretch and returns what it saw.
+inline Outcome Run(int files, int minHoldMs, int maxHoldMs) {
+    Outcome outcome;
+    outcome.files = files;
+    QTemporaryDir folder;
+    const std::string directory = QFile::encodeName(folder.path()).toStdString();
+    const Bytes header = MakeHeaderPack();
+    QFile headerFile(folder.path() + "/header.mpeg");
+    QFile baseFile(folder.path() + "/Film.mpg");
+    if (!folder.isValid() || !headerFile.open(QIODevice::WriteOnly) ||
+        !baseFile.open(QIODevice::WriteOnly)) {
+        return outcome;
+    }
+    headerFile.write(reinterpret_cast<const char*>(header.data()),
+                     static_cast<qint64>(header.size()));
+    baseFile.write(reinterpret_cast<const char*>(header.data()),
+                   static_cast<qint64>(header.size()));
+    headerFile.close();
+    baseFile.close();
+
+    const QString previousDirectory = QDir::currentPath();
+    QDir::setCurrent(folder.path());
+    PosixRepairFiles repairFiles;
+    ChooseOnce chooser(folder.path() + "/Film.mpg");
+    Recorder recorder(directory, files, minHoldMs, maxHoldMs);
+    std::vector<std::int64_t> shownAt(static_cast<std::size_t>(files) + 1, 0);
+    {
+        MainWindow window(repairFiles, chooser);
+        outcome.started = window.Start();
+        QDir::setCurrent(previousDirectory);
+        if (!outcome.started) {
+            return outcome;
+        }
+        window.show();
+        auto* list = window.findChild<StatusList*>(QStringLiteral("statusList"));
+        QObject::connect(list, &StatusList::lineAdded, list, [&](int index) {
+            if (index < files) {
+                shownAt[static_cast<std::size_t>(index) + 1] = MonotonicNs();
+            }
+        });
+        window.findChild<QPushButton*>(QStringLiteral("baseFileButton"))->click();
+        window.findChild<QPushButton*>(QStringLiteral("toggleButton"))->click();
+        if (!recorder.Start()) {
+            return outcome;
+        }
+        // Looks every 100 ms whether all lines are there, notes what the
+        // process holds after the first repair, and stops waiting once the
+        // recorder is done and no line has come for 5 s.
+        QEventLoop loop;
+        QTimer look;
+        int linesSeen = 0;
+        std::int64_t lastLineAt = MonotonicNs();
+        QObject::connect(&look, &QTimer::timeout, &loop, [&] {
+            if (list->LineCount() >= 1 && outcome.descriptorsAfterFirst == 0) {
+                outcome.descriptorsAfterFirst = OpenDescriptorCount();
+                outcome.residentKiBAfterFirst = ResidentKiB();
+            }
+            if (list->LineCount() != linesSeen) {
+                linesSeen = list->LineCount();
+                lastLineAt = MonotonicNs();
+            }
+            const bool stalled =
+                recorder.ClosedAt(files) != 0 && MonotonicNs() - lastLineAt > 5'000'000'000;
+            if (list->LineCount() >= files || stalled) {
+                loop.quit();
+            }
+        });
+        look.start(100);
+        loop.exec();
+        outcome.descriptorsAfterLast = OpenDescriptorCount();
+        outcome.residentKiBAfterLast = ResidentKiB();
+        outcome.recorderDone = recorder.Finish();
+        outcome.lines = list->LineCount();
+        for (int row = 0; row < list->LineCount(); ++row) {
+            const QString expected =
+                QStringLiteral("Header \"Film#%1.mpg\" restauriert!").arg(row + 1);
+            outcome.linesCorrect += list->Line(row) == expected ? 1 : 0;
+        }
+    }
+    for (int n = 1; n <= files; ++n) {
+        QFile file(QString::fromStdString(FollowUpPath(directory, n)));
+        const Bytes expected = RepairedBytes(n);
+        if (file.open(QIODevice::ReadOnly) &&
+            file.readAll() == QByteArray(reinterpret_cast<const char*>(expected.data()),
+                                         static_cast<qsizetype>(expected.size()))) {
+            ++outcome.filesCorrect;
+        }
+        if (shownAt[static_cast<std::size_t>(n)] != 0 && recorder.ClosedAt(n) != 0) {
+            outcome.latenciesMs.push_back(
+                static_cast<double>(shownAt[static_cast<std::size_t>(n)] - recorder.ClosedAt(n)) /
+                1e6);
+        }
+    }
+    std::sort(outcome.latenciesMs.begin(), outcome.latenciesMs.end());
+    return outcome;
+}
+
+}  // namespace window_series
