@@ -1,6 +1,7 @@
 #include "status_list.h"
 
 #include <QPainter>
+#include <QWheelEvent>
 #include <algorithm>
 
 namespace {
@@ -25,9 +26,13 @@ int StatusList::WholeLinesShown() const {
     return std::max(1, contentsRect().height() / LineHeight());
 }
 
-void StatusList::ScrollToNewest() {
+int StatusList::LastTopIndex() const {
     const int newest = LineCount() - 1;
-    topIndex_ = std::max(0, std::min(newest, LineCount() - WholeLinesShown()));
+    return std::max(0, std::min(newest, LineCount() - WholeLinesShown()));
+}
+
+void StatusList::ScrollToNewest() {
+    topIndex_ = LastTopIndex();
 }
 
 void StatusList::AppendLine(const QString& line) {
@@ -58,6 +63,16 @@ void StatusList::paintEvent(QPaintEvent* event) {
         painter.drawText(line.adjusted(kTextMargin, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
                          lines_[index]);
     }
+}
+
+void StatusList::wheelEvent(QWheelEvent* event) {
+    // One notch (120) moves three lines, as list boxes do.
+    wheelRemainder_ += event->angleDelta().y();
+    const int lines = wheelRemainder_ / 120 * 3;
+    wheelRemainder_ %= 120;
+    topIndex_ = std::clamp(topIndex_ - lines, 0, LastTopIndex());
+    update();
+    event->accept();
 }
 
 void StatusList::resizeEvent(QResizeEvent* event) {

@@ -32,12 +32,17 @@ signals:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    // The wheel scrolls back through earlier lines; the next new line
+    // brings the newest into view again.
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     int LineHeight() const;
     int WholeLinesShown() const;
     void ScrollToNewest();
+    int LastTopIndex() const;
 
     QStringList lines_;
     int topIndex_ = 0;
+    int wheelRemainder_ = 0;
 };

@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QWheelEvent>
 #include <memory>
 
 #include "fake_repair_files.h"
@@ -363,6 +364,26 @@ void MainWindowTest::statusListShowsTheNewestLineAndSelectsNothing() {
     QCOMPARE(QApplication::focusWidget(), focused);
     QCOMPARE(list->TopIndex(), 40 - wholeLinesShown);
     QCOMPARE(list->grab().toImage(), before);
+
+    // The wheel shows earlier lines, never past either end; the next line
+    // brings the newest back into view.
+    const auto turnWheel = [list](int notches) {
+        const QPointF at = list->rect().center();
+        QWheelEvent wheel(at, list->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(list, &wheel);
+    };
+    turnWheel(1);
+    QCOMPARE(list->TopIndex(), 40 - wholeLinesShown - 3);
+    turnWheel(100);
+    QCOMPARE(list->TopIndex(), 0);
+    QVERIFY(!list->LineRect(0).isEmpty());
+    turnWheel(-100);
+    QCOMPARE(list->TopIndex(), 40 - wholeLinesShown);
+    turnWheel(2);
+    session.window.AppendLogLine("Header \"Film#41.mpg\" restauriert!");
+    QCOMPARE(list->TopIndex(), 41 - wholeLinesShown);
+    QVERIFY(!list->LineRect(40).isEmpty());
 }
 
 void MainWindowTest::linesMixingNamesAndOwnTextsDecodeBoth() {
