@@ -11,6 +11,7 @@
 #include <map>
 #include <string>
 
+#include "dialog_choice.h"
 #include "posix_repair_files.h"
 #include "posix_test_support.h"
 #include "repair_controller.h"
@@ -39,9 +40,7 @@ struct RunningTool {
         WriteFile(programDir / "header.mpeg", Pattern(kTemplateSize, 1));
         ScopedWorkingDirectory cwd(programDir.path());
         started = controller.OnStartup();
-        const std::string base = recordings / "Film.mpg";
-        const auto offset = static_cast<std::uint16_t>(recordings.path().size());
-        controller.OnBaseFileChosen(base.c_str(), offset, static_cast<std::uint16_t>(offset + 5));
+        ChooseBaseFile(controller, recordings / "Film.mpg");
         controller.OnToggle();
     }
     ~RunningTool() { controller.OnShutdown(); }

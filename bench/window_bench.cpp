@@ -25,6 +25,7 @@
 
 #include "main_window.h"
 #include "posix_repair_files.h"
+#include "process_files.h"
 #include "status_list.h"
 #include "window_series.h"
 
@@ -173,18 +174,6 @@ CpuTime ReadCpuTime(qint64 pid) {
     return time;
 }
 
-// True when the process has the file open.
-bool Holds(qint64 pid, const QString& path) {
-    const QDir descriptors(QStringLiteral("/proc/%1/fd").arg(pid));
-    for (const QFileInfo& entry :
-         descriptors.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
-        if (entry.symLinkTarget() == path) {
-            return true;
-        }
-    }
-    return false;
-}
-
 constexpr int kWaitSeconds = 10;
 
 // Starts program in a folder with a template and a base file whose first
@@ -224,7 +213,7 @@ void MeasureWaiting(benchmark::State& state, const QString& program, const QStri
         const QString headerPath = folder.path() + "/header.mpeg";
         QByteArray output;
         const auto ready = [&] {
-            return readyLine.isEmpty() ? Holds(process.processId(), headerPath)
+            return readyLine.isEmpty() ? ProcessHolds(process.processId(), headerPath)
                                        : output.contains(readyLine);
         };
         const auto deadline = Clock::now() + std::chrono::seconds(20);

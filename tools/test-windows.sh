@@ -23,5 +23,7 @@ drop_override=()
 if [ "$(id -u)" -eq 0 ]; then
     drop_override=(setpriv --inh-caps=-dac_override --bounding-set=-dac_override)
 fi
+# One persistent Wine server for the whole run: a test started while the
+# previous test's server is shutting down can fail to start at all.
 "${drop_override[@]}" xvfb-run -a -s "-screen 0 1024x768x24" \
-    bash -c 'ctest --preset win32 && ctest --preset win64'
+    bash -c 'wineserver -p && ctest --preset win32 && ctest --preset win64'

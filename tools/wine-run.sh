@@ -11,13 +11,18 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 # Now and then, on a loaded machine, Wine fails to start the program at all
 # ("ShellExecuteEx failed: Internal error."). Nothing has run then, so the
 # start is tried again; any other failure is the program's own and stands.
-errors=$(mktemp)
-trap 'rm -f "$errors"' EXIT
+# Wine prints that on either stream, so both are kept and looked at. (They
+# go to files, not pipes: Wine's own background processes inherit the
+# descriptors and would hold a pipe open after the program has ended.)
+out=$(mktemp)
+err=$(mktemp)
+trap 'rm -f "$out" "$err"' EXIT
 for attempt in 1 2 3; do
     status=0
-    wine "$@" 2> >(tee "$errors" >&2) || status=$?
-    wait  # for tee to finish writing
-    if [ "$status" -eq 0 ] || ! grep -q "ShellExecuteEx failed" "$errors"; then
+    wine "$@" >"$out" 2>"$err" || status=$?
+    cat "$out"
+    cat "$err" >&2
+    if [ "$status" -eq 0 ] || ! grep -qh "ShellExecuteEx failed" "$out" "$err"; then
         exit "$status"
     fi
     echo "wine-run: Wine could not start $1 (attempt $attempt), trying again" >&2

@@ -2,6 +2,7 @@
 // driven directly, as the window's timer would.
 #include <gtest/gtest.h>
 
+#include "../../engine/dialog_choice.h"
 #include "../../engine/recording_view.h"
 #include "posix_repair_files.h"
 #include "posix_test_support.h"
@@ -20,11 +21,7 @@ protected:
     }
     void TearDown() override { controller.OnShutdown(); }
 
-    void ChooseFilm() {
-        const std::string path = recordings / "Film.mpg";
-        const auto offset = static_cast<std::uint16_t>(recordings.path().size());
-        controller.OnBaseFileChosen(path.c_str(), offset, static_cast<std::uint16_t>(offset + 5));
-    }
+    void ChooseFilm() { ChooseBaseFile(controller, recordings / "Film.mpg"); }
     void ChooseFilmAndStart() {
         ChooseFilm();
         controller.OnToggle();

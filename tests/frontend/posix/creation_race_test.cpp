@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "../../engine/dialog_choice.h"
 #include "../../engine/recording_view.h"
 #include "posix_repair_files.h"
 #include "posix_test_support.h"
@@ -67,9 +68,7 @@ TEST(CreationRace, EmptyFollowUpFileIsWaitedForUntilItHasContent) {
         ScopedWorkingDirectory cwd(programDir.path());
         ASSERT_TRUE(controller.OnStartup());
     }
-    const std::string base = recordings / "Film.mpg";
-    const auto offset = static_cast<std::uint16_t>(recordings.path().size());
-    controller.OnBaseFileChosen(base.c_str(), offset, static_cast<std::uint16_t>(offset + 5));
+    ChooseBaseFile(controller, recordings / "Film.mpg");
     controller.OnToggle();
 
     WriteFile(recordings / "Film#1.mpg", Bytes{});

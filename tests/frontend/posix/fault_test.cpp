@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "../../engine/dialog_choice.h"
 #include "../../engine/recording_view.h"
 #include "posix_repair_files.h"
 #include "posix_test_support.h"
@@ -52,9 +53,7 @@ protected:
     void TearDown() override { controller.OnShutdown(); }
 
     void ChooseFilmIn(const std::string& directory) {
-        const std::string path = directory + "Film.mpg";
-        const auto offset = static_cast<std::uint16_t>(directory.size());
-        controller.OnBaseFileChosen(path.c_str(), offset, static_cast<std::uint16_t>(offset + 5));
+        ChooseBaseFile(controller, directory + "Film.mpg");
     }
     void Ticks(int count) {
         for (int i = 0; i < count; ++i) {

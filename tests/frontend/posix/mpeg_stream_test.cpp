@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "../../engine/dialog_choice.h"
 #include "../../engine/recording_view.h"
 #include "posix_repair_files.h"
 #include "posix_test_support.h"
@@ -143,9 +144,7 @@ TEST(MpegStreams, SplitRecordingIsPlayableAgainAfterTheRepair) {
         ScopedWorkingDirectory cwd(programDir.path());
         ASSERT_TRUE(controller.OnStartup());
     }
-    const std::string base = work / "Film.mpg";
-    const auto offset = static_cast<std::uint16_t>(work.path().size());
-    controller.OnBaseFileChosen(base.c_str(), offset, static_cast<std::uint16_t>(offset + 5));
+    ChooseBaseFile(controller, work / "Film.mpg");
     controller.OnToggle();
     for (int tick = 0; tick <= kFollowUpFiles; ++tick) {
         controller.OnTick();

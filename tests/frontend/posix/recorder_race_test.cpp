@@ -18,6 +18,7 @@
 #include <random>
 #include <string>
 
+#include "../../engine/dialog_choice.h"
 #include "posix_repair_files.h"
 #include "posix_test_support.h"
 #include "proof_support.h"
@@ -270,9 +271,7 @@ public:
                 return result;
             }
         }
-        const std::string base = recordings / "Film.mpg";
-        const auto offset = static_cast<std::uint16_t>(recordings.path().size());
-        controller.OnBaseFileChosen(base.c_str(), offset, static_cast<std::uint16_t>(offset + 5));
+        ChooseBaseFile(controller, recordings / "Film.mpg");
         controller.OnToggle();
 
         const pid_t recorder = fork();

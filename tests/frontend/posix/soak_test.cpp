@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "../../engine/dialog_choice.h"
 #include "posix_repair_files.h"
 #include "posix_test_support.h"
 #include "proof_support.h"
@@ -49,9 +50,7 @@ TEST(Soak, ThousandsOfFilesWithFlatMemoryAndNoDescriptorLeft) {
             ScopedWorkingDirectory cwd(programDir.path());
             ASSERT_TRUE(controller.OnStartup());
         }
-        const std::string base = recordings / "Film.mpg";
-        const auto offset = static_cast<std::uint16_t>(recordings.path().size());
-        controller.OnBaseFileChosen(base.c_str(), offset, static_cast<std::uint16_t>(offset + 5));
+        ChooseBaseFile(controller, recordings / "Film.mpg");
         controller.OnToggle();
 
         for (long first = 1; first <= fileCount; first += kBatch) {

@@ -8,23 +8,8 @@
 #include <QProcess>
 #include <QSettings>
 
+#include "process_files.h"
 #include "qt_test_support.h"
-
-namespace {
-
-// True when the process has the file open.
-bool ProcessHolds(qint64 pid, const QString& path) {
-    const QDir descriptors(QStringLiteral("/proc/%1/fd").arg(pid));
-    for (const QFileInfo& entry :
-         descriptors.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
-        if (entry.symLinkTarget() == path) {
-            return true;
-        }
-    }
-    return false;
-}
-
-}  // namespace
 
 class ProgramTest : public QObject {
     Q_OBJECT
