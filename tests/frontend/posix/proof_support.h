@@ -172,11 +172,11 @@ private:
     std::string text_;
 };
 
-// Counts the program's writes; everything else goes to the real layer.
-class WriteCountingFiles final : public RepairFiles {
+// Passes every file operation to another layer; wrappers override only what
+// they watch or change.
+class ForwardingFiles : public RepairFiles {
 public:
-    explicit WriteCountingFiles(RepairFiles& inner) : inner_(inner) {}
-    int writes = 0;
+    explicit ForwardingFiles(RepairFiles& inner) : inner_(inner) {}
 
     FileHandle OpenForReading(const char* name) override { return inner_.OpenForReading(name); }
     FileHandle OpenForWriting(const char* directory, const char* name,
@@ -190,12 +190,27 @@ public:
     }
     bool WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
                     std::uint32_t* bytesWritten) override {
-        ++writes;
         return inner_.WriteBytes(file, bytes, count, bytesWritten);
     }
     void CloseFile(FileHandle file) override { inner_.CloseFile(file); }
     std::uint32_t MaxPathLength() const override { return inner_.MaxPathLength(); }
 
+protected:
+    ~ForwardingFiles() = default;
+
 private:
     RepairFiles& inner_;
+};
+
+// Counts the program's writes; everything else goes to the real layer.
+class WriteCountingFiles final : public ForwardingFiles {
+public:
+    using ForwardingFiles::ForwardingFiles;
+    int writes = 0;
+
+    bool WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
+                    std::uint32_t* bytesWritten) override {
+        ++writes;
+        return ForwardingFiles::WriteBytes(file, bytes, count, bytesWritten);
+    }
 };

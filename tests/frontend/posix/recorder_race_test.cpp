@@ -142,20 +142,19 @@ int Record(RaceBoard& board, const std::string& directory, long attempts, unsign
 
 // The file layer under test, wrapped: every write of the program looks at
 // the board before and after it.
-class WatchedFiles final : public RepairFiles {
+class WatchedFiles final : public ForwardingFiles {
 public:
-    WatchedFiles(RepairFiles& inner, RaceBoard& board) : inner_(inner), board_(board) {}
+    WatchedFiles(RepairFiles& inner, RaceBoard& board) : ForwardingFiles(inner), board_(board) {}
 
     long openTries = 0;
     long refusedWhileRecorderHeld = 0;  // the kernel kept the program out
     long writes = 0;
     long overlappingWrites = 0;
 
-    FileHandle OpenForReading(const char* name) override { return inner_.OpenForReading(name); }
     FileHandle OpenForWriting(const char* directory, const char* name,
                               OpenFailure* failure) override {
         ++openTries;
-        const FileHandle file = inner_.OpenForWriting(directory, name, failure);
+        const FileHandle file = ForwardingFiles::OpenForWriting(directory, name, failure);
         if (file != kNoFile) {
             heldIndex_ = IndexOf(name);
         } else if (board_.recorderOpenFile == IndexOf(name)) {
@@ -163,24 +162,17 @@ public:
         }
         return file;
     }
-    std::uint32_t FileLength(FileHandle file) override { return inner_.FileLength(file); }
-    bool ReadBytes(FileHandle file, void* buffer, std::uint32_t count,
-                   std::uint32_t* bytesRead) override {
-        return inner_.ReadBytes(file, buffer, count, bytesRead);
-    }
     bool WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
                     std::uint32_t* bytesWritten) override {
         ++writes;
         bool overlap = board_.recorderOpenFile == heldIndex_;
-        const bool result = inner_.WriteBytes(file, bytes, count, bytesWritten);
+        const bool result = ForwardingFiles::WriteBytes(file, bytes, count, bytesWritten);
         overlap = overlap || board_.recorderOpenFile == heldIndex_;
         if (overlap) {
             ++overlappingWrites;
         }
         return result;
     }
-    void CloseFile(FileHandle file) override { inner_.CloseFile(file); }
-    std::uint32_t MaxPathLength() const override { return inner_.MaxPathLength(); }
 
 private:
     static int IndexOf(const char* name) {
@@ -188,7 +180,6 @@ private:
         return number ? std::atoi(number + 1) - 1 : -2;
     }
 
-    RepairFiles& inner_;
     RaceBoard& board_;
     int heldIndex_ = -2;
 };
