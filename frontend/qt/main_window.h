@@ -33,7 +33,6 @@ public:
     // end: the reason was shown and the window has already ended.
     bool Start();
 
-    bool HasEnded() const { return ended_; }
     const RepairController& Controller() const { return controller_; }
 
     // RepairView

@@ -26,8 +26,6 @@ public:
     // when Restore was never called (a failed start).
     void Save(QPoint position);
 
-    bool IsOpen() const { return settings_ != nullptr; }
-
 private:
     std::unique_ptr<QSettings> settings_;
 };
