@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include <QCloseEvent>
+#include <QDialog>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -311,6 +312,19 @@ void MainWindow::RequestEnd() {
     }
 }
 
+void MainWindow::EndClosingDialogs() {
+    RequestEnd();
+    for (QMessageBox* box : std::as_const(openMessageBoxes_)) {
+        box->done(QMessageBox::Ok);
+    }
+    // The file chooser's dialog belongs to the window.
+    for (QDialog* dialog : findChildren<QDialog*>()) {
+        if (dialog->isVisible()) {
+            dialog->reject();
+        }
+    }
+}
+
 void MainWindow::Finish() {
     if (ended_) {
         return;
@@ -349,8 +363,10 @@ void MainWindow::ShowError(const char* text) {
     box.setWindowModality(Qt::NonModal);
     QEventLoop loop;
     connect(&box, &QMessageBox::finished, &loop, &QEventLoop::quit);
+    openMessageBoxes_.append(&box);
     box.show();
     loop.exec();
+    openMessageBoxes_.removeOne(&box);
 }
 
 void MainWindow::CloseMainWindow() {

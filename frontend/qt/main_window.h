@@ -3,6 +3,7 @@
 // operations on its widgets.
 #pragma once
 
+#include <QList>
 #include <QPoint>
 #include <QTimer>
 #include <QWidget>
@@ -16,6 +17,7 @@ class FileChooser;
 class QIcon;
 class QLabel;
 class QLineEdit;
+class QMessageBox;
 class QPushButton;
 class StatusList;
 
@@ -48,6 +50,10 @@ public slots:
     // Ends the window now unless an event is still running, in which case
     // it ends as soon as that event returns.
     void RequestEnd();
+    // Ends the window as RequestEnd does, and first closes every dialog it
+    // has open, so that the events waiting in them return and the window
+    // ends at once, not when the user answers.
+    void EndClosingDialogs();
 
 signals:
     // The window has ended: position saved, timer stopped, template released.
@@ -90,6 +96,8 @@ private:
     QPushButton* baseFileButton_ = nullptr;
     QLabel* descriptionLabel_ = nullptr;
 
+    // The message boxes open now, the innermost last.
+    QList<QMessageBox*> openMessageBoxes_;
     int eventDepth_ = 0;
     bool tickPending_ = false;
     bool endRequested_ = false;

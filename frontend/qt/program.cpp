@@ -15,16 +15,18 @@ int RunProgram(FileChooser& chooser, const std::function<void(MainWindow&)>& whe
     QApplication::setQuitOnLastWindowClosed(false);
     QGuiApplication::setDesktopFileName(QStringLiteral("velmora"));
     QApplication::setWindowIcon(ApplicationIcon());
-    QuitOnTerminationSignals(qApp);
 
     PosixRepairFiles files;
     MainWindow window(files, chooser);
+    // A termination signal ends the window even from inside a message box,
+    // the one at start-up too, before the main loop runs.
+    CallOnTerminationSignals(&window, [&window] { window.EndClosingDialogs(); });
     if (!window.Start()) {
         return 0;
     }
     QObject::connect(&window, &MainWindow::ended, qApp, &QCoreApplication::quit);
-    // Logging out or a termination signal quits without a close request; the
-    // window ends all the same, once every running event has returned.
+    // Ending the session quits without a close request; the window ends all
+    // the same, once every running event has returned.
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, &window, &MainWindow::RequestEnd);
     window.show();
     if (whenShown) {

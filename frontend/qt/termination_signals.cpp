@@ -4,8 +4,8 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <QSocketNotifier>
+#include <utility>
 
 namespace {
 
@@ -20,17 +20,20 @@ void OnTerminationSignal(int /*signal*/) {
 
 }  // namespace
 
-bool QuitOnTerminationSignals(QObject* owner) {
+bool CallOnTerminationSignals(QObject* context, std::function<void()> whenSignalled) {
     if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         return false;
     }
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, owner);
-    QObject::connect(notifier, &QSocketNotifier::activated, owner, [] {
-        char bytes[16];
-        while (read(signalPipe[0], bytes, sizeof bytes) > 0) {
-        }
-        QCoreApplication::quit();
-    });
+    // A socket notifier is served by nested loops too, unlike
+    // QCoreApplication::quit, which does nothing before the main loop runs.
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, context);
+    QObject::connect(notifier, &QSocketNotifier::activated, context,
+                     [whenSignalled = std::move(whenSignalled)] {
+                         char bytes[16];
+                         while (read(signalPipe[0], bytes, sizeof bytes) > 0) {
+                         }
+                         whenSignalled();
+                     });
     struct sigaction action {};
     action.sa_handler = OnTerminationSignal;
     sigemptyset(&action.sa_mask);

@@ -7,8 +7,10 @@
 //   shown X Y        where the window appeared
 //   started          Start was pressed and the repair runs
 //   line TEXT        a status line as the window shows it (UTF-8)
+//   box TEXT         a message box has appeared (UTF-8), also the one at start-up
 // It ends like the program: by its close box, Escape, or a termination signal.
 #include <QApplication>
+#include <QMessageBox>
 #include <QPushButton>
 #include <cstdio>
 
@@ -40,6 +42,20 @@ void ReportStatusLines(MainWindow& window) {
                      [list](int index) { Report("line " + list->Line(index).toUtf8()); });
 }
 
+// Sees every window of the program appear, so also a message box shown
+// before the main window.
+class MessageBoxReporter final : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            if (const auto* box = qobject_cast<QMessageBox*>(watched)) {
+                Report("box " + box->text().toUtf8());
+            }
+        }
+        return false;
+    }
+};
+
 void PlayTheUser(MainWindow& window, bool chooseBaseFile) {
     Report("shown " + QByteArray::number(window.pos().x()) + " " +
            QByteArray::number(window.pos().y()));
@@ -62,6 +78,8 @@ int main(int argc, char* argv[]) {
     const QStringList arguments = QApplication::arguments();
     const QString baseFile = arguments.size() > 1 ? arguments[1] : QString();
     AnswerOnce chooser(baseFile);
+    MessageBoxReporter boxReporter;
+    application.installEventFilter(&boxReporter);
     return RunProgram(
         chooser, [&baseFile](MainWindow& window) { PlayTheUser(window, !baseFile.isEmpty()); });
 }
