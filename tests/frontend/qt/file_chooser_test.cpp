@@ -27,15 +27,20 @@ void WhenDialogOpens(std::function<void(QFileDialog&)> check, QString name) {
         poll->stop();
         poll->deleteLater();
         check(*dialog);
-        if (name.isEmpty()) {
-            dialog->reject();
-        } else {
-            // Typed into the name field and confirmed, as a user does.
-            auto* nameField = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-            QVERIFY(nameField != nullptr);
+        // Typed into the name field and confirmed, as a user does.
+        auto* nameField = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (!name.isEmpty() && nameField != nullptr) {
             nameField->setText(name);
             QTest::keyClick(nameField, Qt::Key_Return);
         }
+        // The dialog is closed whatever happened, so that a failure ends the
+        // test now instead of leaving it waiting for its time limit.
+        const bool stillOpen = dialog->isVisible();
+        if (stillOpen) {
+            dialog->reject();
+        }
+        QVERIFY2(name.isEmpty() || nameField != nullptr, "no name field");
+        QVERIFY2(name.isEmpty() || !stillOpen, "the name was not taken");
     });
     poll->start();
 }
