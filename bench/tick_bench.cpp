@@ -6,10 +6,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <map>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "dialog_choice.h"
 #include "posix_repair_files.h"
@@ -21,9 +24,19 @@ namespace {
 constexpr std::size_t kTemplateSize = 2048;
 constexpr int kOpenFlags = O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
 
-class NullView final : public RepairView {
+// Each iteration runs a batch of ticks and a batch of their floor on the same
+// kind of file, in alternating order, so both see the same machine load and
+// the same caches.
+constexpr int kBatch = 64;
+// The repair cases cycle through this many real follow-up files, starting the
+// series afresh before it runs out, so every tick has a file to repair.
+constexpr int kSeriesFiles = 8 * kBatch;
+
+// A view that counts what the controller reports, so each batch can be
+// checked for the work its case names.
+class CountingView final : public RepairView {
 public:
-    void ShowError(const char*) override {}
+    void ShowError(const char*) override { ++errors; }
     void CloseMainWindow() override {}
     void ReadPostfixField(char* buffer, std::size_t size) override {
         std::snprintf(buffer, size, "#");
@@ -31,7 +44,15 @@ public:
     void SetCurrentFileText(const char*) override {}
     void SetToggleCaption(const char*) override {}
     void EnableToggle() override {}
-    void AppendLogLine(const char*) override {}
+    void AppendLogLine(const char* line) override {
+        const std::string_view text(line);
+        const bool repaired = text.starts_with(kStatusPrefix) && text.ends_with(kRepairedSuffix);
+        ++(repaired ? repairedLines : otherLines);
+    }
+
+    long errors = 0;
+    long repairedLines = 0;
+    long otherLines = 0;
 };
 
 // A started controller, running on recordings/Film.mpg.
@@ -40,23 +61,26 @@ struct RunningTool {
         WriteFile(programDir / "header.mpeg", Pattern(kTemplateSize, 1));
         ScopedWorkingDirectory cwd(programDir.path());
         started = controller.OnStartup();
-        ChooseBaseFile(controller, recordings / "Film.mpg");
-        controller.OnToggle();
+        StartSeries();
     }
     ~RunningTool() { controller.OnShutdown(); }
 
-    std::string FollowUpPath(unsigned n) const {
+    // Chooses Film.mpg again and presses Start: the next tick works on Film#1.mpg.
+    void StartSeries() {
+        ChooseBaseFile(controller, recordings / "Film.mpg");
+        controller.OnToggle();
+    }
+
+    std::string FollowUpPath(int n) const {
         return recordings / ("Film#" + std::to_string(n) + ".mpg");
     }
-    // Every follow-up name of the series, as links to one file, so the
-    // repair can go on for any number of ticks. Returns the paths by number.
-    std::vector<std::string> CreateWholeSeries() {
+    // Film#1.mpg to Film#<kSeriesFiles>.mpg as real files, each with bytes
+    // after the header. Returns their paths, Film#1.mpg first.
+    std::vector<std::string> CreateSeries() {
         std::vector<std::string> paths;
-        paths.push_back(FollowUpPath(0));
-        WriteFile(paths[0], Pattern(kTemplateSize * 2, 2));
-        for (unsigned n = 1; n <= 65535; ++n) {
+        for (int n = 1; n <= kSeriesFiles; ++n) {
             paths.push_back(FollowUpPath(n));
-            (void)!link(paths[0].c_str(), paths[n].c_str());
+            WriteFile(paths.back(), Pattern(kTemplateSize * 2, 2));
         }
         return paths;
     }
@@ -64,25 +88,124 @@ struct RunningTool {
     TempDir programDir;
     TempDir recordings;
     PosixRepairFiles files;
-    NullView view;
+    CountingView view;
     RepairController controller{view, files};
     bool started = false;
 };
 
-// Each iteration runs a batch of ticks and a batch of their floor on the same
-// kind of file, in alternating order, so both see the same machine load and
-// the same caches. The tick batch's time is the benchmark's time; the ratio
-// reported is the median over all batch pairs, which other programs'
-// passing load cannot tilt.
-constexpr int kBatch = 64;
+// What a tick batch has to show for itself.
+struct TickRecord {
+    unsigned counter;
+    long repairedLines;
+    long otherLines;
+    long errors;
+    bool running;
+};
 
-template <typename Tick, typename Floor>
-void MeasurePaired(benchmark::State& state, Tick tick, Floor floor) {
+TickRecord RecordOf(const RunningTool& tool) {
+    return {tool.controller.SequenceCounter(), tool.view.repairedLines, tool.view.otherLines,
+            tool.view.errors, tool.controller.IsRunning()};
+}
+
+// Null when the batch between before and after repaired exactly `repairs`
+// files (each tick one, or none), else what went wrong.
+const char* CheckTickBatch(const TickRecord& before, const TickRecord& after, int repairs) {
+    if (!after.running || after.errors != before.errors || after.otherLines != before.otherLines) {
+        return "a tick stopped the series, showed an error or wrote an unexpected line";
+    }
+    if (after.repairedLines - before.repairedLines != repairs) {
+        return repairs == 0 ? "a tick repaired a file it must not take"
+                            : "a tick did not repair its file";
+    }
+    if (static_cast<std::uint16_t>(after.counter - before.counter) != repairs) {
+        return "the series did not move on by one file per repair";
+    }
+    return nullptr;
+}
+
+// --- The floors: the system calls each case cannot do without. Each returns
+// whether the calls went the way the case needs (a floor that fails early
+// would be cheaper than the work it stands for).
+
+bool MissingFloor(const std::string& path) {
+    const int fd = open(path.c_str(), kOpenFlags);
+    if (fd >= 0) {
+        close(fd);
+        return false;
+    }
+    return errno == ENOENT;
+}
+
+bool BusyFloor(const std::string& path) {
+    const int fd = open(path.c_str(), kOpenFlags);
+    if (fd < 0) {
+        return false;
+    }
+    const bool refused = fcntl(fd, F_SETLEASE, F_WRLCK) != 0 && errno == EAGAIN;
+    close(fd);
+    return refused;
+}
+
+bool RepairFloor(const std::string& path, const Bytes& head) {
+    const int fd = open(path.c_str(), kOpenFlags);
+    if (fd < 0) {
+        return false;
+    }
+    const bool written = fcntl(fd, F_SETLEASE, F_WRLCK) == 0 &&
+                         pwrite(fd, head.data(), head.size(), 0) == std::ssize(head);
+    close(fd);
+    return written;
+}
+
+// RepairFloor plus the fstat the file layer needs to see that the file is
+// not empty (and, for root, not read-only).
+bool RepairWithStatusFloor(const std::string& path, const Bytes& head) {
+    const int fd = open(path.c_str(), kOpenFlags);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat status {};
+    const bool written = fcntl(fd, F_SETLEASE, F_WRLCK) == 0 && fstat(fd, &status) == 0 &&
+                         status.st_size > 0 &&
+                         pwrite(fd, head.data(), head.size(), 0) == std::ssize(head);
+    close(fd);
+    return written;
+}
+
+// Every case that failed, with why, for the summary and the exit status.
+// (The console shows only aggregates, which leave failed runs out.)
+std::map<std::string, std::string> failures;
+
+void Fail(benchmark::State& state, const std::string& caseName, const char* why) {
+    failures.emplace(caseName, why);
+    state.SkipWithError(why);
+}
+
+// The tick batch's time is the benchmark's time; the ratio reported is the
+// median over all batch pairs, which other programs' passing load cannot
+// tilt. Before each pair, prepare() sets the case up again, untimed. Each
+// tick batch must repair `repairs` files, each floor call must succeed, or
+// the case fails.
+template <typename Prepare, typename Floor>
+void MeasurePaired(benchmark::State& state, const char* caseName, RunningTool& tool, int repairs,
+                   Prepare prepare, Floor floor) {
     using Clock = std::chrono::steady_clock;
-    auto timeBatch = [](auto&& operation) {
+    if (!tool.started) {
+        Fail(state, caseName, "the template did not load");
+        return;
+    }
+    auto timeTicks = [&] {
         const auto start = Clock::now();
         for (int i = 0; i < kBatch; ++i) {
-            operation();
+            tool.controller.OnTick();
+        }
+        return std::chrono::duration<double>(Clock::now() - start).count();
+    };
+    int floorFailures = 0;
+    auto timeFloor = [&] {
+        const auto start = Clock::now();
+        for (int i = 0; i < kBatch; ++i) {
+            floorFailures += floor() ? 0 : 1;
         }
         return std::chrono::duration<double>(Clock::now() - start).count();
     };
@@ -90,14 +213,24 @@ void MeasurePaired(benchmark::State& state, Tick tick, Floor floor) {
     double floorSeconds = 0;
     bool tickFirst = true;
     for (auto _ : state) {
+        prepare();
+        const TickRecord before = RecordOf(tool);
         double tickTime;
         double floorTime;
         if (tickFirst) {
-            tickTime = timeBatch(tick);
-            floorTime = timeBatch(floor);
+            tickTime = timeTicks();
+            floorTime = timeFloor();
         } else {
-            floorTime = timeBatch(floor);
-            tickTime = timeBatch(tick);
+            floorTime = timeFloor();
+            tickTime = timeTicks();
+        }
+        if (const char* fault = CheckTickBatch(before, RecordOf(tool), repairs)) {
+            Fail(state, caseName, fault);
+            return;
+        }
+        if (floorFailures != 0) {
+            Fail(state, caseName, "the floor's system calls did not go as the case needs");
+            return;
         }
         tickFirst = !tickFirst;
         floorSeconds += floorTime;
@@ -114,8 +247,7 @@ void Missing(benchmark::State& state) {
     RunningTool tool;
     const std::string path = tool.FollowUpPath(1);
     MeasurePaired(
-        state, [&] { tool.controller.OnTick(); },
-        [&] { benchmark::DoNotOptimize(open(path.c_str(), kOpenFlags)); });
+        state, "Missing", tool, 0, [] {}, [&] { return MissingFloor(path); });
 }
 
 void Busy(benchmark::State& state) {
@@ -123,49 +255,38 @@ void Busy(benchmark::State& state) {
     const std::string path = tool.FollowUpPath(1);
     WriteFile(path, Pattern(kTemplateSize, 2));
     HolderProcess recorder(path, O_RDONLY);
-    MeasurePaired(
-        state, [&] { tool.controller.OnTick(); },
-        [&] {
-            const int fd = open(path.c_str(), kOpenFlags);
-            benchmark::DoNotOptimize(fcntl(fd, F_SETLEASE, F_WRLCK));
-            close(fd);
-        });
-    if (tool.controller.SequenceCounter() != 1) {
-        state.SkipWithError("a busy file was repaired");
+    if (!recorder.held()) {
+        Fail(state, "Busy", "the recorder could not hold the file");
+        return;
     }
+    MeasurePaired(
+        state, "Busy", tool, 0, [] {}, [&] { return BusyFloor(path); });
 }
 
-// The floor of a repair; withStatus adds the fstat the file layer needs to
-// see that the file is not empty (and, for root, not read-only).
-void MeasureRepair(benchmark::State& state, bool withStatus) {
+template <typename Floor>
+void MeasureRepair(benchmark::State& state, const char* caseName, Floor repairFloor) {
     RunningTool tool;
-    const std::vector<std::string> paths = tool.CreateWholeSeries();
+    const std::vector<std::string> paths = tool.CreateSeries();
     const Bytes head = Pattern(kTemplateSize, 1);
-    std::uint16_t n = 0;
-    MeasurePaired(
-        state, [&] { tool.controller.OnTick(); },
-        [&] {
-            // Any name of the series: all are links to the same file.
-            const int fd = open(paths[n++].c_str(), kOpenFlags);
-            fcntl(fd, F_SETLEASE, F_WRLCK);
-            if (withStatus) {
-                struct stat status {};
-                benchmark::DoNotOptimize(fstat(fd, &status));
-            }
-            benchmark::DoNotOptimize(pwrite(fd, head.data(), head.size(), 0));
-            close(fd);
-        });
-    if (tool.controller.SequenceCounter() == 1) {
-        state.SkipWithError("nothing was repaired");
-    }
+    std::size_t floorNext = 0;
+    auto startAgainBeforeTheSeriesRunsOut = [&] {
+        if (tool.controller.SequenceCounter() + kBatch - 1 > kSeriesFiles) {
+            tool.StartSeries();
+        }
+    };
+    MeasurePaired(state, caseName, tool, kBatch, startAgainBeforeTheSeriesRunsOut, [&] {
+        const std::string& path = paths[floorNext];
+        floorNext = (floorNext + 1) % paths.size();
+        return repairFloor(path, head);
+    });
 }
 
 void Repair(benchmark::State& state) {
-    MeasureRepair(state, false);
+    MeasureRepair(state, "Repair", RepairFloor);
 }
 
 void RepairWithStatus(benchmark::State& state) {
-    MeasureRepair(state, true);
+    MeasureRepair(state, "RepairWithStatus", RepairWithStatusFloor);
 }
 
 constexpr int kRepetitions = 5;
@@ -185,7 +306,7 @@ public:
     };
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
-            if (run.aggregate_name == "median") {
+            if (run.aggregate_name == "median" && run.counters.count("ratio") == 1) {
                 Medians& m = medians[run.run_name.function_name];
                 m.tick = run.GetAdjustedRealTime();
                 m.floor = run.counters.at("floor_ns");
@@ -210,9 +331,15 @@ int main(int argc, char** argv) {
         "   fstat, to wait on an empty file and for root's read-only rule, which\n"
         "   RepairWithStatus's floor includes)\n");
     for (const auto& [kind, m] : reporter.medians) {
-        std::printf("  %-16s tick %8.0f ns   floor %8.0f ns   ratio %.3f\n", kind.c_str(),
-                    m.tick / kBatch, m.floor / kBatch, m.ratio);
+        if (failures.count(kind) == 0) {
+            std::printf("  %-16s tick %8.0f ns   floor %8.0f ns   ratio %.3f\n", kind.c_str(),
+                        m.tick / kBatch, m.floor / kBatch, m.ratio);
+        }
+    }
+    for (const auto& [kind, why] : failures) {
+        std::printf("  %-16s FAILED: %s; its time measures the wrong thing\n", kind.c_str(),
+                    why.c_str());
     }
     benchmark::Shutdown();
-    return 0;
+    return failures.empty() ? 0 : 1;
 }
