@@ -11,7 +11,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -31,14 +33,28 @@ inline Bytes Pattern(std::size_t size, unsigned seed) {
     return bytes;
 }
 
+// A fresh folder under /tmp, removed with everything in it at the end.
 class TempDir {
 public:
     TempDir() {
         char pattern[] = "/tmp/velmora-test-XXXXXX";
-        path_ = mkdtemp(pattern);
+        if (mkdtemp(pattern) == nullptr) {
+            // Without its own folder a test would work on whatever folder
+            // its paths happen to name.
+            std::perror("TempDir: mkdtemp");
+            std::abort();
+        }
+        path_ = pattern;
         path_ += '/';
     }
-    ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+    ~TempDir() {
+        std::error_code error;
+        std::filesystem::remove_all(path_, error);
+        if (error) {
+            std::fprintf(stderr, "TempDir: could not remove %s: %s\n", path_.c_str(),
+                         error.message().c_str());
+        }
+    }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
