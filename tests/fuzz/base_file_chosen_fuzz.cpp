@@ -2,11 +2,14 @@
 // extension offsets, postfix fields and path limits, then a few ticks over an
 // in-memory folder where every name exists, writes may fail or come up
 // short, and message boxes run nested events. Every text the controller
-// shows keeps its length limit, a refused choice changes nothing, and the
-// file layer is only ever asked for a name inside the chosen folder.
+// shows keeps its length limit, a refused choice changes nothing, and every
+// name the file layer and the view get is the chosen base name with the
+// postfix and the counter put in: nothing of the folder, so a '/' in it can
+// only be the user's own, which the Linux layer refuses.
 #include <cstring>
 #include <map>
 #include <string>
+#include <string_view>
 
 #include "fuzz_support.h"
 #include "posix_repair_files.h"
@@ -16,6 +19,32 @@ namespace {
 
 constexpr std::uint32_t kTemplateSize = 64;
 constexpr FileHandle kTemplateHandle = 1;
+
+// What the choice must give: every name of the series is baseName with
+// postfix and the counter put in at one point.
+struct Expected {
+    std::string baseName;
+    std::string postfix;
+};
+
+// Whether name is baseName split at one point, with postfix and the decimal
+// counter between the two parts.
+bool IsNameOfSeries(const char* name, const Expected& expected, std::uint16_t counter) {
+    const std::string_view text(name);
+    const std::string_view base(expected.baseName);
+    const std::string inserted = expected.postfix + std::to_string(counter);
+    if (text.size() != base.size() + inserted.size()) {
+        return false;
+    }
+    for (std::size_t stem = 0; stem <= base.size(); ++stem) {
+        if (text.substr(0, stem) == base.substr(0, stem) &&
+            text.substr(stem, inserted.size()) == inserted &&
+            text.substr(stem + inserted.size()) == base.substr(stem)) {
+            return true;
+        }
+    }
+    return false;
+}
 
 struct Scenario {
     std::uint32_t maxPathLength = 259;
@@ -28,7 +57,8 @@ struct Scenario {
 
 class Folder final : public RepairFiles {
 public:
-    explicit Folder(const Scenario& scenario) : scenario_(scenario) {}
+    Folder(const Scenario& scenario, const Expected& expected)
+        : scenario_(scenario), expected_(expected) {}
     const RepairController* controller = nullptr;
 
     FileHandle OpenForReading(const char* name) override {
@@ -42,6 +72,8 @@ public:
                 "always the chosen folder");
         Require(nameLength <= kMaxNameLength, "a follow-up name has at most 259 bytes");
         Require(std::strcmp(name, controller->FollowUpName()) == 0, "the current name");
+        Require(IsNameOfSeries(name, expected_, controller->SequenceCounter()),
+                "the file layer gets the base name with postfix and counter, nothing else");
         Require(std::strlen(directory) + nameLength <= scenario_.maxPathLength,
                 "folder and name fit the platform's paths");
         *failure = OpenFailure::Unavailable;
@@ -50,7 +82,6 @@ public:
         if (!IsPlainFileName(name) || !scenario_.filesExist) {
             return kNoFile;
         }
-        Require(std::strchr(name, '/') == nullptr, "a name inside the folder");
         if (scenario_.noExclusivity) {
             *failure = OpenFailure::NoExclusivity;
             return kNoFile;
@@ -96,12 +127,14 @@ public:
 
 private:
     const Scenario& scenario_;
+    const Expected& expected_;
     std::map<FileHandle, std::string> open_;
     FileHandle nextHandle_ = 100;
 };
 
 class CheckingView final : public RepairView {
 public:
+    explicit CheckingView(const Expected& expected) : expected_(expected) {}
     std::string postfixField;
     RepairController* controller = nullptr;
     std::string path;
@@ -152,6 +185,8 @@ public:
     void SetCurrentFileText(const char* text) override {
         Require(std::strlen(text) <= kMaxNameLength, "a shown name has at most 259 bytes");
         Require(text[0] != '\0', "every series has a name to show");
+        Require(IsNameOfSeries(text, expected_, controller->SequenceCounter()),
+                "the view shows the base name with postfix and counter, nothing else");
     }
     void SetToggleCaption(const char* text) override {
         Require(std::strcmp(text, kStartCaption) == 0 || std::strcmp(text, kStopCaption) == 0,
@@ -164,6 +199,9 @@ public:
                     std::strncmp(text, kNoExclusivityPrefix, sizeof kNoExclusivityPrefix - 1) == 0,
                 "one of the program's status lines");
     }
+
+private:
+    const Expected& expected_;
 };
 
 }  // namespace
@@ -183,9 +221,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     scenario.nested = input.Byte();
     const std::string postfix = input.Bytes(input.Byte() % 24).c_str();
     const std::string path = input.Rest().c_str();
+    // Only a choice with a name is ever taken, and the postfix field is read
+    // up to its 7 bytes.
+    const Expected expected{path.substr(fileOffset < path.size() ? fileOffset : path.size()),
+                            postfix.substr(0, kMaxPostfixLength)};
 
-    Folder folder(scenario);
-    CheckingView view;
+    Folder folder(scenario, expected);
+    CheckingView view(expected);
     RepairController controller(view, folder);
     folder.controller = &controller;
     view.controller = &controller;
