@@ -18,12 +18,18 @@ xvfb-run --auto-servernum --server-args="-screen 0 1024x768x24 -noreset" bash -c
         start=$(date +%s%N)
         QT_QPA_PLATFORM=xcb "$PROGRAM" &
         pid=$!
+        shown=no
         for _ in $(seq 2000); do
-            xwininfo -name Velmora 2>/dev/null | grep -q "IsViewable" && break
+            xwininfo -name Velmora 2>/dev/null | grep -q "IsViewable" && { shown=yes; break; }
             kill -0 "$pid" 2>/dev/null || { echo "run $run: the program ended" >&2; exit 1; }
             sleep 0.005
         done
         end=$(date +%s%N)
+        if [ "$shown" != yes ]; then
+            echo "run $run: FAILED: no window after $(( (end - start) / 1000000 )) ms" >&2
+            kill "$pid" 2>/dev/null || true
+            exit 1
+        fi
         rss=$(awk "/^VmRSS/ {print \$2}" /proc/$pid/status)
         echo "run $run: window shown after $(( (end - start) / 1000000 )) ms, resident memory ${rss} kB"
         kill "$pid"
