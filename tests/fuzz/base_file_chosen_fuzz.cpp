@@ -36,10 +36,19 @@ bool IsNameOfSeries(const char* name, const Expected& expected, std::uint16_t co
     if (text.size() != base.size() + inserted.size()) {
         return false;
     }
-    for (std::size_t stem = 0; stem <= base.size(); ++stem) {
-        if (text.substr(0, stem) == base.substr(0, stem) &&
-            text.substr(stem, inserted.size()) == inserted &&
-            text.substr(stem + inserted.size()) == base.substr(stem)) {
+    // The split point lies within the part both start with, and leaves for
+    // after the counter no more than the part both end with.
+    std::size_t sameStart = 0;
+    while (sameStart < base.size() && text[sameStart] == base[sameStart]) {
+        ++sameStart;
+    }
+    std::size_t sameEnd = 0;
+    while (sameEnd < base.size() &&
+           text[text.size() - 1 - sameEnd] == base[base.size() - 1 - sameEnd]) {
+        ++sameEnd;
+    }
+    for (std::size_t stem = base.size() - sameEnd; stem <= sameStart; ++stem) {
+        if (text.substr(stem, inserted.size()) == inserted) {
             return true;
         }
     }
