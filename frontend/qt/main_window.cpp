@@ -166,6 +166,11 @@ void MainWindow::CreateControls() {
     baseFileButton_ = MakePushButton(this, "baseFileButton", kBaseFileCaption);
     descriptionLabel_ =
         MakeStaticText(this, "descriptionLabel", kDescriptionText, Qt::AlignHCenter);
+
+    // What a screen reader calls the fields and the list: their captions.
+    currentFileLabel_->setBuddy(currentFileEdit_);
+    postfixLabel_->setBuddy(postfixEdit_);
+    statusList_->setAccessibleName(DecodeWindows1252(kStatusGroupTitle));
 }
 
 bool MainWindow::EveryTextFits() const {

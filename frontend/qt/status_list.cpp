@@ -4,6 +4,8 @@
 #include <QWheelEvent>
 #include <algorithm>
 
+#include "status_list_accessible.h"
+
 namespace {
 
 // Room left of the text of a line, as an item view leaves it.
@@ -16,6 +18,7 @@ StatusList::StatusList(QWidget* parent) : QFrame(parent) {
     setBackgroundRole(QPalette::Base);
     setAutoFillBackground(true);
     setFocusPolicy(Qt::NoFocus);
+    InstallStatusListAccessibility();
 }
 
 int StatusList::LineHeight() const {
@@ -39,6 +42,7 @@ void StatusList::AppendLine(const QString& line) {
     lines_.append(line);
     ScrollToNewest();
     update();
+    AnnounceNewLine(*this, LineCount() - 1);
     emit lineAdded(LineCount() - 1);
 }
 
@@ -47,6 +51,15 @@ QRect StatusList::LineRect(int index) const {
     const QRect line(contents.left(), contents.top() + (index - topIndex_) * LineHeight(),
                      contents.width(), LineHeight());
     return index >= topIndex_ && index < LineCount() ? line.intersected(contents) : QRect();
+}
+
+int StatusList::IndexAt(QPoint point) const {
+    const QRect contents = contentsRect();
+    if (!contents.contains(point)) {
+        return -1;
+    }
+    const int index = topIndex_ + (point.y() - contents.top()) / LineHeight();
+    return LineRect(index).contains(point) ? index : -1;
 }
 
 void StatusList::paintEvent(QPaintEvent* event) {

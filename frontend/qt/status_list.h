@@ -2,7 +2,8 @@
 // never cleared, and scrolled after each new line so that the newest one is
 // in view. It draws only the lines it shows, so a line costs as much to add
 // at the 100,000th line as at the first; an item view would lay out every
-// line again on each insertion.
+// line again on each insertion. A screen reader sees it as a list of its
+// lines (status_list_accessible.h).
 #pragma once
 
 #include <QFrame>
@@ -25,6 +26,8 @@ public:
     // Where the line is drawn, in the list's coordinates; empty when the
     // line is scrolled out of view.
     QRect LineRect(int index) const;
+    // The line drawn at point, in the list's coordinates; -1 where none is.
+    int IndexAt(QPoint point) const;
 
 signals:
     void lineAdded(int index);

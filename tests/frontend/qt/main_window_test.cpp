@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAccessible>
 #include <QFile>
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -16,6 +17,7 @@
 #include <QStandardPaths>
 #include <QWheelEvent>
 #include <memory>
+#include <tuple>
 
 #include "fake_repair_files.h"
 #include "mpeg_ps.h"
@@ -97,6 +99,7 @@ private slots:
     void postfixIsCutToSevenBytesOnACharacterBoundary();
     void statusListShowsTheNewestLineAndSelectsNothing();
     void linesMixingNamesAndOwnTextsDecodeBoth();
+    void screenReaderSeesEveryControlAndEveryLine();
     void errorBoxLeavesTheWindowUsable();
     void closeDuringErrorBoxWaitsForTheTickToFinish();
     void escapeDuringErrorBoxDismissesOnlyTheBox();
@@ -405,6 +408,64 @@ void MainWindowTest::linesMixingNamesAndOwnTextsDecodeBoth() {
         "St\xFC"
         "ck");
     QCOMPARE(session.Toggle()->text(), Utf8("Stück"));
+}
+
+void MainWindowTest::screenReaderSeesEveryControlAndEveryLine() {
+    FakeRepairFiles files;
+    files.Add(kTemplateFileName, 2048, 0x47);
+    files.Add("/r/Film#1.mpg", 10, 0);
+    files.Add("/r/Film#2.mpg", 10, 0);
+    Session session(files);
+    QVERIFY(session.StartAndShow());
+
+    const auto accessible = [&session](const char* name) {
+        return QAccessible::queryAccessibleInterface(session.Find<QWidget>(name));
+    };
+    const std::tuple<const char*, QAccessible::Role, QString> controls[] = {
+        {"currentFileEdit", QAccessible::EditableText, Utf8("Aktuelle Datei")},
+        {"postfixEdit", QAccessible::EditableText, Utf8("Postfix")},
+        {"baseFileButton", QAccessible::Button, Utf8("Basis Datei")},
+        {"toggleButton", QAccessible::Button, Utf8("Start")},
+        {"currentFileLabel", QAccessible::StaticText, Utf8("Aktuelle Datei")},
+        {"fileGroup", QAccessible::Grouping, Utf8("Dateiauswahl")},
+        {"statusList", QAccessible::List, Utf8("Status")},
+    };
+    for (const auto& [name, role, text] : controls) {
+        QCOMPARE(accessible(name)->role(), role);
+        QCOMPARE(accessible(name)->text(QAccessible::Name), text);
+    }
+
+    // Lines from real repairs, then enough more to scroll the first away.
+    QCOMPARE(accessible("statusList")->childCount(), 0);
+    session.chooser.answers = {"/r/Film.mpg"};
+    ClickAsUser(session.BaseFile());
+    ClickAsUser(session.Toggle());
+    QTRY_COMPARE_WITH_TIMEOUT(session.Statuses()->LineCount(), 2, kRepairTimeoutMs);
+    for (int i = 3; i <= 30; ++i) {
+        session.window.AppendLogLine(
+            ("Header \"Film#" + QByteArray::number(i) + ".mpg\" restauriert!").constData());
+    }
+    StatusList* list = session.Statuses();
+    QVERIFY(list->LineRect(0).isEmpty() && !list->LineRect(29).isEmpty());
+    QAccessibleInterface* listInterface = accessible("statusList");
+    QCOMPARE(listInterface->childCount(), 30);
+    for (int i = 0; i < 30; ++i) {
+        QAccessibleInterface* line = listInterface->child(i);
+        QCOMPARE(line->role(), QAccessible::ListItem);
+        QCOMPARE(line->text(QAccessible::Name), list->Line(i));
+        QCOMPARE(line->parent(), listInterface);
+        QCOMPARE(listInterface->indexOfChild(line), i);
+        // Scrolled out of view: no place on the screen.
+        QCOMPARE(line->state().offscreen, list->LineRect(i).isEmpty());
+        if (!line->state().offscreen) {
+            const QPoint center = line->rect().center();
+            QCOMPARE(listInterface->childAt(center.x(), center.y()), line);
+        }
+    }
+    QCOMPARE(listInterface->child(0)->text(QAccessible::Name),
+             Utf8("Header \"Film#1.mpg\" restauriert!"));
+    QCOMPARE(listInterface->child(1)->text(QAccessible::Name),
+             Utf8("Header \"Film#2.mpg\" restauriert!"));
 }
 
 void MainWindowTest::errorBoxLeavesTheWindowUsable() {
