@@ -109,6 +109,9 @@ void RepairController::FinishFailedRepair(FileHandle file) {
     CopyText(name, sizeof name, followUpName_, kMaxNameLength);
     const std::uint32_t series = seriesNumber_;
 
+    // The message may stay open for minutes; nobody waits on this file
+    // meanwhile.
+    files_.StopWriting(file);
     view_.ShowError(kWriteFailedMessage);
     runFlag_ = false;
     view_.SetToggleCaption(kStartCaption);

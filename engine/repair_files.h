@@ -37,6 +37,13 @@ public:
     virtual bool WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
                             std::uint32_t* bytesWritten) = 0;
 
+    // Nothing more will be written to the file before CloseFile. Where the
+    // platform makes other programs wait while this one holds a file (a
+    // lease on Linux), they are let in now instead of waiting, for as long
+    // as a message is shown. Where they are refused at once (Windows),
+    // nothing needs to change.
+    virtual void StopWriting(FileHandle /*file*/) {}
+
     virtual void CloseFile(FileHandle file) = 0;
 
     // The longest path, in bytes, that the platform opens: directory and

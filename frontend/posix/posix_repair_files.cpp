@@ -5,35 +5,90 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 
 namespace {
 
-bool IsRegularFile(int fd) {
-    struct stat status {};
-    return fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+constexpr int kOpenFlags = O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+
+// File systems on which the kernel itself sees every open of a file, so a
+// lease it grants proves that nobody has the file open. On FUSE (sshfs,
+// bindfs, GVfs), overlay and network file systems a writer may hold the file
+// through another inode or another machine and the lease would still be
+// granted. (Values from <linux/magic.h>.)
+constexpr unsigned long kFileSystemsThatSeeEveryOpen[] = {
+    0xEF53,      // ext2, ext3, ext4
+    0x58465342,  // xfs
+    0x9123683E,  // btrfs
+    0xF2F52010,  // f2fs
+    0x01021994,  // tmpfs
+    0x858458F6,  // ramfs
+    0x3153464A,  // jfs
+    0x52654973,  // reiserfs
+    0x3434,      // nilfs2
+    0xCA451A4E,  // bcachefs
+    0x4D44,      // vfat (msdos)
+    0x2011BAB0,  // exfat
+    0x7366746E,  // ntfs3
+    0x482B,      // hfsplus
+};
+
+enum class Lease { Granted, Busy, Impossible };
+
+// A write lease is granted only on a file that has no other open anywhere,
+// this program's own included. EAGAIN: somebody has it open. Anything else
+// (EACCES for a file of another user, EINVAL where leases are off): nobody
+// can tell who has it open.
+Lease TakeWriteLease(int fd) {
+    if (fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
+        return Lease::Granted;
+    }
+    return errno == EAGAIN ? Lease::Busy : Lease::Impossible;
 }
 
-// Whether a leased file may be written now, with one fstat.
+bool KernelSeesEveryOpen(int fd) {
+    struct statfs fileSystem {};
+    if (fstatfs(fd, &fileSystem) != 0) {
+        return false;
+    }
+    const auto type = static_cast<unsigned long>(fileSystem.f_type) & 0xFFFFFFFFul;
+    for (const unsigned long known : kFileSystemsThatSeeEveryOpen) {
+        if (type == known) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsSameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Whether a follow-up file, seen by the stat of its name, may be written now.
 // - Where this program may override permissions, a file without any write
 //   permission bit is still read-only, as it is for an administrator on
-//   Windows (elsewhere the kernel has refused the open already).
+//   Windows; otherwise the kernel's own answer counts (ACLs and read-only
+//   mounts included), asked without opening anything.
 // - A file that is still empty may be one whose creator is still inside the
 //   open that creates it: the kernel shows the new file, and grants a lease
 //   on it, before that open counts. The creator writes its head once its
 //   open returns, over anything written meanwhile. An empty file has nothing
 //   recorded yet anyway, so it is waited for like a missing one.
-bool MayWriteNow(int fd, bool overridesPermissions) {
-    struct stat status {};
-    if (fstat(fd, &status) != 0 || status.st_size == 0) {
+bool MayWriteNow(int nameFd, const struct stat& status, bool overridesPermissions) {
+    if (status.st_size == 0) {
         return false;
     }
-    return !overridesPermissions || (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+    if (overridesPermissions && (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        return false;
+    }
+    return faccessat(nameFd, "", W_OK, AT_EACCESS | AT_EMPTY_PATH) == 0;
 }
 
 // Whether the kernel lets this process write files regardless of their
@@ -47,6 +102,20 @@ bool CanOverridePermissions() {
     return (data[0].effective & (1u << CAP_DAC_OVERRIDE)) != 0;
 }
 
+// header.mpeg may be a link the user made, but never one that another user
+// planted in a folder others can write: its bytes end up in every repaired
+// file. As the kernel's protected-symlinks rule has it, a link is followed
+// only when it belongs to this user or to the owner of the file it names.
+// *target is the file the name leads to.
+bool IsTrustedName(const char* name, struct stat* target) {
+    struct stat itself {};
+    if (lstat(name, &itself) != 0 || stat(name, target) != 0) {
+        return false;
+    }
+    return !S_ISLNK(itself.st_mode) || itself.st_uid == geteuid() ||
+           itself.st_uid == target->st_uid;
+}
+
 int Fd(FileHandle file) {
     return static_cast<int>(file);
 }
@@ -58,33 +127,43 @@ bool IsPlainFileName(const char* name) {
            std::strcmp(name, "..") != 0;
 }
 
-PosixRepairFiles::PosixRepairFiles() : overridesPermissions_(CanOverridePermissions()) {
+PosixRepairFiles::PosixRepairFiles()
+    : overridesPermissions_(CanOverridePermissions()),
+      canReopenThroughProc_(access("/proc/self/fd", X_OK) == 0) {
     signal(SIGIO, SIG_IGN);
     signal(SIGXFSZ, SIG_IGN);
 }
 
 FileHandle PosixRepairFiles::OpenForReading(const char* name) {
-    OpenFailure failure = OpenFailure::None;
-    FileHandle file = OpenExclusive(name, O_RDONLY, &failure);
-    if (file != kNoFile) {
-        // The lease showed that nobody else had the file open. Reading does
-        // not need it any longer, and holding it would stall every program
-        // that opens the template meanwhile.
-        fcntl(Fd(file), F_SETLEASE, F_UNLCK);
-    } else if (failure == OpenFailure::NoExclusivity) {
-        // Where leases cannot be had (a network file system, say) the
-        // template is still only read, so the lock below is enough for it.
-        file = OpenChecked(name, O_RDONLY);
-    }
-    if (file == kNoFile) {
+    // A file this program holds is not opened again: a second open would
+    // break our own lease. (Another name for a held file cannot get past the
+    // kernel: the lease, or our open descriptor, refuses it.)
+    struct stat named {};
+    if (IsHeld(name) || !IsTrustedName(name, &named) || !S_ISREG(named.st_mode)) {
         return kNoFile;
     }
-    // The lock keeps a second copy of this program away from the template.
-    if (flock(Fd(file), LOCK_EX | LOCK_NB) != 0) {
-        CloseFile(file);
+    const int fd = open(name, O_RDONLY | kOpenFlags);
+    struct stat opened {};
+    if (fd < 0) {
         return kNoFile;
     }
-    return file;
+    // The name may have been pointed elsewhere since it was looked at.
+    if (fstat(fd, &opened) != 0 || !IsSameFile(named, opened) ||
+        TakeWriteLease(fd) == Lease::Busy) {
+        close(fd);
+        return kNoFile;
+    }
+    // The lease showed that nobody else had the file open (where leases
+    // cannot be had, the template is still only read). Reading does not need
+    // it any longer, and holding it would stall every program that opens the
+    // template meanwhile. The lock keeps a second copy of this program away.
+    fcntl(fd, F_SETLEASE, F_UNLCK);
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return kNoFile;
+    }
+    held_.push_back({fd, name});
+    return fd;
 }
 
 FileHandle PosixRepairFiles::OpenForWriting(const char* directory, const char* name,
@@ -103,29 +182,53 @@ FileHandle PosixRepairFiles::OpenForWriting(const char* directory, const char* n
     }
     std::memcpy(path, directory, directoryLength);
     std::memcpy(path + directoryLength, name, nameLength + 1);
-    return OpenExclusive(path, O_WRONLY, failure);
+    if (IsHeld(path)) {
+        return kNoFile;  // asked on every tick while a message box keeps it open
+    }
+    // The name itself, not what a link in its place points to, and without
+    // opening it: a FIFO, a device or a link is never opened at all.
+    const int nameFd = open(path, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (nameFd < 0) {
+        return kNoFile;
+    }
+    const FileHandle file = OpenFollowUpFile(nameFd, path, failure);
+    close(nameFd);
+    return file;
 }
 
-FileHandle PosixRepairFiles::OpenExclusive(const char* path, int accessMode, OpenFailure* failure) {
-    *failure = OpenFailure::Unavailable;
-    const int fd = OpenWithoutBlocking(path, accessMode);
+FileHandle PosixRepairFiles::OpenFollowUpFile(int nameFd, const char* path, OpenFailure* failure) {
+    struct stat named {};
+    if (fstat(nameFd, &named) != 0 || !S_ISREG(named.st_mode) ||
+        !MayWriteNow(nameFd, named, overridesPermissions_)) {
+        return kNoFile;
+    }
+    if (!KernelSeesEveryOpen(nameFd)) {
+        *failure = OpenFailure::NoExclusivity;
+        return kNoFile;
+    }
+    // Is anybody else holding the file? Asked with a read-only open: closing
+    // a write-mode open would tell every watcher that a writer has finished
+    // with the file, five times a second while the recorder is still at it.
+    const int probe = Reopen(nameFd, named, path, O_RDONLY);
+    if (probe < 0) {
+        return kNoFile;
+    }
+    const Lease probed = TakeWriteLease(probe);
+    close(probe);  // and with it the lease
+    if (probed != Lease::Granted) {
+        if (probed == Lease::Impossible) {
+            *failure = OpenFailure::NoExclusivity;
+        }
+        return kNoFile;
+    }
+    // Nobody had it a moment ago. Should the recorder open it again right
+    // now, this lease is refused and the file is left alone.
+    const int fd = Reopen(nameFd, named, path, O_WRONLY);
     if (fd < 0) {
         return kNoFile;
     }
-    // The lease is granted only on a regular file that has no other open
-    // anywhere, this program's own included; on a busy file it fails at once.
-    if (fcntl(fd, F_SETLEASE, F_WRLCK) != 0) {
-        // EAGAIN: somebody has the file open. EACCES (a file of another user)
-        // or EINVAL (a file system without leases) on a regular file: nobody
-        // can tell who has it open, so it must never be written.
-        const int error = errno;
-        if (error != EAGAIN && IsRegularFile(fd)) {
-            *failure = OpenFailure::NoExclusivity;
-        }
-        close(fd);
-        return kNoFile;
-    }
-    if (accessMode != O_RDONLY && !MayWriteNow(fd, overridesPermissions_)) {
+    struct stat leased {};
+    if (TakeWriteLease(fd) != Lease::Granted || fstat(fd, &leased) != 0 || leased.st_size == 0) {
         close(fd);
         return kNoFile;
     }
@@ -134,28 +237,22 @@ FileHandle PosixRepairFiles::OpenExclusive(const char* path, int accessMode, Ope
     return fd;
 }
 
-FileHandle PosixRepairFiles::OpenChecked(const char* path, int accessMode) {
-    const int fd = OpenWithoutBlocking(path, accessMode);
-    if (fd < 0) {
-        return kNoFile;
+int PosixRepairFiles::Reopen(int nameFd, const struct stat& named, const char* path,
+                             int accessMode) const {
+    // Through the descriptor of the name, the very file that was looked at
+    // is opened, whatever has happened to its name since.
+    if (canReopenThroughProc_) {
+        char descriptorPath[32];
+        std::snprintf(descriptorPath, sizeof descriptorPath, "/proc/self/fd/%d", nameFd);
+        return open(descriptorPath, accessMode | kOpenFlags);
     }
-    if (!IsRegularFile(fd)) {
+    const int fd = open(path, accessMode | O_NOFOLLOW | kOpenFlags);
+    struct stat opened {};
+    if (fd >= 0 && (fstat(fd, &opened) != 0 || !IsSameFile(named, opened))) {
         close(fd);
-        return kNoFile;
-    }
-    held_.push_back({fd, path});
-    return fd;
-}
-
-int PosixRepairFiles::OpenWithoutBlocking(const char* path, int accessMode) const {
-    // A file this program holds is not opened again: a second open would
-    // break our own lease. Names are compared, so the kernel is not asked at
-    // all on the ticks that meet a file a message box keeps open.
-    if (IsHeld(path)) {
         return -1;
     }
-    // Non-blocking, so a FIFO without a reader cannot hang the program.
-    return open(path, accessMode | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    return fd;
 }
 
 bool PosixRepairFiles::IsHeld(const char* path) const {
@@ -194,6 +291,13 @@ bool PosixRepairFiles::WriteBytes(FileHandle file, const void* bytes, std::uint3
     } while (result < 0 && errno == EINTR);
     *bytesWritten = result < 0 ? 0 : static_cast<std::uint32_t>(result);
     return result >= 0;
+}
+
+void PosixRepairFiles::StopWriting(FileHandle file) {
+    // Without the lease another program's open goes ahead at once instead of
+    // waiting out the kernel's lease-break time (45 s). Our descriptor stays
+    // open, and held, so this program does not open the file again.
+    fcntl(Fd(file), F_SETLEASE, F_UNLCK);
 }
 
 void PosixRepairFiles::CloseFile(FileHandle file) {

@@ -1,7 +1,12 @@
 // The file operations on Linux. Exclusivity is checked by the kernel: a write
 // lease (F_SETLEASE) is granted only while no other open of the file exists,
-// in any process, and while it is held every other open waits for us.
+// in any process, and while it is held every other open waits for us. That
+// proof holds only on file systems where the kernel sees every open (local
+// disks and memory); elsewhere follow-up files are never written. A
+// follow-up file is never written through a symbolic link.
 #pragma once
+
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <string>
@@ -24,6 +29,7 @@ public:
                    std::uint32_t* bytesRead) override;
     bool WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
                     std::uint32_t* bytesWritten) override;
+    void StopWriting(FileHandle file) override;
     void CloseFile(FileHandle file) override;
     std::uint32_t MaxPathLength() const override;
 
@@ -33,19 +39,19 @@ private:
         std::string path;
     };
 
-    // The open, then the write lease that proves nobody else has the file
-    // open, then the read-only rule for writing.
-    FileHandle OpenExclusive(const char* path, int accessMode, OpenFailure* failure);
-    // The open of a regular file, without the lease.
-    FileHandle OpenChecked(const char* path, int accessMode);
-    int OpenWithoutBlocking(const char* path, int accessMode) const;
+    // The follow-up file behind nameFd (an O_PATH descriptor of its name):
+    // only a regular file that may be written, on a file system where the
+    // kernel sees every open, that nobody else has open.
+    FileHandle OpenFollowUpFile(int nameFd, const char* path, OpenFailure* failure);
+    // A real open of the file behind nameFd, never of another one.
+    int Reopen(int nameFd, const struct stat& named, const char* path, int accessMode) const;
     bool IsHeld(const char* path) const;
 
     const bool overridesPermissions_;
+    const bool canReopenThroughProc_;
     // Files this program has open, by the path it opened them with. Opening
     // one of them again fails without asking the kernel, whose open would
-    // break our own lease. (Another name for a held file cannot get past the
-    // kernel: the lease, or our open descriptor, refuses it.)
+    // break our own lease.
     std::vector<HeldFile> held_;
 };
 

@@ -99,6 +99,18 @@ TEST_F(FaultTest, WriteCutShortOrRefusedByTheFileSizeLimit) {
         check.True(setrlimit(RLIMIT_FSIZE, &limit) == 0, "setting the limit");
         const int descriptors = OpenDescriptorCount();
 
+        // While the message is open, nobody waits on the file: another
+        // program's open goes ahead at once (the lease would hold it off for
+        // the kernel's lease-break time, 45 s; the alarm ends it long before).
+        view.whileMessageOpen = [&] {
+            const int opened = RunInChild([&] {
+                alarm(10);
+                const int fd = open((recordings / "Film#1.mpg").c_str(), O_RDONLY);
+                return fd >= 0 ? 0 : 1;
+            });
+            check.Equal(opened, 0, "another program's open while the message is open");
+            Ticks(2);  // nested: the file stays this tick's
+        };
         controller.OnToggle();
         Ticks(3);  // the first fails; the others find the tool stopped
         ExpectFailedWrite(check, "Film#1.mpg", "Film#2.mpg");

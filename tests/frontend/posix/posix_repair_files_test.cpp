@@ -1,8 +1,10 @@
 #include "posix_repair_files.h"
 
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 
 #include <cerrno>
 
@@ -79,6 +81,39 @@ TEST_F(TemplateOnDiskTest, MissingDirectoryFifoAndBusyAreNotFound) {
         EXPECT_EQ(Load(), TemplateLoadResult::NotFound);
     }
     EXPECT_EQ(Load(), TemplateLoadResult::Loaded);
+}
+
+// header.mpeg may be a link the user made; one that another user planted in
+// a folder others can write is followed only when it leads to that user's
+// own file, so nobody can make the program copy a file of ours into every
+// repaired recording.
+TEST_F(TemplateOnDiskTest, LinkIsFollowedOnlyWhenItsOwnerMayReadTheTarget) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to make links as an ordinary user";
+    }
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    WriteFile(dir / "ours.bin", Pattern(100, 1));
+    ASSERT_EQ(chmod((dir / "ours.bin").c_str(), 0600), 0);
+    WriteFile(dir / "theirs.bin", Pattern(200, 2));
+    ASSERT_EQ(chown((dir / "theirs.bin").c_str(), 65534, 65534), 0);
+    const auto linkAsNobody = [&](const char* target) {
+        return RunInChild([&] {
+            return BecomeNobody() && symlink(target, (dir / "header.mpeg").c_str()) == 0 ? 0 : 1;
+        });
+    };
+
+    ASSERT_EQ(symlink("ours.bin", (dir / "header.mpeg").c_str()), 0);
+    EXPECT_EQ(Load(), TemplateLoadResult::Loaded) << "our own link";
+    ReleaseHeaderTemplate(headerTemplate, files);
+    unlink((dir / "header.mpeg").c_str());
+
+    ASSERT_EQ(linkAsNobody("ours.bin"), 0);
+    EXPECT_EQ(Load(), TemplateLoadResult::NotFound) << "their link to our file";
+    unlink((dir / "header.mpeg").c_str());
+
+    ASSERT_EQ(linkAsNobody("theirs.bin"), 0);
+    EXPECT_EQ(Load(), TemplateLoadResult::Loaded) << "their link to their file";
+    EXPECT_EQ(headerTemplate.length, 200u);
 }
 
 TEST_F(TemplateOnDiskTest, SecondCopyIsRefusedWhileReadersAreNotStalled) {
@@ -191,13 +226,99 @@ TEST_F(PosixRepairFilesTest, OnlyRegularFilesAndNoOpenBlocks) {
         EXPECT_EQ(files.OpenForReading((dir / name).c_str()), kNoFile) << name;
     }
     close(sock);
+}
 
-    // A link to a regular file is followed.
-    WriteFile(dir / "real.mpg", Pattern(10, 1));
-    ASSERT_EQ(symlink("real.mpg", (dir / "link.mpg").c_str()), 0);
-    const FileHandle file = OpenForWriting("link.mpg");
-    EXPECT_NE(file, kNoFile);
+// A follow-up name is written only when it is itself the file: a link in its
+// place, whoever made it, could lead anywhere, a file of root's included.
+TEST_F(PosixRepairFilesTest, FollowUpFileIsNeverWrittenThroughALink) {
+    TempDir elsewhere;
+    const std::string secret = elsewhere / "secret";
+    WriteFile(secret, Pattern(100, 1));
+    ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
+    WriteFile(dir / "real.mpg", Pattern(100, 2));
+    ASSERT_EQ(symlink("real.mpg", (dir / "Film#1.mpg").c_str()), 0);
+    if (geteuid() == 0) {  // planted by an ordinary user in a folder all may write
+        ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+        EXPECT_EQ(RunInChild([&] {
+                      return BecomeNobody() &&
+                                     symlink(secret.c_str(), (dir / "Film#2.mpg").c_str()) == 0
+                                 ? 0
+                                 : 1;
+                  }),
+                  0);
+    } else {
+        ASSERT_EQ(symlink(secret.c_str(), (dir / "Film#2.mpg").c_str()), 0);
+    }
+    for (const char* name : {"Film#1.mpg", "Film#2.mpg"}) {
+        EXPECT_EQ(OpenForWriting(name), kNoFile) << name;
+        EXPECT_EQ(failure, OpenFailure::Unavailable) << name;
+    }
+    EXPECT_EQ(ReadFile(secret), Pattern(100, 1));
+    EXPECT_EQ(ReadFile(dir / "real.mpg"), Pattern(100, 2));
+}
+
+// Waiting on a file must not look to other programs like activity: no
+// write-mode open (whose close tells watchers that a writer has finished) of
+// a busy file, and no open at all of a FIFO, whose waiting reader would be
+// handed an end of file.
+TEST_F(PosixRepairFilesTest, WaitingOnAFileDisturbsNobody) {
+    WriteFile(dir / "Film#1.mpg", Pattern(5000, 1));
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, dir.path().c_str(), IN_CLOSE_WRITE), 0);
+    const auto closesAfterWriting = [watch] {
+        alignas(inotify_event) char events[4096];
+        int count = 0;
+        ssize_t n;
+        while ((n = read(watch, events, sizeof events)) > 0) {
+            for (char* at = events; at < events + n;
+                 at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len) {
+                ++count;
+            }
+        }
+        return count;
+    };
+    {
+        HolderProcess recorder(dir / "Film#1.mpg", O_WRONLY);
+        ASSERT_TRUE(recorder.held());
+        for (int tick = 0; tick < 20; ++tick) {
+            EXPECT_EQ(OpenForWriting("Film#1.mpg"), kNoFile);
+        }
+        EXPECT_EQ(closesAfterWriting(), 0) << "while the recorder held the file";
+    }
+    EXPECT_EQ(closesAfterWriting(), 1) << "the recorder's own close";
+    const FileHandle file = OpenForWriting("Film#1.mpg");
+    ASSERT_NE(file, kNoFile);
     files.CloseFile(file);
+    EXPECT_EQ(closesAfterWriting(), 1) << "the close after the repair";
+    close(watch);
+
+    // A reader waiting in its open of a FIFO stays waiting.
+    ASSERT_EQ(mkfifo((dir / "Film#2.mpg").c_str(), 0666), 0);
+    int opened[2];
+    ASSERT_EQ(pipe2(opened, O_NONBLOCK | O_CLOEXEC), 0);
+    const pid_t reader = fork();
+    if (reader == 0) {
+        const int fd = open((dir / "Film#2.mpg").c_str(), O_RDONLY);
+        char byte = 0;
+        (void)!write(opened[1], "o", 1);
+        _exit(fd >= 0 && read(fd, &byte, 1) == 1 ? 0 : 1);
+    }
+    close(opened[1]);
+    usleep(50000);  // the reader is inside its open by now
+    for (int tick = 0; tick < 10; ++tick) {
+        EXPECT_EQ(OpenForWriting("Film#2.mpg"), kNoFile);
+    }
+    usleep(50000);
+    char byte = 0;
+    EXPECT_EQ(read(opened[0], &byte, 1), -1) << "the reader's open returned";
+    const int writer = open((dir / "Film#2.mpg").c_str(), O_WRONLY | O_NONBLOCK);
+    EXPECT_EQ(write(writer, "x", 1), 1) << "the reader is still there";
+    close(writer);
+    int status = 0;
+    waitpid(reader, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the reader got our byte";
+    close(opened[0]);
 }
 
 TEST_F(PosixRepairFilesTest, NamesThatLeaveTheDirectoryAreNeverOpened) {

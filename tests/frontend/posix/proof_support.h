@@ -192,6 +192,7 @@ public:
                     std::uint32_t* bytesWritten) override {
         return inner_.WriteBytes(file, bytes, count, bytesWritten);
     }
+    void StopWriting(FileHandle file) override { inner_.StopWriting(file); }
     void CloseFile(FileHandle file) override { inner_.CloseFile(file); }
     std::uint32_t MaxPathLength() const override { return inner_.MaxPathLength(); }
 
