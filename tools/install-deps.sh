@@ -27,10 +27,11 @@ packages+=(
     xvfb xauth x11-utils imagemagick
 )
 
-# Fuzzing (clang with its libFuzzer and sanitizer runtimes) and the tests on
-# real MPEG streams (ffmpeg and ffprobe, needed by the tests only).
+# Fuzzing (clang with its libFuzzer and sanitizer runtimes), the tests on
+# real MPEG streams (ffmpeg and ffprobe) and on a FUSE mount (bindfs), needed
+# by the tests only.
 packages+=(
-    clang libclang-rt-14-dev ffmpeg
+    clang libclang-rt-14-dev ffmpeg bindfs
 )
 
 missing=()
