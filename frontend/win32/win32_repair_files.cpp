@@ -32,27 +32,38 @@ bool IsDeviceName(const char* path) {
     return std::strncmp(fullPath, "\\\\.\\", 4) == 0;
 }
 
+// A file written in place must be the name itself: a symbolic link or a
+// junction could lead anywhere, outside the recording folder too.
+constexpr DWORD kNotWritable = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+
 // Opening only asks for the attributes first, which neither blocks nor is
 // blocked, so directories and devices are never opened at all.
-bool NamesExistingRegularFile(const char* path) {
+bool NamesExistingRegularFile(const char* path, DWORD refused) {
     if (IsDeviceName(path)) {
         return false;
     }
     const DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & refused) == 0;
 }
 
-FileHandle OpenRegularFile(const char* path, DWORD access) {
-    if (!NamesExistingRegularFile(path)) {
+// What the handle is, now that it is open: the name may have changed between
+// the check and the open.
+bool IsRegularFile(HANDLE handle, DWORD refused) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    return GetFileType(handle) == FILE_TYPE_DISK &&
+           GetFileInformationByHandle(handle, &information) &&
+           (information.dwFileAttributes & refused) == 0;
+}
+
+FileHandle OpenRegularFile(const char* path, DWORD access, DWORD refused, DWORD flags) {
+    if (!NamesExistingRegularFile(path, refused)) {
         return kNoFile;
     }
-    const HANDLE handle =
-        CreateFileA(path, access, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = CreateFileA(path, access, 0, nullptr, OPEN_EXISTING, flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return kNoFile;
     }
-    // The name may have changed between the check and the open.
-    if (GetFileType(handle) != FILE_TYPE_DISK) {
+    if (!IsRegularFile(handle, refused)) {
         CloseHandle(handle);
         return kNoFile;
     }
@@ -82,7 +93,8 @@ bool IsAbsoluteWindowsPath(const char* path) {
 }
 
 FileHandle Win32RepairFiles::OpenForReading(const char* name) {
-    return OpenRegularFile(name, GENERIC_READ);
+    // The template is only read: a link the user made to it is followed.
+    return OpenRegularFile(name, GENERIC_READ, FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_NORMAL);
 }
 
 FileHandle Win32RepairFiles::OpenForWriting(const char* directory, const char* name,
@@ -98,7 +110,10 @@ FileHandle Win32RepairFiles::OpenForWriting(const char* directory, const char* n
     if (length < 0 || static_cast<std::uint32_t>(length) > kMaxPath) {
         return kNoFile;
     }
-    const FileHandle file = OpenRegularFile(path, GENERIC_WRITE);
+    // A link put in place after the check is opened itself, not followed,
+    // and then refused.
+    const FileHandle file = OpenRegularFile(path, GENERIC_WRITE, kNotWritable,
+                                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
     if (file != kNoFile) {
         *failure = OpenFailure::None;
     }

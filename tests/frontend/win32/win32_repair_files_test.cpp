@@ -94,6 +94,24 @@ TEST_F(Win32FilesTest, OpensOnlyExistingRegularFiles) {
     EXPECT_EQ(GetFileAttributesA(Path("missing.mpg").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
+// A follow-up name is written only when it is itself the file: a symbolic
+// link in its place could lead anywhere.
+TEST_F(Win32FilesTest, FollowUpFileIsNeverWrittenThroughALink) {
+    Write("target.bin", "0123456789");
+    created_.push_back("Film#1.mpg");
+    const DWORD attributes =
+        CreateSymbolicLinkA(Path("Film#1.mpg").c_str(), Path("target.bin").c_str(), 0)
+            ? GetFileAttributesA(Path("Film#1.mpg").c_str())
+            : INVALID_FILE_ATTRIBUTES;
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        GTEST_SKIP() << "this system made no symbolic link (error " << GetLastError() << ")";
+    }
+    OpenFailure failure = OpenFailure::None;
+    EXPECT_EQ(OpenWriting("Film#1.mpg", &failure), kNoFile);
+    EXPECT_EQ(failure, OpenFailure::Unavailable);
+    EXPECT_EQ(Read("target.bin"), "0123456789");
+}
+
 TEST_F(Win32FilesTest, HeldFilesAreExclusive) {
     Write("Film#1.mpg", "0123456789");
     OpenFailure failure = OpenFailure::None;
