@@ -10,11 +10,13 @@ packages=(
 
 # The Linux desktop program: Qt 6 Widgets and a font for it and its tests;
 # dpkg-dev for `make package`; a virtual X server and a window manager (for
-# the title bar) for `make screenshot-linux`.
+# the title bar) for `make screenshot-linux`; a private session bus with the
+# accessibility bus for the test of what screen readers hear.
 packages+=(
     qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
     dpkg-dev
     xvfb xauth x11-utils openbox
+    at-spi2-core dbus-daemon
 )
 
 # The Windows program: mingw-w64 cross compilers, Wine (64- and 32-bit) with
