@@ -130,5 +130,5 @@ fuzz: deps
 
 soak: all
 	VELMORA_RACE_ATTEMPTS=1000000 VELMORA_SOAK_FILES=10000 \
-	    build/linux/tests/frontend/posix/velmora_posix_proof_tests \
+	    build/linux/tests/platform/linux/velmora_linux_files_proof_tests \
 	    --gtest_filter='RecorderRace.NoWriteWhileTheRecorderHasTheFileOpen:Soak.*'

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "dialog_choice.h"
-#include "posix_repair_files.h"
-#include "posix_test_support.h"
+#include "linux_repair_files.h"
+#include "linux_test_support.h"
 #include "repair_controller.h"
 
 namespace {
@@ -89,7 +89,7 @@ struct RunningTool {
 
     TempDir programDir;
     TempDir recordings;
-    PosixRepairFiles files;
+    LinuxRepairFiles files;
     CountingView view;
     RepairController controller{view, files};
     bool started = false;

@@ -23,8 +23,8 @@
 #include <string>
 #include <thread>
 
+#include "linux_repair_files.h"
 #include "main_window.h"
-#include "posix_repair_files.h"
 #include "process_files.h"
 #include "status_list.h"
 #include "window_series.h"
@@ -51,7 +51,7 @@ struct WindowWithLines {
         window.AppendLogLine(line.c_str());
     }
 
-    PosixRepairFiles files;
+    LinuxRepairFiles files;
     window_series::ChooseOnce chooser{QString()};
     MainWindow window;
     StatusList* list = nullptr;

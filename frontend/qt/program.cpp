@@ -5,8 +5,8 @@
 #include <QTimer>
 
 #include "file_chooser.h"
+#include "linux_repair_files.h"
 #include "main_window.h"
-#include "posix_repair_files.h"
 #include "termination_signals.h"
 
 int RunProgram(FileChooser& chooser, const std::function<void(MainWindow&)>& whenShown) {
@@ -16,7 +16,7 @@ int RunProgram(FileChooser& chooser, const std::function<void(MainWindow&)>& whe
     QGuiApplication::setDesktopFileName(QStringLiteral("velmora"));
     QApplication::setWindowIcon(ApplicationIcon());
 
-    PosixRepairFiles files;
+    LinuxRepairFiles files;
     MainWindow window(files, chooser);
     // A termination signal ends the window even from inside a message box,
     // the one at start-up too, before the main loop runs.

@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "fuzz_support.h"
-#include "posix_repair_files.h"
+#include "linux_repair_files.h"
 #include "repair_controller.h"
 
 namespace {

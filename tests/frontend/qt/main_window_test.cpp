@@ -20,8 +20,8 @@
 #include <tuple>
 
 #include "fake_repair_files.h"
+#include "linux_repair_files.h"
 #include "mpeg_ps.h"
-#include "posix_repair_files.h"
 #include "qt_test_support.h"
 #include "status_list.h"
 
@@ -230,7 +230,7 @@ void MainWindowTest::templateFailureShowsItsMessageAndEnds() {
         QVERIFY(WriteWhole(workspace.Path("header.mpeg"),
                            std::vector<unsigned char>(static_cast<std::size_t>(templateSize))));
     }
-    PosixRepairFiles files;
+    LinuxRepairFiles files;
     Session session(files);
     QSignalSpy ended(&session.window, &MainWindow::ended);
 
@@ -250,7 +250,7 @@ void MainWindowTest::templateFailureShowsItsMessageAndEnds() {
     QVERIFY(!QFile::exists(SettingsFile()));
     // The template file was let go: another program may open it now.
     if (templateSize >= 0) {
-        PosixRepairFiles other;
+        LinuxRepairFiles other;
         const FileHandle file = other.OpenForReading("header.mpeg");
         QVERIFY(file != kNoFile);
         other.CloseFile(file);
@@ -589,7 +589,7 @@ void MainWindowTest::repairsRealFollowUpFilesAsTheyAreReleased() {
         open(QFile::encodeName(workspace.Path("Film#2.mpg")).constData(), O_WRONLY);
     QVERIFY(recorder >= 0);
 
-    PosixRepairFiles files;
+    LinuxRepairFiles files;
     Session session(files);
     QVERIFY(session.StartAndShow());
     session.chooser.answers = {workspace.Path("Film.mpg")};

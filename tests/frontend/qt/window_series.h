@@ -27,9 +27,9 @@
 #include <vector>
 
 #include "file_chooser.h"
+#include "linux_repair_files.h"
 #include "main_window.h"
 #include "mpeg_ps.h"
-#include "posix_repair_files.h"
 #include "status_list.h"
 
 namespace window_series {
@@ -234,7 +234,7 @@ inline Outcome Run(int files, int minHoldMs, int maxHoldMs) {
 
     const QString previousDirectory = QDir::currentPath();
     QDir::setCurrent(folder.path());
-    PosixRepairFiles repairFiles;
+    LinuxRepairFiles repairFiles;
     ChooseOnce chooser(folder.path() + "/Film.mpg");
     Recorder recorder(directory, files, minHoldMs, maxHoldMs);
     std::vector<std::int64_t> shownAt(static_cast<std::size_t>(files) + 1, 0);

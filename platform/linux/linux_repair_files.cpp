@@ -1,4 +1,4 @@
-#include "posix_repair_files.h"
+#include "linux_repair_files.h"
 
 #include <fcntl.h>
 #include <linux/capability.h>
@@ -127,14 +127,14 @@ bool IsPlainFileName(const char* name) {
            std::strcmp(name, "..") != 0;
 }
 
-PosixRepairFiles::PosixRepairFiles()
+LinuxRepairFiles::LinuxRepairFiles()
     : overridesPermissions_(CanOverridePermissions()),
       canReopenThroughProc_(access("/proc/self/fd", X_OK) == 0) {
     signal(SIGIO, SIG_IGN);
     signal(SIGXFSZ, SIG_IGN);
 }
 
-FileHandle PosixRepairFiles::OpenForReading(const char* name) {
+FileHandle LinuxRepairFiles::OpenForReading(const char* name) {
     // A file this program holds is not opened again: a second open would
     // break our own lease. (Another name for a held file cannot get past the
     // kernel: the lease, or our open descriptor, refuses it.)
@@ -166,7 +166,7 @@ FileHandle PosixRepairFiles::OpenForReading(const char* name) {
     return fd;
 }
 
-FileHandle PosixRepairFiles::OpenForWriting(const char* directory, const char* name,
+FileHandle LinuxRepairFiles::OpenForWriting(const char* directory, const char* name,
                                             OpenFailure* failure) {
     *failure = OpenFailure::Unavailable;
     // Only a plain name inside an absolute directory: nothing is ever resolved
@@ -197,7 +197,7 @@ FileHandle PosixRepairFiles::OpenForWriting(const char* directory, const char* n
     return file;
 }
 
-FileHandle PosixRepairFiles::OpenFollowUpFile(int nameFd, const char* path, OpenFailure* failure) {
+FileHandle LinuxRepairFiles::OpenFollowUpFile(int nameFd, const char* path, OpenFailure* failure) {
     struct stat named {};
     if (fstat(nameFd, &named) != 0 || !S_ISREG(named.st_mode) ||
         !MayWriteNow(nameFd, named, overridesPermissions_)) {
@@ -238,7 +238,7 @@ FileHandle PosixRepairFiles::OpenFollowUpFile(int nameFd, const char* path, Open
     return fd;
 }
 
-int PosixRepairFiles::Reopen(int nameFd, const struct stat& named, const char* path,
+int LinuxRepairFiles::Reopen(int nameFd, const struct stat& named, const char* path,
                              int accessMode) const {
     // Through the descriptor of the name, the very file that was looked at
     // is opened, whatever has happened to its name since.
@@ -256,7 +256,7 @@ int PosixRepairFiles::Reopen(int nameFd, const struct stat& named, const char* p
     return fd;
 }
 
-bool PosixRepairFiles::IsHeld(const char* path) const {
+bool LinuxRepairFiles::IsHeld(const char* path) const {
     for (const HeldFile& file : held_) {
         if (file.path == path) {
             return true;
@@ -265,7 +265,7 @@ bool PosixRepairFiles::IsHeld(const char* path) const {
     return false;
 }
 
-std::uint32_t PosixRepairFiles::FileLength(FileHandle file) {
+std::uint32_t LinuxRepairFiles::FileLength(FileHandle file) {
     struct stat status {};
     if (fstat(Fd(file), &status) != 0 || status.st_size < 0 ||
         static_cast<unsigned long long>(status.st_size) > 0xFFFFFFFEull) {
@@ -274,7 +274,7 @@ std::uint32_t PosixRepairFiles::FileLength(FileHandle file) {
     return static_cast<std::uint32_t>(status.st_size);
 }
 
-bool PosixRepairFiles::ReadBytes(FileHandle file, void* buffer, std::uint32_t count,
+bool LinuxRepairFiles::ReadBytes(FileHandle file, void* buffer, std::uint32_t count,
                                  std::uint32_t* bytesRead) {
     ssize_t result;
     do {
@@ -284,7 +284,7 @@ bool PosixRepairFiles::ReadBytes(FileHandle file, void* buffer, std::uint32_t co
     return result >= 0;
 }
 
-bool PosixRepairFiles::WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
+bool LinuxRepairFiles::WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
                                   std::uint32_t* bytesWritten) {
     ssize_t result;
     do {
@@ -294,14 +294,14 @@ bool PosixRepairFiles::WriteBytes(FileHandle file, const void* bytes, std::uint3
     return result >= 0;
 }
 
-void PosixRepairFiles::StopWriting(FileHandle file) {
+void LinuxRepairFiles::StopWriting(FileHandle file) {
     // Without the lease another program's open goes ahead at once instead of
     // waiting out the kernel's lease-break time (45 s). Our descriptor stays
     // open, and held, so this program does not open the file again.
     fcntl(Fd(file), F_SETLEASE, F_UNLCK);
 }
 
-void PosixRepairFiles::CloseFile(FileHandle file) {
+void LinuxRepairFiles::CloseFile(FileHandle file) {
     for (auto it = held_.begin(); it != held_.end(); ++it) {
         if (it->fd == Fd(file)) {
             held_.erase(it);
@@ -311,6 +311,6 @@ void PosixRepairFiles::CloseFile(FileHandle file) {
     close(Fd(file));  // drops the lease and the lock
 }
 
-std::uint32_t PosixRepairFiles::MaxPathLength() const {
+std::uint32_t LinuxRepairFiles::MaxPathLength() const {
     return PATH_MAX - 1;
 }

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "../../engine/dialog_choice.h"
-#include "posix_repair_files.h"
-#include "posix_test_support.h"
+#include "linux_repair_files.h"
+#include "linux_test_support.h"
 #include "proof_support.h"
 #include "repair_controller.h"
 
@@ -43,7 +43,7 @@ TEST(Soak, ThousandsOfFilesWithFlatMemoryAndNoDescriptorLeft) {
     int descriptorsAfterWarmUp = 0;
     long correct = 0;
     {
-        PosixRepairFiles files;
+        LinuxRepairFiles files;
         CountingView view;
         RepairController controller(view, files);
         {

@@ -14,12 +14,12 @@
 
 #include "repair_files.h"
 
-class PosixRepairFiles final : public RepairFiles {
+class LinuxRepairFiles final : public RepairFiles {
 public:
     // Ignores SIGIO (sent when another program asks for a file this program
     // holds leased) and SIGXFSZ (so a write past the size limit fails instead
     // of ending the program).
-    PosixRepairFiles();
+    LinuxRepairFiles();
 
     FileHandle OpenForReading(const char* name) override;
     FileHandle OpenForWriting(const char* directory, const char* name,

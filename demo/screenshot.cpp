@@ -15,8 +15,8 @@
 #include <functional>
 
 #include "file_chooser.h"
+#include "linux_repair_files.h"
 #include "main_window.h"
-#include "posix_repair_files.h"
 #include "status_list.h"
 
 namespace {
@@ -59,7 +59,7 @@ int main(int argc, char* argv[]) {
     }
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(ApplicationIcon());
-    PosixRepairFiles files;
+    LinuxRepairFiles files;
     FixedChooser chooser(folder + "/Film.mpg");
     MainWindow window(files, chooser);
     if (!window.Start()) {

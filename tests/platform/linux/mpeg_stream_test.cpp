@@ -15,8 +15,8 @@
 
 #include "../../engine/dialog_choice.h"
 #include "../../engine/recording_view.h"
-#include "posix_repair_files.h"
-#include "posix_test_support.h"
+#include "linux_repair_files.h"
+#include "linux_test_support.h"
 #include "repair_controller.h"
 
 namespace {
@@ -137,7 +137,7 @@ TEST(MpegStreams, SplitRecordingIsPlayableAgainAfterTheRepair) {
                     path.substr(work.path().size()).c_str(), Probe(path).c_str());
     }
 
-    PosixRepairFiles files;
+    LinuxRepairFiles files;
     RecordingView view;
     RepairController controller(view, files);
     {

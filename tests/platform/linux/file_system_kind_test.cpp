@@ -14,8 +14,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "posix_repair_files.h"
-#include "posix_test_support.h"
+#include "linux_repair_files.h"
+#include "linux_test_support.h"
 #include "proof_support.h"
 
 namespace {
@@ -34,7 +34,7 @@ bool EnterPrivateMountNamespace() {
 // and the file is not written. The same file seen directly is merely busy.
 void ExpectNeverWritten(Checks& check, const std::string& recorderPath,
                         const std::string& programDirectory) {
-    PosixRepairFiles files;
+    LinuxRepairFiles files;
     OpenFailure why = OpenFailure::None;
     {
         HolderProcess recorder(recorderPath, O_WRONLY);
@@ -66,7 +66,7 @@ TEST(FileSystemKind, OverlayMountIsNeverWritten) {
         ExpectNeverWritten(check, root / "upper/Film#1.mpg", root / "merged/");
 
         // The upper layer itself is a local file system: busy, then free.
-        PosixRepairFiles files;
+        LinuxRepairFiles files;
         OpenFailure why = OpenFailure::None;
         const FileHandle file = files.OpenForWriting((root / "upper/").c_str(), "Film#1.mpg", &why);
         check.True(file != kNoFile, "the layer's own file is written");

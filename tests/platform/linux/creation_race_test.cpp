@@ -10,8 +10,8 @@
 
 #include "../../engine/dialog_choice.h"
 #include "../../engine/recording_view.h"
-#include "posix_repair_files.h"
-#include "posix_test_support.h"
+#include "linux_repair_files.h"
+#include "linux_test_support.h"
 #include "proof_support.h"
 #include "repair_controller.h"
 
@@ -35,7 +35,7 @@ TEST(CreationRace, FileWhoseCreatorIsStillOpeningItIsNeverTaken) {
         }
         _exit(0);
     }
-    PosixRepairFiles files;
+    LinuxRepairFiles files;
     long taken = 0;
     long takenWhileEmpty = 0;
     while (waitpid(creator, nullptr, WNOHANG) == 0) {
@@ -61,7 +61,7 @@ TEST(CreationRace, EmptyFollowUpFileIsWaitedForUntilItHasContent) {
     TempDir programDir;
     TempDir recordings;
     WriteFile(programDir / "header.mpeg", Pattern(100, 3));
-    PosixRepairFiles files;
+    LinuxRepairFiles files;
     RecordingView view;
     RepairController controller(view, files);
     {

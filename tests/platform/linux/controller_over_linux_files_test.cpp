@@ -4,15 +4,15 @@
 
 #include "../../engine/dialog_choice.h"
 #include "../../engine/recording_view.h"
-#include "posix_repair_files.h"
-#include "posix_test_support.h"
+#include "linux_repair_files.h"
+#include "linux_test_support.h"
 #include "repair_controller.h"
 
 namespace {
 
 constexpr std::size_t kTemplateSize = 2048;
 
-class ControllerOverPosixTest : public ::testing::Test {
+class ControllerOverLinuxFilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         WriteFile(programDir / "header.mpeg", Pattern(kTemplateSize, 77));
@@ -44,12 +44,12 @@ protected:
 
     TempDir programDir;
     TempDir recordings;
-    PosixRepairFiles files;
+    LinuxRepairFiles files;
     RecordingView view;
     RepairController controller{view, files};
 };
 
-TEST_F(ControllerOverPosixTest, FileHeldByARecorderIsRepairedOnTheFirstTickAfterItsClose) {
+TEST_F(ControllerOverLinuxFilesTest, FileHeldByARecorderIsRepairedOnTheFirstTickAfterItsClose) {
     ChooseFilmAndStart();
     Ticks(5);
     EXPECT_FALSE(Exists(recordings / "Film#1.mpg"));  // waited for, never created
@@ -69,7 +69,7 @@ TEST_F(ControllerOverPosixTest, FileHeldByARecorderIsRepairedOnTheFirstTickAfter
     EXPECT_EQ(ReadFile(recordings / "Film#1.mpg"), Repaired(recorded));
 }
 
-TEST_F(ControllerOverPosixTest, SmallFileBecomesTheTemplateAndLargeFileKeepsItsSize) {
+TEST_F(ControllerOverLinuxFilesTest, SmallFileBecomesTheTemplateAndLargeFileKeepsItsSize) {
     WriteFile(recordings / "Film#1.mpg", Pattern(10, 1));
     const Bytes large = Pattern(1 << 20, 2);
     WriteFile(recordings / "Film#2.mpg", large);
@@ -80,7 +80,7 @@ TEST_F(ControllerOverPosixTest, SmallFileBecomesTheTemplateAndLargeFileKeepsItsS
     EXPECT_EQ(view.logLines.size(), 2u);
 }
 
-TEST_F(ControllerOverPosixTest, ReadOnlyFileIsRetriedSilentlyAndNeverSkipped) {
+TEST_F(ControllerOverLinuxFilesTest, ReadOnlyFileIsRetriedSilentlyAndNeverSkipped) {
     WriteFile(recordings / "Film#1.mpg", Pattern(10, 1));
     ASSERT_EQ(chmod((recordings / "Film#1.mpg").c_str(), 0444), 0);
     WriteFile(recordings / "Film#2.mpg", Pattern(10, 1));
@@ -97,7 +97,7 @@ TEST_F(ControllerOverPosixTest, ReadOnlyFileIsRetriedSilentlyAndNeverSkipped) {
 }
 
 // Without root's override the kernel itself refuses the write access.
-TEST_F(ControllerOverPosixTest, FileWithoutWriteAccessForAnOrdinaryUser) {
+TEST_F(ControllerOverLinuxFilesTest, FileWithoutWriteAccessForAnOrdinaryUser) {
     if (geteuid() != 0) {
         GTEST_SKIP() << "needs root to switch to an ordinary user";
     }
@@ -115,7 +115,7 @@ TEST_F(ControllerOverPosixTest, FileWithoutWriteAccessForAnOrdinaryUser) {
     EXPECT_EQ(ReadFile(recordings / "Film#1.mpg"), Pattern(10, 1));
 }
 
-TEST_F(ControllerOverPosixTest, PostfixWithASeparatorNeverReachesAnotherFile) {
+TEST_F(ControllerOverLinuxFilesTest, PostfixWithASeparatorNeverReachesAnotherFile) {
     // With a folder named like the stem, "Film/../x/1.mpg" would be x/1.mpg.
     ASSERT_EQ(mkdir((recordings / "Film").c_str(), 0755), 0);
     ASSERT_EQ(mkdir((recordings / "x").c_str(), 0755), 0);
@@ -128,7 +128,7 @@ TEST_F(ControllerOverPosixTest, PostfixWithASeparatorNeverReachesAnotherFile) {
     EXPECT_EQ(ReadFile(recordings / "x/1.mpg"), Pattern(10, 1));
 }
 
-TEST_F(ControllerOverPosixTest, FollowUpNameThatIsAFifoOrDeviceNeverBlocks) {
+TEST_F(ControllerOverLinuxFilesTest, FollowUpNameThatIsAFifoOrDeviceNeverBlocks) {
     ASSERT_EQ(mkfifo((recordings / "Film#1.mpg").c_str(), 0666), 0);
     ChooseFilmAndStart();
     Ticks(3);
@@ -139,15 +139,15 @@ TEST_F(ControllerOverPosixTest, FollowUpNameThatIsAFifoOrDeviceNeverBlocks) {
     EXPECT_EQ(view.currentFile, "Film#1.mpg");
 }
 
-TEST_F(ControllerOverPosixTest, TemplateFileStaysHeldUntilShutdown) {
+TEST_F(ControllerOverLinuxFilesTest, TemplateFileStaysHeldUntilShutdown) {
     const int whileRunning = RunInChild([&] {
-        PosixRepairFiles other;
+        LinuxRepairFiles other;
         return other.OpenForReading((programDir / "header.mpeg").c_str()) == kNoFile ? 0 : 1;
     });
     EXPECT_EQ(whileRunning, 0);
     controller.OnShutdown();
     const int afterShutdown = RunInChild([&] {
-        PosixRepairFiles other;
+        LinuxRepairFiles other;
         return other.OpenForReading((programDir / "header.mpeg").c_str()) != kNoFile ? 0 : 1;
     });
     EXPECT_EQ(afterShutdown, 0);

@@ -1,4 +1,4 @@
-#include "posix_repair_files.h"
+#include "linux_repair_files.h"
 
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
@@ -9,11 +9,11 @@
 #include <cerrno>
 
 #include "header_template.h"
-#include "posix_test_support.h"
+#include "linux_test_support.h"
 
 namespace {
 
-class PosixRepairFilesTest : public ::testing::Test {
+class LinuxRepairFilesTest : public ::testing::Test {
 protected:
     FileHandle OpenForWriting(const std::string& name) {
         failure = OpenFailure::None;
@@ -21,13 +21,13 @@ protected:
     }
 
     TempDir dir;
-    PosixRepairFiles files;
+    LinuxRepairFiles files;
     OpenFailure failure = OpenFailure::None;
 };
 
 // --- header.mpeg -----------------------------------------------------------
 
-class TemplateOnDiskTest : public PosixRepairFilesTest {
+class TemplateOnDiskTest : public LinuxRepairFilesTest {
 protected:
     TemplateLoadResult Load() { return LoadHeaderTemplate(headerTemplate, files); }
     void TearDown() override { ReleaseHeaderTemplate(headerTemplate, files); }
@@ -121,7 +121,7 @@ TEST_F(TemplateOnDiskTest, SecondCopyIsRefusedWhileReadersAreNotStalled) {
     ASSERT_EQ(Load(), TemplateLoadResult::Loaded);
 
     const int secondCopy = RunInChild([] {
-        PosixRepairFiles otherFiles;
+        LinuxRepairFiles otherFiles;
         HeaderTemplate otherTemplate;
         return static_cast<int>(LoadHeaderTemplate(otherTemplate, otherFiles));
     });
@@ -135,7 +135,7 @@ TEST_F(TemplateOnDiskTest, SecondCopyIsRefusedWhileReadersAreNotStalled) {
 
     ReleaseHeaderTemplate(headerTemplate, files);
     const int afterRelease = RunInChild([] {
-        PosixRepairFiles otherFiles;
+        LinuxRepairFiles otherFiles;
         HeaderTemplate otherTemplate;
         return static_cast<int>(LoadHeaderTemplate(otherTemplate, otherFiles));
     });
@@ -144,13 +144,13 @@ TEST_F(TemplateOnDiskTest, SecondCopyIsRefusedWhileReadersAreNotStalled) {
 
 // --- follow-up files -------------------------------------------------------
 
-TEST_F(PosixRepairFilesTest, MissingFileIsNeverCreated) {
+TEST_F(LinuxRepairFilesTest, MissingFileIsNeverCreated) {
     EXPECT_EQ(OpenForWriting("Film#1.mpg"), kNoFile);
     EXPECT_EQ(failure, OpenFailure::Unavailable);
     EXPECT_FALSE(Exists(dir / "Film#1.mpg"));
 }
 
-TEST_F(PosixRepairFilesTest, WritesAtTheStartWithoutTruncating) {
+TEST_F(LinuxRepairFilesTest, WritesAtTheStartWithoutTruncating) {
     WriteFile(dir / "Film#1.mpg", Pattern(5000, 9));
     const FileHandle file = OpenForWriting("Film#1.mpg");
     ASSERT_NE(file, kNoFile);
@@ -168,7 +168,7 @@ TEST_F(PosixRepairFilesTest, WritesAtTheStartWithoutTruncating) {
 }
 
 // Another program's open of any kind makes the file busy; its close frees it.
-TEST_F(PosixRepairFilesTest, FileOpenElsewhereIsBusyUntilClosed) {
+TEST_F(LinuxRepairFilesTest, FileOpenElsewhereIsBusyUntilClosed) {
     WriteFile(dir / "Film#1.mpg", Pattern(8192, 1));
     for (int mode : {O_RDONLY, O_WRONLY, O_RDWR, HolderProcess::kMapped}) {
         HolderProcess holder(dir / "Film#1.mpg", mode);
@@ -183,7 +183,7 @@ TEST_F(PosixRepairFilesTest, FileOpenElsewhereIsBusyUntilClosed) {
     EXPECT_EQ(ReadFile(dir / "Film#1.mpg"), Pattern(8192, 1));
 }
 
-TEST_F(PosixRepairFilesTest, WhileHeldNobodyElseGetsIn) {
+TEST_F(LinuxRepairFilesTest, WhileHeldNobodyElseGetsIn) {
     WriteFile(dir / "Film#1.mpg", Pattern(100, 1));
     const FileHandle file = OpenForWriting("Film#1.mpg");
     ASSERT_NE(file, kNoFile);
@@ -208,7 +208,7 @@ TEST_F(PosixRepairFilesTest, WhileHeldNobodyElseGetsIn) {
     files.CloseFile(again);
 }
 
-TEST_F(PosixRepairFilesTest, OnlyRegularFilesAndNoOpenBlocks) {
+TEST_F(LinuxRepairFilesTest, OnlyRegularFilesAndNoOpenBlocks) {
     ASSERT_EQ(mkdir((dir / "dir.mpg").c_str(), 0755), 0);
     ASSERT_EQ(mkfifo((dir / "fifo.mpg").c_str(), 0666), 0);
     ASSERT_EQ(symlink("/dev/null", (dir / "null.mpg").c_str()), 0);
@@ -230,7 +230,7 @@ TEST_F(PosixRepairFilesTest, OnlyRegularFilesAndNoOpenBlocks) {
 
 // A follow-up name is written only when it is itself the file: a link in its
 // place, whoever made it, could lead anywhere, a file of root's included.
-TEST_F(PosixRepairFilesTest, FollowUpFileIsNeverWrittenThroughALink) {
+TEST_F(LinuxRepairFilesTest, FollowUpFileIsNeverWrittenThroughALink) {
     TempDir elsewhere;
     const std::string secret = elsewhere / "secret";
     WriteFile(secret, Pattern(100, 1));
@@ -261,7 +261,7 @@ TEST_F(PosixRepairFilesTest, FollowUpFileIsNeverWrittenThroughALink) {
 // write-mode open (whose close tells watchers that a writer has finished) of
 // a busy file, and no open at all of a FIFO, whose waiting reader would be
 // handed an end of file.
-TEST_F(PosixRepairFilesTest, WaitingOnAFileDisturbsNobody) {
+TEST_F(LinuxRepairFilesTest, WaitingOnAFileDisturbsNobody) {
     WriteFile(dir / "Film#1.mpg", Pattern(5000, 1));
     const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     ASSERT_GE(watch, 0);
@@ -321,7 +321,7 @@ TEST_F(PosixRepairFilesTest, WaitingOnAFileDisturbsNobody) {
     close(opened[0]);
 }
 
-TEST_F(PosixRepairFilesTest, NamesThatLeaveTheDirectoryAreNeverOpened) {
+TEST_F(LinuxRepairFilesTest, NamesThatLeaveTheDirectoryAreNeverOpened) {
     ASSERT_EQ(mkdir((dir / "sub").c_str(), 0755), 0);
     WriteFile(dir / "sub/Film#1.mpg", Pattern(10, 1));
     WriteFile(dir / "Film#1.mpg", Pattern(10, 1));
@@ -338,7 +338,7 @@ TEST_F(PosixRepairFilesTest, NamesThatLeaveTheDirectoryAreNeverOpened) {
 
 // Only a process the kernel would let write the file shows the file layer's
 // own refusal; without that power the kernel refuses (the next test).
-TEST_F(PosixRepairFilesTest, ReadOnlyFileIsRefusedEvenForRoot) {
+TEST_F(LinuxRepairFilesTest, ReadOnlyFileIsRefusedEvenForRoot) {
     WriteFile(dir / "Film#1.mpg", Pattern(10, 1));
     ASSERT_EQ(chmod((dir / "Film#1.mpg").c_str(), 0444), 0);
     const int plainOpen = open((dir / "Film#1.mpg").c_str(), O_WRONLY | O_CLOEXEC);
@@ -354,14 +354,14 @@ TEST_F(PosixRepairFilesTest, ReadOnlyFileIsRefusedEvenForRoot) {
     files.CloseFile(file);
 }
 
-TEST_F(PosixRepairFilesTest, ReadOnlyFileIsRefusedByTheKernelWithoutRootsOverride) {
+TEST_F(LinuxRepairFilesTest, ReadOnlyFileIsRefusedByTheKernelWithoutRootsOverride) {
     WriteFile(dir / "Film#1.mpg", Pattern(10, 1));
     ASSERT_EQ(chmod((dir / "Film#1.mpg").c_str(), 0444), 0);
     const int result = RunInChild([&] {
         if (!DropPermissionOverride()) {
             return 10;
         }
-        PosixRepairFiles userFiles;
+        LinuxRepairFiles userFiles;
         OpenFailure why = OpenFailure::None;
         const bool refused =
             userFiles.OpenForWriting(dir.path().c_str(), "Film#1.mpg", &why) == kNoFile &&
@@ -377,7 +377,7 @@ TEST_F(PosixRepairFilesTest, ReadOnlyFileIsRefusedByTheKernelWithoutRootsOverrid
 // As an ordinary user: a file without write access is simply unavailable; a
 // file of another user that we may write, but cannot lease, is reported as
 // lacking exclusivity and never opened for writing.
-TEST_F(PosixRepairFilesTest, OtherUsersFilesAsAnOrdinaryUser) {
+TEST_F(LinuxRepairFilesTest, OtherUsersFilesAsAnOrdinaryUser) {
     if (geteuid() != 0) {
         GTEST_SKIP() << "needs root to switch to an ordinary user";
     }
@@ -392,7 +392,7 @@ TEST_F(PosixRepairFilesTest, OtherUsersFilesAsAnOrdinaryUser) {
         if (!BecomeNobody()) {
             return 10;
         }
-        PosixRepairFiles userFiles;
+        LinuxRepairFiles userFiles;
         OpenFailure why = OpenFailure::None;
         if (userFiles.OpenForWriting(dir.path().c_str(), "private.mpg", &why) != kNoFile ||
             why != OpenFailure::Unavailable) {
@@ -413,7 +413,7 @@ TEST_F(PosixRepairFilesTest, OtherUsersFilesAsAnOrdinaryUser) {
     EXPECT_EQ(ReadFile(dir / "shared.mpg"), Pattern(10, 1));
 }
 
-TEST_F(PosixRepairFilesTest, NoDescriptorIsLeft) {
+TEST_F(LinuxRepairFilesTest, NoDescriptorIsLeft) {
     WriteFile(dir / "a.mpg", Pattern(10, 1));
     const int before = OpenDescriptorCount();
     for (int i = 0; i < 100; ++i) {

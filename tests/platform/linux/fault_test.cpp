@@ -15,8 +15,8 @@
 
 #include "../../engine/dialog_choice.h"
 #include "../../engine/recording_view.h"
-#include "posix_repair_files.h"
-#include "posix_test_support.h"
+#include "linux_repair_files.h"
+#include "linux_test_support.h"
 #include "proof_support.h"
 #include "repair_controller.h"
 
@@ -73,7 +73,7 @@ protected:
 
     TempDir programDir;
     TempDir recordings;
-    PosixRepairFiles realFiles;
+    LinuxRepairFiles realFiles;
     WriteCountingFiles files{realFiles};
     RecordingView view;
     RepairController controller{view, files};

@@ -19,8 +19,8 @@
 #include <string>
 
 #include "../../engine/dialog_choice.h"
-#include "posix_repair_files.h"
-#include "posix_test_support.h"
+#include "linux_repair_files.h"
+#include "linux_test_support.h"
 #include "proof_support.h"
 #include "repair_controller.h"
 
@@ -216,7 +216,7 @@ public:
     std::uint32_t MaxPathLength() const override { return real_.MaxPathLength(); }
 
 private:
-    PosixRepairFiles real_;
+    LinuxRepairFiles real_;
 };
 
 struct RaceResult {
@@ -357,7 +357,7 @@ void Print(const char* what, const RaceResult& r) {
 
 TEST(RecorderRace, NoWriteWhileTheRecorderHasTheFileOpen) {
     const long attempts = RunSize("VELMORA_RACE_ATTEMPTS", kUnderAddressSanitizer ? 20000 : 100000);
-    PosixRepairFiles layer;
+    LinuxRepairFiles layer;
     RecorderRace race(layer);
     RaceResult total;
     for (unsigned series = 1; total.recorderOpens < attempts; ++series) {
