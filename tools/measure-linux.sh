@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Measures the Linux program under Xvfb: the time from its start until its
 # window is mapped on the screen, and its resident memory once it is shown.
-#   tools/measure-linux.sh [PROGRAM]     (default build/bin/velmora)
+#   tools/measure-linux.sh [PROGRAM]     (default build/linux/bin/velmora)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-program=$(realpath "${1:-$root/build/bin/velmora}")
+program=$(realpath "${1:-$root/build/linux/bin/velmora}")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-"$root/build/bin/velmora-demo-header" "$work/header.mpeg"
+"$root/build/linux/bin/velmora-demo-header" "$work/header.mpeg"
 
 export XDG_CONFIG_HOME="$work/config" PROGRAM="$program" WORK="$work"
 xvfb-run --auto-servernum --server-args="-screen 0 1024x768x24 -noreset" bash -c '

@@ -5,7 +5,7 @@
 #   tools/run-linux.sh FOLDER    in FOLDER, which must hold header.mpeg
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-bin="$root/build/bin"
+bin="$root/build/linux/bin"
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "velmora is a desktop program: start it from a graphical session." >&2

@@ -3,7 +3,7 @@
 # and two follow-up files were repaired.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-bin="$root/build/bin"
+bin="$root/build/linux/bin"
 work="$root/build/screenshot-linux"
 
 rm -rf "$work"

@@ -5,15 +5,15 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 cmake --preset win32 >/dev/null
-cmake --build --preset win32 --target velmora velmora_e2e
+cmake --build --preset win32 -j "$(nproc)" --target velmora velmora_e2e
 tools/wine-prefix.sh
 
-export WINEPREFIX="$PWD/build/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+source tools/wine-env.sh
 trap 'wineserver -k 2>/dev/null || true' EXIT
 mkdir -p docs
 rm -f build/windows.bmp
 xvfb-run -a -s "-screen 0 1024x768x24" tools/wine-run.sh \
-    build/win32/tests/frontend/win32/velmora_e2e.exe "$PWD/build/bin/win32/velmora.exe" \
+    build/win32/bin/velmora_e2e.exe "$PWD/build/win32/bin/velmora.exe" \
     screenshot "$PWD/build/windows.bmp"
 convert build/windows.bmp -strip docs/windows.png
 echo "Wrote docs/windows.png"

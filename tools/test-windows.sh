@@ -6,13 +6,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+jobs="${JOBS:-$(nproc)}"
 for preset in win32 win64; do
     cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset"
+    cmake --build --preset "$preset" -j "$jobs"
 done
 
 tools/wine-prefix.sh
-export WINEPREFIX="$PWD/build/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+source tools/wine-env.sh
 trap 'wineserver -k 2>/dev/null || true' EXIT
 wineserver -k 2>/dev/null || true
 
@@ -26,4 +27,4 @@ fi
 # One persistent Wine server for the whole run: a test started while the
 # previous test's server is shutting down can fail to start at all.
 "${drop_override[@]}" xvfb-run -a -s "-screen 0 1024x768x24" \
-    bash -c 'wineserver -p && ctest --preset win32 && ctest --preset win64'
+    bash -c 'wineserver -p && ctest --preset win32 -j "$0" && ctest --preset win64 -j "$0"' "$jobs"

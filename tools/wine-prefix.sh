@@ -4,11 +4,7 @@
 # Windows managed by Wine itself (no window manager runs under Xvfb), or every
 # window close stalls for about two seconds.
 set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
-export WINEPREFIX="${WINEPREFIX:-$root/build/wine}"
-export WINEDEBUG=-all
-# No downloads of Wine Mono or Gecko: the programs need neither.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+source "$(dirname "$0")/wine-env.sh"
 
 ready="$WINEPREFIX/.velmora-ready"
 [ -f "$ready" ] && exit 0

@@ -2,11 +2,7 @@
 # Runs a Windows program under Wine in the build's private prefix (see
 # tools/wine-prefix.sh), quietly. CMake uses it to run the Windows tests.
 set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
-export WINEPREFIX="${WINEPREFIX:-$root/build/wine}"
-export WINEDEBUG="${WINEDEBUG:--all}"
-# Never offer to download Wine Mono or Gecko: nothing here needs them.
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+source "$(dirname "$0")/wine-env.sh"
 
 # Now and then, on a loaded machine, Wine fails to start the program at all
 # ("ShellExecuteEx failed: Internal error."). Nothing has run then, so the
