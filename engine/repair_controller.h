@@ -63,6 +63,12 @@ private:
     bool exclusivityReported_ = false;
 };
 
+// How often the front end delivers OnTick: five times a second.
+inline constexpr int kRepairTimerPeriodMs = 200;
+
+// The caption of the main window and of every message (Windows-1252).
+inline constexpr char kWindowCaption[] = "Velmora";
+
 // Texts of the controller (Windows-1252).
 inline constexpr char kWriteFailedMessage[] = "Konnte Header Datei nicht schreiben!";
 inline constexpr char kNameTooLongMessage[] = "Pfad oder Name der Basis Datei zu lang!";

@@ -27,26 +27,6 @@
 
 namespace {
 
-// The window's size and each control's place, in dialog units.
-constexpr int kWindowWidthDu = 187;
-constexpr int kWindowHeightDu = 243;
-
-struct ControlPlace {
-    int x, y, width, height;
-};
-
-constexpr ControlPlace kTogglePlace{19, 87, 35, 13};
-constexpr ControlPlace kStatusListPlace{17, 123, 153, 93};
-constexpr ControlPlace kFooterPlace{7, 230, 78, 8};
-constexpr ControlPlace kStatusGroupPlace{7, 109, 173, 116};
-constexpr ControlPlace kFileGroupPlace{7, 7, 173, 67};
-constexpr ControlPlace kCurrentFilePlace{19, 53, 149, 13};
-constexpr ControlPlace kPostfixPlace{136, 24, 31, 13};
-constexpr ControlPlace kCurrentFileLabelPlace{29, 44, 48, 8};
-constexpr ControlPlace kPostfixLabelPlace{137, 15, 27, 8};
-constexpr ControlPlace kBaseFilePlace{20, 24, 103, 13};
-constexpr ControlPlace kDescriptionPlace{61, 81, 112, 26};
-
 // Pixels a push button needs beside its caption for its frame.
 constexpr int kButtonTextMargin = 8;
 // The space a line edit keeps on each side of its text, besides its frame.
@@ -198,33 +178,29 @@ bool MainWindow::EveryTextFits() const {
 
 void MainWindow::ArrangeControls() {
     // Creation order is the tab order and, first on top, the stacking order.
-    const std::pair<QWidget*, ControlPlace> places[] = {
-        {toggleButton_, kTogglePlace},          {statusList_, kStatusListPlace},
-        {footerLabel_, kFooterPlace},           {statusGroup_, kStatusGroupPlace},
-        {fileGroup_, kFileGroupPlace},          {currentFileEdit_, kCurrentFilePlace},
-        {postfixEdit_, kPostfixPlace},          {currentFileLabel_, kCurrentFileLabelPlace},
-        {postfixLabel_, kPostfixLabelPlace},    {baseFileButton_, kBaseFilePlace},
-        {descriptionLabel_, kDescriptionPlace},
-    };
+    QWidget* widgets[std::size(kWindowControls)] = {};
+    for (std::size_t i = 0; i < std::size(kWindowControls); ++i) {
+        widgets[i] = findChild<QWidget*>(QString::fromLatin1(kWindowControls[i].objectName),
+                                         Qt::FindDirectChildrenOnly);
+    }
     // The layout scales with the font. Fonts differ in their proportions,
     // so the units grow wider, should the font's words need more room than
     // its average letter suggests, until no text is cut.
     const DialogBaseUnits measured = MeasureDialogBaseUnits(font());
-    DialogBaseUnits units = measured;
-    const auto placeAll = [&places](const DialogBaseUnits& scale) {
-        for (const auto& [widget, place] : places) {
-            Place(widget, scale, place);
+    const auto placeAll = [this, &widgets](const DialogBaseUnits& units) {
+        layoutUnits_ = units;
+        for (std::size_t i = 0; i < std::size(kWindowControls); ++i) {
+            Place(widgets[i], units, kWindowControls[i].place);
         }
     };
-    placeAll(units);
-    while (!EveryTextFits() && units.width < 2 * measured.width) {
-        units.width += kWidthUnitStep;
-        placeAll(units);
+    placeAll(measured);
+    while (!EveryTextFits() && layoutUnits_.width < 2 * measured.width) {
+        placeAll({layoutUnits_.width + kWidthUnitStep, measured.height});
     }
-    setFixedSize(DialogSizeToPixels(units, kWindowWidthDu, kWindowHeightDu));
+    setFixedSize(DialogSizeToPixels(layoutUnits_, kWindowWidthDu, kWindowHeightDu));
 
-    for (auto it = std::rbegin(places); it != std::rend(places); ++it) {
-        it->first->raise();
+    for (auto it = std::rbegin(widgets); it != std::rend(widgets); ++it) {
+        (*it)->raise();
     }
     // A group box is only a frame: unlike on Windows it would take the
     // clicks meant for the controls inside it, so it goes to the back.

@@ -8,6 +8,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "../win32/resource.h"
+#include "dialog_units.h"
 #include "repair_controller.h"
 #include "repair_files.h"
 #include "repair_view.h"
@@ -21,7 +23,36 @@ class QMessageBox;
 class QPushButton;
 class StatusList;
 
-inline constexpr int kRepairTimerPeriodMs = 200;
+// Where a control sits, in dialog units.
+struct ControlPlace {
+    int x, y, width, height;
+};
+
+// One control of the window: the Windows dialog's id for it (-1 for a fixed
+// text), the widget's object name, and its place.
+struct WindowControl {
+    int id;
+    const char* objectName;
+    ControlPlace place;
+};
+
+// The window is the Windows program's dialog template, control by control:
+// its size, and its controls in tab and stacking order.
+inline constexpr int kWindowWidthDu = 187;
+inline constexpr int kWindowHeightDu = 243;
+inline constexpr WindowControl kWindowControls[] = {
+    {IDC_TOGGLE, "toggleButton", {19, 87, 35, 13}},
+    {IDC_STATUS_LIST, "statusList", {17, 123, 153, 93}},
+    {-1, "footerLabel", {7, 230, 78, 8}},
+    {-1, "statusGroup", {7, 109, 173, 116}},
+    {-1, "fileGroup", {7, 7, 173, 67}},
+    {IDC_CURRENT_FILE, "currentFileEdit", {19, 53, 149, 13}},
+    {IDC_POSTFIX, "postfixEdit", {136, 24, 31, 13}},
+    {-1, "currentFileLabel", {29, 44, 48, 8}},
+    {-1, "postfixLabel", {137, 15, 27, 8}},
+    {IDC_BASE_FILE, "baseFileButton", {20, 24, 103, 13}},
+    {-1, "descriptionLabel", {61, 81, 112, 26}},
+};
 
 class MainWindow final : public QWidget, public RepairView {
     Q_OBJECT
@@ -36,6 +67,8 @@ public:
     bool Start();
 
     const RepairController& Controller() const { return controller_; }
+    // The dialog base units the controls were placed with.
+    const DialogBaseUnits& LayoutUnits() const { return layoutUnits_; }
 
     // RepairView
     void ShowError(const char* text) override;
@@ -83,6 +116,7 @@ private:
     RepairController controller_;
     WindowPositionStore positionStore_;
     QTimer repairTimer_;
+    DialogBaseUnits layoutUnits_;
 
     QPushButton* toggleButton_ = nullptr;
     StatusList* statusList_ = nullptr;
@@ -110,7 +144,6 @@ private:
 QIcon ApplicationIcon();
 
 // The window's fixed texts (Windows-1252).
-inline constexpr char kWindowCaption[] = "Velmora";
 inline constexpr char kBaseFileCaption[] = "Basis Datei";
 inline constexpr char kPostfixLabelText[] = "Postfix";
 inline constexpr char kCurrentFileLabelText[] = "Aktuelle Datei";

@@ -1,18 +1,20 @@
 #include "dialog_view.h"
 
 #include "byte_text.h"
+#include "follow_up_name.h"
+#include "repair_controller.h"
 #include "resource.h"
 
 namespace {
 
-// The postfix field is read with room for 7 bytes and the zero.
-constexpr int kPostfixReadCount = 8;
+// The postfix field is read with room for the longest postfix and the zero.
+constexpr int kPostfixReadCount = static_cast<int>(kPostfixBufferSize);
 
 }  // namespace
 
 void DialogView::ShowError(const char* text) {
     // No owner: the main window stays usable while the message is shown.
-    MessageBoxA(nullptr, text, kProgramCaption, MB_OK);
+    MessageBoxA(nullptr, text, kWindowCaption, MB_OK);
 }
 
 void DialogView::CloseMainWindow() {

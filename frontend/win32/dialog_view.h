@@ -7,8 +7,6 @@
 
 #include "repair_view.h"
 
-inline constexpr char kProgramCaption[] = "Velmora";
-
 class DialogView final : public RepairView {
 public:
     // The dialog whose controls the view works on; set before any event.

@@ -15,7 +15,6 @@
 namespace {
 
 constexpr UINT_PTR kRepairTimerId = 103;
-constexpr UINT kRepairTimerPeriodMs = 200;
 
 // "All" and "MPEG-PS"; the literal's own zero ends the list.
 constexpr char kBaseFileFilter[] = "All\0*.*\0MPEG-PS\0*.mpg\0";
@@ -58,7 +57,7 @@ void OnInitDialog(HWND dialog) {
     }
     positionStore.Restore(dialog);
     view.SetPostfixField(controller.CurrentPostfix());
-    SetTimer(dialog, kRepairTimerId, kRepairTimerPeriodMs, nullptr);
+    SetTimer(dialog, kRepairTimerId, static_cast<UINT>(kRepairTimerPeriodMs), nullptr);
 }
 
 void OnCommand(HWND dialog, WORD id) {
