@@ -15,8 +15,8 @@
 #include <functional>
 
 #include "file_chooser.h"
-#include "linux_repair_files.h"
 #include "main_window.h"
+#include "program.h"
 #include "status_list.h"
 
 namespace {
@@ -43,29 +43,9 @@ bool WaitFor(const std::function<bool()>& done, int milliseconds) {
     return true;
 }
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
-    QApplication application(argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s DIR PNG\n", argv[0]);
-        return 2;
-    }
-    const QString folder = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
-    const QString output = QDir::current().absoluteFilePath(QString::fromLocal8Bit(argv[2]));
-    if (!QDir::setCurrent(folder)) {
-        std::fprintf(stderr, "cannot enter %s\n", argv[1]);
-        return 1;
-    }
-    QApplication::setQuitOnLastWindowClosed(false);
-    QApplication::setWindowIcon(ApplicationIcon());
-    LinuxRepairFiles files;
-    FixedChooser chooser(folder + "/Film.mpg");
-    MainWindow window(files, chooser);
-    if (!window.Start()) {
-        return 1;
-    }
-    window.show();
+// Chooses the base file, presses Start, waits for two repairs and saves the
+// window as the screen shows it. Returns the tool's exit code.
+int TakeScreenshot(MainWindow& window, const QString& output) {
     // A window manager, if there is one, frames the window soon after.
     WaitFor([&] { return window.isVisible() && window.frameGeometry() != window.geometry(); },
             3000);
@@ -96,6 +76,30 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "cannot save %s\n", qPrintable(output));
         return 1;
     }
-    window.close();
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication application(argc, argv);
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s DIR PNG\n", argv[0]);
+        return 2;
+    }
+    const QString folder = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+    const QString output = QDir::current().absoluteFilePath(QString::fromLocal8Bit(argv[2]));
+    if (!QDir::setCurrent(folder)) {
+        std::fprintf(stderr, "cannot enter %s\n", argv[1]);
+        return 1;
+    }
+    FixedChooser chooser(folder + "/Film.mpg");
+    // The program starts as it does for a user; without a window (the
+    // template refused) the picture is never taken.
+    int result = 1;
+    RunProgram(chooser, [&result, &output](MainWindow& window) {
+        result = TakeScreenshot(window, output);
+        window.close();
+    });
+    return result;
 }
