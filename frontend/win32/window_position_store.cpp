@@ -51,12 +51,9 @@ POINT NormalTopLeft(HWND window) {
 }  // namespace
 
 void WindowPositionStore::Restore(HWND window) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    if (!key_.Create(HKEY_CURRENT_USER, kSettingsKeyPath)) {
         return;  // nothing is restored or saved this run
     }
-    key_ = key;
     LONG x = 0;
     LONG y = 0;
     if (ReadCoordinate(key_, "xpos", &x) && ReadCoordinate(key_, "ypos", &y)) {
@@ -71,6 +68,5 @@ void WindowPositionStore::Save(HWND window) {
     const POINT topLeft = NormalTopLeft(window);
     WriteCoordinate(key_, "xpos", topLeft.x);
     WriteCoordinate(key_, "ypos", topLeft.y);
-    RegCloseKey(key_);
-    key_ = nullptr;
+    key_.Close();
 }
