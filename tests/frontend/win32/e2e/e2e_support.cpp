@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "resource.h"
+
 namespace {
 
 constexpr DWORD kPollIntervalMs = 20;
@@ -277,7 +279,7 @@ std::string ClassName(HWND window) {
 }
 
 bool IsMainDialog(HWND window) {
-    return ClassName(window) == "#32770" && GetDlgItem(window, 1004) != nullptr;
+    return ClassName(window) == "#32770" && GetDlgItem(window, IDC_STATUS_LIST) != nullptr;
 }
 
 bool IsMessageBox(HWND window) {
@@ -357,7 +359,7 @@ std::string ListLine(HWND list, int index) {
 }
 
 bool ChooseBaseFile(const Program& program, HWND mainDialog, const std::string& path) {
-    ClickControl(mainDialog, 1000);
+    ClickControl(mainDialog, IDC_BASE_FILE);
     const HWND fileDialog = FindFileDialog(program, mainDialog, 20000);
     if (!Check(fileDialog != nullptr, "the file-selection dialog opens")) {
         return false;

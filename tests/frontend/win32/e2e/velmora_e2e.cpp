@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "e2e_support.h"
+#include "repair_controller.h"
+#include "resource.h"
 
 namespace {
 
@@ -23,12 +25,12 @@ constexpr DWORD kUiTimeoutMs = 10000;
 // show up if the program were to attempt one.
 constexpr DWORD kSeveralTicksMs = 1000;
 
-constexpr int kBaseFileButton = 1000;
-constexpr int kPostfixField = 1001;
-constexpr int kCurrentFileField = 1002;
-constexpr int kToggleButton = 1003;
-constexpr int kStatusList = 1004;
-constexpr int kNoId = 0xFFFF;
+constexpr int kBaseFileButton = IDC_BASE_FILE;
+constexpr int kPostfixField = IDC_POSTFIX;
+constexpr int kCurrentFileField = IDC_CURRENT_FILE;
+constexpr int kToggleButton = IDC_TOGGLE;
+constexpr int kStatusList = IDC_STATUS_LIST;
+constexpr int kNoId = 0xFFFF;  // -1 in the resource script
 
 constexpr std::size_t kTemplateSize = 100;
 constexpr std::size_t kFollowUpSize = 5000;
@@ -93,51 +95,26 @@ struct Session {
     }
 };
 
-struct ExpectedControl {
-    int id;
-    const char* className;
-    const char* text;
-};
-
-// The main window's controls in tab and Z order.
-const ExpectedControl kControls[] = {
-    {kToggleButton, "Button", "Start"},
-    {kStatusList, "ListBox", ""},
-    {kNoId, "Static", "Velmora 1.0"},
-    {kNoId, "Button", "Status"},
-    {kNoId, "Button", "Dateiauswahl"},
-    {kCurrentFileField, "Edit", ""},
-    {kPostfixField, "Edit", "#"},
-    {kNoId, "Static", "Aktuelle Datei"},
-    {kNoId, "Static", "Postfix"},
-    {kBaseFileButton, "Button", "Basis Datei"},
-    {kNoId, "Static",
-     "Restauriert fortlaufend die MPEG- Header der Folge-Dateien, sobald Schreibzugriff "
-     "m\xF6glich!"},
-};
-
-// Where each control of the template sits, in dialog units, in template order.
+// The styles that make each control behave as it should, in template order.
 struct ExpectedItem {
     int id;
-    short x, y, cx, cy;
     DWORD styles;  // must all be set
     DWORD absent;  // must all be clear
 };
 
 const ExpectedItem kItems[] = {
-    {kToggleButton, 19, 87, 35, 13, WS_DISABLED | WS_TABSTOP, 0},
-    {kStatusList, 17, 123, 153, 93,
-     WS_BORDER | WS_HSCROLL | LBS_NOSEL | LBS_NOINTEGRALHEIGHT | LBS_NOTIFY,
+    {kToggleButton, WS_DISABLED | WS_TABSTOP, 0},
+    {kStatusList, WS_BORDER | WS_HSCROLL | LBS_NOSEL | LBS_NOINTEGRALHEIGHT | LBS_NOTIFY,
      WS_VSCROLL | WS_TABSTOP | LBS_SORT},
-    {kNoId, 7, 230, 78, 8, SS_LEFT, SS_CENTER},
-    {kNoId, 7, 109, 173, 116, BS_GROUPBOX, 0},
-    {kNoId, 7, 7, 173, 67, BS_GROUPBOX, 0},
-    {kCurrentFileField, 19, 53, 149, 13, WS_BORDER | WS_TABSTOP | ES_READONLY | ES_AUTOHSCROLL, 0},
-    {kPostfixField, 136, 24, 31, 13, WS_BORDER | WS_TABSTOP, ES_AUTOHSCROLL | ES_READONLY},
-    {kNoId, 29, 44, 48, 8, SS_LEFT, SS_CENTER},
-    {kNoId, 137, 15, 27, 8, SS_CENTER, 0},
-    {kBaseFileButton, 20, 24, 103, 13, WS_TABSTOP, WS_DISABLED},
-    {kNoId, 61, 81, 112, 26, SS_CENTER, 0},
+    {kNoId, SS_LEFT, SS_CENTER},
+    {kNoId, BS_GROUPBOX, 0},
+    {kNoId, BS_GROUPBOX, 0},
+    {kCurrentFileField, WS_BORDER | WS_TABSTOP | ES_READONLY | ES_AUTOHSCROLL, 0},
+    {kPostfixField, WS_BORDER | WS_TABSTOP, ES_AUTOHSCROLL | ES_READONLY},
+    {kNoId, SS_LEFT, SS_CENTER},
+    {kNoId, SS_CENTER, 0},
+    {kBaseFileButton, WS_TABSTOP, WS_DISABLED},
+    {kNoId, SS_CENTER, 0},
 };
 
 // Reads a dialog template's sz_Or_Ord field and returns what follows it.
@@ -156,53 +133,120 @@ const WORD* AlignToDword(const WORD* p, const void* base) {
     return reinterpret_cast<const WORD*>(static_cast<const BYTE*>(base) + ((offset + 3) & ~3));
 }
 
+// A string field in Windows-1252, as the program's ANSI calls see it.
 std::string WideField(const WORD* field) {
-    std::string text;
+    std::wstring text;
     for (; *field != 0; ++field) {
-        text += static_cast<char>(*field < 0x100 ? *field : '?');
+        text += static_cast<wchar_t>(*field);
     }
-    return text;
+    if (text.empty()) {
+        return {};
+    }
+    const int size = WideCharToMultiByte(1252, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(1252, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                        nullptr, nullptr);
+    return out;
 }
 
-void CheckDialogTemplate(const void* resource) {
-    const auto* header = static_cast<const DLGTEMPLATE*>(resource);
-    const DWORD styles = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME |
-                         DS_SETFONT | DS_ABSALIGN;
-    Check((header->style & styles) == styles, "dialog styles");
-    Check((header->style & (WS_MAXIMIZEBOX | WS_THICKFRAME | WS_VISIBLE)) == 0,
-          "no maximize box, no sizing frame");
-    CheckNumber(header->x, 0, "dialog x");
-    CheckNumber(header->y, 0, "dialog y");
-    CheckNumber(header->cx, 187, "dialog width");
-    CheckNumber(header->cy, 243, "dialog height");
-    CheckNumber(header->cdit, static_cast<long long>(std::size(kItems)), "dialog item count");
+// A control of the dialog template, with its class by name or by the
+// predefined ordinal (0x80 Button, 0x81 Edit, 0x82 Static, 0x83 ListBox).
+struct TemplateItem {
+    int id;
+    DWORD style;
+    std::string className;
+    std::string text;
+};
 
+std::string ClassField(const WORD* field) {
+    static const char* const kPredefined[] = {"Button", "Edit", "Static", "ListBox"};
+    if (*field == 0xFFFF) {
+        const WORD atom = field[1];
+        return atom >= 0x80 && atom < 0x84 ? kPredefined[atom - 0x80] : "#" + std::to_string(atom);
+    }
+    return WideField(field);
+}
+
+// The main dialog's template in the program file: what the running window
+// must show.
+struct DialogTemplate {
+    DWORD style = 0;
+    short x = 0, y = 0;
+    std::string caption;
+    WORD fontSize = 0;
+    std::string font;
+    std::vector<TemplateItem> items;
+};
+
+DialogTemplate ReadDialogTemplate(const void* resource) {
+    const auto* header = static_cast<const DLGTEMPLATE*>(resource);
+    DialogTemplate dialog{header->style, header->x, header->y, {}, 0, {}, {}};
     const WORD* field = reinterpret_cast<const WORD*>(header + 1);
     CheckNumber(*field, 0, "no menu");
     field = SkipStringOrOrdinal(field);
     CheckNumber(*field, 0, "no class of its own");
     field = SkipStringOrOrdinal(field);
-    CheckText(WideField(field), "Velmora", "template caption");
+    dialog.caption = WideField(field);
     field = SkipStringOrOrdinal(field);
-    CheckNumber(*field, 8, "font size");
-    CheckText(WideField(field + 1), "MS Sans Serif", "font");
+    dialog.fontSize = *field;
+    dialog.font = WideField(field + 1);
     field = SkipStringOrOrdinal(field + 1);
 
-    for (std::size_t i = 0; i < std::size(kItems) && i < header->cdit; ++i) {
+    for (WORD i = 0; i < header->cdit; ++i) {
         const auto* item = reinterpret_cast<const DLGITEMTEMPLATE*>(AlignToDword(field, resource));
-        const ExpectedItem& expected = kItems[i];
-        const std::string where = "item #" + std::to_string(i);
-        CheckNumber(item->id, expected.id, where + " id");
-        Check(item->x == expected.x && item->y == expected.y && item->cx == expected.cx &&
-                  item->cy == expected.cy,
-              where + " position " + std::to_string(item->x) + "," + std::to_string(item->y) +
-                  " size " + std::to_string(item->cx) + "x" + std::to_string(item->cy));
-        Check((item->style & expected.styles) == expected.styles, where + " styles set");
-        Check((item->style & expected.absent) == 0, where + " styles clear");
         field = reinterpret_cast<const WORD*>(item + 1);
+        TemplateItem entry{item->id, item->style, ClassField(field), {}};
         field = SkipStringOrOrdinal(field);  // class
+        entry.text = WideField(field);
         field = SkipStringOrOrdinal(field);  // text
         field += 1 + (*field + 1) / 2;       // creation data
+        dialog.items.push_back(entry);
+    }
+    return dialog;
+}
+
+bool LoadDialogTemplate(HMODULE module, DialogTemplate* dialog) {
+    const HRSRC resource =
+        FindResourceExA(module, MAKEINTRESOURCEA(5) /* RT_DIALOG */, MAKEINTRESOURCEA(IDD_MAIN),
+                        MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN));
+    if (!Check(resource != nullptr, "dialog 101 in German (1031)")) {
+        return false;
+    }
+    *dialog = ReadDialogTemplate(LockResource(LoadResource(module, resource)));
+    return true;
+}
+
+bool LoadDialogTemplate(const std::string& exe, DialogTemplate* dialog) {
+    const HMODULE module = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!Check(module != nullptr, "load " + exe + " as data")) {
+        return false;
+    }
+    const bool loaded = LoadDialogTemplate(module, dialog);
+    FreeLibrary(module);
+    return loaded;
+}
+
+void CheckDialogTemplate(const DialogTemplate& dialog) {
+    const DWORD styles = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME |
+                         DS_SETFONT | DS_ABSALIGN;
+    Check((dialog.style & styles) == styles, "dialog styles");
+    Check((dialog.style & (WS_MAXIMIZEBOX | WS_THICKFRAME | WS_VISIBLE)) == 0,
+          "no maximize box, no sizing frame");
+    CheckNumber(dialog.x, 0, "dialog x");
+    CheckNumber(dialog.y, 0, "dialog y");
+    CheckText(dialog.caption, kWindowCaption, "template caption");
+    CheckNumber(dialog.fontSize, 8, "font size");
+    CheckText(dialog.font, "MS Sans Serif", "font");
+    CheckNumber(static_cast<long long>(dialog.items.size()),
+                static_cast<long long>(std::size(kItems)), "dialog item count");
+    for (std::size_t i = 0; i < std::size(kItems) && i < dialog.items.size(); ++i) {
+        const TemplateItem& item = dialog.items[i];
+        const ExpectedItem& expected = kItems[i];
+        const std::string where = "item #" + std::to_string(i);
+        CheckNumber(static_cast<WORD>(item.id), expected.id, where + " id");
+        Check((item.style & expected.styles) == expected.styles, where + " styles set");
+        Check((item.style & expected.absent) == 0, where + " styles clear");
     }
 }
 
@@ -219,21 +263,20 @@ struct IconGroup {
 };
 #pragma pack(pop)
 
-// The program file itself: the German dialog template 101 to the letter,
-// and icon group 107 with one 32x32 16-colour image.
+// The program file itself: the German dialog template 101 with the engine's
+// caption and the styles its controls need, and icon group 107 with one
+// 32x32 16-colour image.
 bool CaseResources(const std::string& exe) {
     const HMODULE module = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (!Check(module != nullptr, "load " + exe + " as data")) {
         return false;
     }
-    const HRSRC dialog =
-        FindResourceExA(module, MAKEINTRESOURCEA(5) /* RT_DIALOG */, MAKEINTRESOURCEA(101),
-                        MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN));
-    if (Check(dialog != nullptr, "dialog 101 in German (1031)")) {
-        CheckDialogTemplate(LockResource(LoadResource(module, dialog)));
+    DialogTemplate dialog;
+    if (LoadDialogTemplate(module, &dialog)) {
+        CheckDialogTemplate(dialog);
     }
-    const HRSRC icon =
-        FindResourceA(module, MAKEINTRESOURCEA(107), MAKEINTRESOURCEA(14) /* RT_GROUP_ICON */);
+    const HRSRC icon = FindResourceA(module, MAKEINTRESOURCEA(IDI_VELMORA),
+                                     MAKEINTRESOURCEA(14) /* RT_GROUP_ICON */);
     if (Check(icon != nullptr, "icon group 107")) {
         const auto* group = static_cast<const IconGroup*>(LockResource(LoadResource(module, icon)));
         CheckNumber(group->count, 1, "images in the icon group");
@@ -267,7 +310,7 @@ bool TemplateRefused(const std::string& exe, const char* tag, long templateSize,
         return false;
     }
     CheckText(MessageBoxText(box), message, "message");
-    CheckText(WindowText(box), "Velmora", "message box caption");
+    CheckText(WindowText(box), kWindowCaption, "message box caption");
     Check(GetWindow(box, GW_OWNER) == nullptr, "the message box has no owner");
     const std::vector<HWND> windows = VisibleWindowsOf(session.program);
     CheckNumber(static_cast<long long>(windows.size()), 1, "visible windows while the box shows");
@@ -293,24 +336,32 @@ bool CaseNormalStart(const std::string& exe) {
     if (!session.WriteTemplate(2048) || !session.StartToMainWindow()) {
         return false;
     }
-    CheckText(WindowText(session.main), "Velmora", "window caption");
+    CheckText(WindowText(session.main), kWindowCaption, "window caption");
     // The postfix is shown once start-up is through.
     session.WaitForText(kPostfixField, "#");
 
+    // The window shows its template: each control in tab and Z order, with
+    // its id, class and text.
+    DialogTemplate dialog;
+    if (!LoadDialogTemplate(exe, &dialog)) {
+        return false;
+    }
     std::size_t index = 0;
     for (HWND child = GetWindow(session.main, GW_CHILD); child != nullptr;
          child = GetWindow(child, GW_HWNDNEXT), ++index) {
-        if (!Check(index < std::size(kControls), "no more controls than the template's")) {
+        if (!Check(index < dialog.items.size(), "no more controls than the template's")) {
             break;
         }
-        const ExpectedControl& expected = kControls[index];
+        const TemplateItem& expected = dialog.items[index];
         const std::string where = "control #" + std::to_string(index);
-        CheckNumber(GetDlgCtrlID(child), expected.id, where + " id");
-        Check(SameClass(ClassName(child), expected.className),
+        CheckNumber(GetDlgCtrlID(child), static_cast<WORD>(expected.id), where + " id");
+        Check(SameClass(ClassName(child), expected.className.c_str()),
               where + " class " + ClassName(child) + " is " + expected.className);
-        CheckText(WindowText(child), expected.text, where + " text");
+        if (expected.id != kPostfixField) {  // filled in at start-up
+            CheckText(WindowText(child), expected.text, where + " text");
+        }
     }
-    CheckNumber(static_cast<long long>(index), static_cast<long long>(std::size(kControls)),
+    CheckNumber(static_cast<long long>(index), static_cast<long long>(dialog.items.size()),
                 "number of controls");
 
     Check(!IsWindowEnabled(session.Control(kToggleButton)), "Start is disabled");
