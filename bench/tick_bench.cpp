@@ -35,7 +35,8 @@ constexpr int kBatch = 64;
 constexpr int kSeriesFiles = 8 * kBatch;
 
 // A view that counts what the controller reports, so each batch can be
-// checked for the work its case names.
+// checked for the work its case names. Leaner than the tests' CountingView:
+// it keeps no copy of a line, so the view adds next to nothing to a tick.
 class CountingView final : public RepairView {
 public:
     void ShowError(const char*) override { ++errors; }
@@ -61,17 +62,13 @@ public:
 struct RunningTool {
     RunningTool() {
         WriteFile(programDir / "header.mpeg", Pattern(kTemplateSize, 1));
-        ScopedWorkingDirectory cwd(programDir.path());
-        started = controller.OnStartup();
+        started = StartUpIn(controller, programDir.path());
         StartSeries();
     }
     ~RunningTool() { controller.OnShutdown(); }
 
     // Chooses Film.mpg again and presses Start: the next tick works on Film#1.mpg.
-    void StartSeries() {
-        ChooseBaseFile(controller, recordings / "Film.mpg");
-        controller.OnToggle();
-    }
+    void StartSeries() { ChooseAndStart(controller, recordings / "Film.mpg"); }
 
     std::string FollowUpPath(int n) const {
         return recordings / ("Film#" + std::to_string(n) + ".mpg");

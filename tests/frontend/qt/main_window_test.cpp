@@ -61,25 +61,23 @@ struct Session {
         window.show();
         return QTest::qWaitForWindowActive(&window);
     }
+    // Chooses the base file and presses Start, as a user does.
+    void ChooseAndStart(const QString& baseFile) {
+        chooser.answers = {baseFile};
+        ClickAsUser(BaseFile());
+        ClickAsUser(Toggle());
+    }
 
     ScriptedChooser chooser;
     MainWindow window;
 };
 
-std::vector<unsigned char> ReadWhole(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return {};
-    }
-    const QByteArray bytes = file.readAll();
-    return std::vector<unsigned char>(bytes.begin(), bytes.end());
-}
-
-bool WriteWhole(const QString& path, const std::vector<unsigned char>& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(reinterpret_cast<const char*>(bytes.data()),
-                      static_cast<qint64>(bytes.size())) == static_cast<qint64>(bytes.size());
+// The template, and a first follow-up file /r/Film#1.mpg whose write fails.
+FakeRepairFiles FilesWhereTheFirstWriteFails() {
+    FakeRepairFiles files;
+    files.Add(kTemplateFileName, 2048, 0x47);
+    files.Add("/r/Film#1.mpg", 10, 0).failWrite = true;
+    return files;
 }
 
 }  // namespace
@@ -227,8 +225,7 @@ void MainWindowTest::templateFailureShowsItsMessageAndEnds() {
     Workspace workspace;
     QVERIFY(workspace.IsValid());
     if (templateSize >= 0) {
-        QVERIFY(WriteWhole(workspace.Path("header.mpeg"),
-                           std::vector<unsigned char>(static_cast<std::size_t>(templateSize))));
+        QVERIFY(WriteAll(workspace.Path("header.mpeg"), QByteArray(templateSize, '\0')));
     }
     LinuxRepairFiles files;
     Session session(files);
@@ -437,9 +434,7 @@ void MainWindowTest::screenReaderSeesEveryControlAndEveryLine() {
 
     // Lines from real repairs, then enough more to scroll the first away.
     QCOMPARE(accessible("statusList")->childCount(), 0);
-    session.chooser.answers = {"/r/Film.mpg"};
-    ClickAsUser(session.BaseFile());
-    ClickAsUser(session.Toggle());
+    session.ChooseAndStart("/r/Film.mpg");
     QTRY_COMPARE_WITH_TIMEOUT(session.Statuses()->LineCount(), 2, kRepairTimeoutMs);
     for (int i = 3; i <= 30; ++i) {
         session.window.AppendLogLine(
@@ -469,15 +464,11 @@ void MainWindowTest::screenReaderSeesEveryControlAndEveryLine() {
 }
 
 void MainWindowTest::errorBoxLeavesTheWindowUsable() {
-    FakeRepairFiles files;
-    files.Add(kTemplateFileName, 2048, 0x47);
-    files.Add("/r/Film#1.mpg", 10, 0).failWrite = true;
+    FakeRepairFiles files = FilesWhereTheFirstWriteFails();
     files.Add("/r/Film#2.mpg", 10, 0);
     Session session(files);
     QVERIFY(session.StartAndShow());
-    session.chooser.answers = {"/r/Film.mpg"};
-    ClickAsUser(session.BaseFile());
-    ClickAsUser(session.Toggle());
+    session.ChooseAndStart("/r/Film.mpg");
 
     bool checked = false;
     WhenErrorBoxOpens([&](QMessageBox& box) {
@@ -512,14 +503,10 @@ void MainWindowTest::errorBoxLeavesTheWindowUsable() {
 }
 
 void MainWindowTest::closeDuringErrorBoxWaitsForTheTickToFinish() {
-    FakeRepairFiles files;
-    files.Add(kTemplateFileName, 2048, 0x47);
-    files.Add("/r/Film#1.mpg", 10, 0).failWrite = true;
+    FakeRepairFiles files = FilesWhereTheFirstWriteFails();
     Session session(files);
     QVERIFY(session.StartAndShow());
-    session.chooser.answers = {"/r/Film.mpg"};
-    ClickAsUser(session.BaseFile());
-    ClickAsUser(session.Toggle());
+    session.ChooseAndStart("/r/Film.mpg");
 
     QSignalSpy ended(&session.window, &MainWindow::ended);
     int linesWhenEnded = -1;
@@ -547,14 +534,10 @@ void MainWindowTest::closeDuringErrorBoxWaitsForTheTickToFinish() {
 }
 
 void MainWindowTest::escapeDuringErrorBoxDismissesOnlyTheBox() {
-    FakeRepairFiles files;
-    files.Add(kTemplateFileName, 2048, 0x47);
-    files.Add("/r/Film#1.mpg", 10, 0).failWrite = true;
+    FakeRepairFiles files = FilesWhereTheFirstWriteFails();
     Session session(files);
     QVERIFY(session.StartAndShow());
-    session.chooser.answers = {"/r/Film.mpg"};
-    ClickAsUser(session.BaseFile());
-    ClickAsUser(session.Toggle());
+    session.ChooseAndStart("/r/Film.mpg");
 
     QSignalSpy ended(&session.window, &MainWindow::ended);
     bool dismissed = false;
@@ -574,15 +557,15 @@ void MainWindowTest::repairsRealFollowUpFilesAsTheyAreReleased() {
     Workspace workspace;
     QVERIFY(workspace.IsValid());
     const std::vector<unsigned char> header = MakeHeaderPack();
-    QVERIFY(WriteWhole(workspace.Path("header.mpeg"), header));
-    QVERIFY(WriteWhole(workspace.Path("Film.mpg"), header));
+    QVERIFY(WriteAll(workspace.Path("header.mpeg"), ToQByteArray(header)));
+    QVERIFY(WriteAll(workspace.Path("Film.mpg"), ToQByteArray(header)));
     std::vector<unsigned char> recording(100000, 0x00);
     for (std::size_t i = kPackSize; i < recording.size(); ++i) {
         recording[i] = static_cast<unsigned char>(i * 7);
     }
-    QVERIFY(WriteWhole(workspace.Path("Film#1.mpg"), recording));
-    QVERIFY(WriteWhole(workspace.Path("Film#2.mpg"), recording));
-    QVERIFY(WriteWhole(workspace.Path("Film#3.mpg"), recording));
+    QVERIFY(WriteAll(workspace.Path("Film#1.mpg"), ToQByteArray(recording)));
+    QVERIFY(WriteAll(workspace.Path("Film#2.mpg"), ToQByteArray(recording)));
+    QVERIFY(WriteAll(workspace.Path("Film#3.mpg"), ToQByteArray(recording)));
     QVERIFY(chmod(QFile::encodeName(workspace.Path("Film#3.mpg")).constData(), 0444) == 0);
     // Another program is still writing the second file.
     const int recorder =
@@ -592,34 +575,32 @@ void MainWindowTest::repairsRealFollowUpFilesAsTheyAreReleased() {
     LinuxRepairFiles files;
     Session session(files);
     QVERIFY(session.StartAndShow());
-    session.chooser.answers = {workspace.Path("Film.mpg")};
-    ClickAsUser(session.BaseFile());
-    ClickAsUser(session.Toggle());
+    session.ChooseAndStart(workspace.Path("Film.mpg"));
 
     QTRY_COMPARE_WITH_TIMEOUT(session.Statuses()->LineCount(), 1, kRepairTimeoutMs);
     QCOMPARE(session.LastLine(), Utf8("Header \"Film#1.mpg\" restauriert!"));
     std::vector<unsigned char> expected = recording;
     std::copy(header.begin(), header.end(), expected.begin());
-    QVERIFY(ReadWhole(workspace.Path("Film#1.mpg")) == expected);
+    QCOMPARE(ReadAll(workspace.Path("Film#1.mpg")), ToQByteArray(expected));
     QCOMPARE(session.CurrentFile()->text(), Utf8("Film#2.mpg"));
 
     // Held by the recorder: left alone, tick after tick.
     QSignalSpy ticks(session.RepairTimer(), &QTimer::timeout);
     QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 3, kRepairTimeoutMs);
     QCOMPARE(session.Statuses()->LineCount(), 1);
-    QVERIFY(ReadWhole(workspace.Path("Film#2.mpg")) == recording);
+    QCOMPARE(ReadAll(workspace.Path("Film#2.mpg")), ToQByteArray(recording));
 
     QCOMPARE(close(recorder), 0);
     QTRY_COMPARE_WITH_TIMEOUT(session.Statuses()->LineCount(), 2, kRepairTimeoutMs);
     QCOMPARE(session.LastLine(), Utf8("Header \"Film#2.mpg\" restauriert!"));
-    QVERIFY(ReadWhole(workspace.Path("Film#2.mpg")) == expected);
+    QCOMPARE(ReadAll(workspace.Path("Film#2.mpg")), ToQByteArray(expected));
 
     // Read-only: tried silently, never repaired, never skipped.
     ticks.clear();
     QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 3, kRepairTimeoutMs);
     QCOMPARE(session.Statuses()->LineCount(), 2);
     QCOMPARE(session.CurrentFile()->text(), Utf8("Film#3.mpg"));
-    QVERIFY(ReadWhole(workspace.Path("Film#3.mpg")) == recording);
+    QCOMPARE(ReadAll(workspace.Path("Film#3.mpg")), ToQByteArray(recording));
 }
 
 VELMORA_QTEST_MAIN(MainWindowTest)

@@ -24,18 +24,6 @@ constexpr int kTimeoutMs = 10000;
 constexpr int kPromptEndMs = 5000;
 constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
-bool WriteAll(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
-
-QByteArray HeaderPack() {
-    const std::vector<unsigned char> header = MakeHeaderPack();
-    return QByteArray(reinterpret_cast<const char*>(header.data()),
-                      static_cast<qsizetype>(header.size()));
-}
-
 QProcessEnvironment ProgramEnvironment(const QString& configHome) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QT_QPA_PLATFORM", "offscreen");
@@ -160,8 +148,8 @@ void ProgramTest::terminationSignalEndsTheWriteFailureMessageLikeTheCloseBox() {
     for (const int signal : kTerminationSignals) {
         Workspace workspace;
         QVERIFY(workspace.IsValid());
-        QVERIFY(WriteAll(workspace.Path("header.mpeg"), HeaderPack()));
-        QVERIFY(WriteAll(workspace.Path("Film.mpg"), HeaderPack()));
+        QVERIFY(WriteAll(workspace.Path("header.mpeg"), ToQByteArray(MakeHeaderPack())));
+        QVERIFY(WriteAll(workspace.Path("Film.mpg"), ToQByteArray(MakeHeaderPack())));
         QVERIFY(WriteAll(workspace.Path("Film#1.mpg"), QByteArray(1500, '\0')));
 
         const Ending ending =

@@ -1,11 +1,13 @@
 // Shared pieces of the desktop program's tests: a main that keeps every test
 // away from the real user's settings, a file chooser that answers from a
-// script, and ways to act on the widgets as a user would.
+// script, ways to act on the widgets as a user would, and the Linux tests'
+// whole-file reader and writer for Qt's paths and bytes.
 #pragma once
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QMessageBox>
 #include <QPointer>
 #include <QStringList>
@@ -18,6 +20,7 @@
 #include <functional>
 
 #include "file_chooser.h"
+#include "test_files.h"
 
 // Runs the test class with HOME and XDG_CONFIG_HOME in a temporary folder and,
 // unless told otherwise, on the offscreen platform.
@@ -107,3 +110,19 @@ private:
     QTemporaryDir folder_;
     QString previous_;
 };
+
+// The bytes as Qt holds them, so that QCOMPARE shows where they differ.
+inline QByteArray ToQByteArray(const Bytes& bytes) {
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()),
+                      static_cast<qsizetype>(bytes.size()));
+}
+
+// The whole file, or no bytes when it cannot be read.
+inline QByteArray ReadAll(const QString& path) {
+    return ToQByteArray(ReadFile(QFile::encodeName(path).toStdString()));
+}
+
+// Creates or replaces the file; true when every byte was written.
+inline bool WriteAll(const QString& path, const QByteArray& bytes) {
+    return WriteFile(QFile::encodeName(path).toStdString(), Bytes(bytes.begin(), bytes.end()));
+}

@@ -24,17 +24,6 @@ constexpr int kFollowUpSize = 20000;
 const QPoint kStoredPosition(321, 123);
 const QByteArray kValidSettings = "; kept as written\n[General]\nxpos=321\nypos=123\n";
 
-QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool WriteAll(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
-
 QByteArray FollowUpAsRecorded() {
     QByteArray bytes(kFollowUpSize, '\0');
     for (int i = kPackSize; i < kFollowUpSize; ++i) {
@@ -113,9 +102,7 @@ void Run(const Workspace& workspace, const QString& configHome, ProgramRun* run)
 }
 
 bool PrepareWorkspace(const Workspace& workspace) {
-    const std::vector<unsigned char> header = MakeHeaderPack();
-    const QByteArray headerBytes(reinterpret_cast<const char*>(header.data()),
-                                 static_cast<qsizetype>(header.size()));
+    const QByteArray headerBytes = ToQByteArray(MakeHeaderPack());
     return WriteAll(workspace.Path("header.mpeg"), headerBytes) &&
            WriteAll(workspace.Path("Film.mpg"), headerBytes) &&
            WriteAll(workspace.Path("Film#1.mpg"), FollowUpAsRecorded());

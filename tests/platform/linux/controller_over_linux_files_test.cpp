@@ -2,10 +2,10 @@
 // driven directly, as the window's timer would.
 #include <gtest/gtest.h>
 
-#include "../../engine/dialog_choice.h"
-#include "../../engine/recording_view.h"
+#include "dialog_choice.h"
 #include "linux_repair_files.h"
 #include "linux_test_support.h"
+#include "recording_view.h"
 #include "repair_controller.h"
 
 namespace {
@@ -16,16 +16,12 @@ class ControllerOverLinuxFilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         WriteFile(programDir / "header.mpeg", Pattern(kTemplateSize, 77));
-        ScopedWorkingDirectory cwd(programDir.path());
-        ASSERT_TRUE(controller.OnStartup());
+        ASSERT_TRUE(StartUpIn(controller, programDir.path()));
     }
     void TearDown() override { controller.OnShutdown(); }
 
     void ChooseFilm() { ChooseBaseFile(controller, recordings / "Film.mpg"); }
-    void ChooseFilmAndStart() {
-        ChooseFilm();
-        controller.OnToggle();
-    }
+    void ChooseFilmAndStart() { ChooseAndStart(controller, recordings / "Film.mpg"); }
     void Ticks(int count) {
         for (int i = 0; i < count; ++i) {
             controller.OnTick();

@@ -8,11 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "../../engine/dialog_choice.h"
-#include "../../engine/recording_view.h"
+#include "dialog_choice.h"
 #include "linux_repair_files.h"
 #include "linux_test_support.h"
 #include "proof_support.h"
+#include "recording_view.h"
 #include "repair_controller.h"
 
 namespace {
@@ -64,12 +64,8 @@ TEST(CreationRace, EmptyFollowUpFileIsWaitedForUntilItHasContent) {
     LinuxRepairFiles files;
     RecordingView view;
     RepairController controller(view, files);
-    {
-        ScopedWorkingDirectory cwd(programDir.path());
-        ASSERT_TRUE(controller.OnStartup());
-    }
-    ChooseBaseFile(controller, recordings / "Film.mpg");
-    controller.OnToggle();
+    ASSERT_TRUE(StartUpIn(controller, programDir.path()));
+    ChooseAndStart(controller, recordings / "Film.mpg");
 
     WriteFile(recordings / "Film#1.mpg", Bytes{});
     for (int i = 0; i < 5; ++i) {

@@ -13,11 +13,12 @@
 #include <cerrno>
 #include <cstring>
 
-#include "../../engine/dialog_choice.h"
-#include "../../engine/recording_view.h"
+#include "dialog_choice.h"
 #include "linux_repair_files.h"
 #include "linux_test_support.h"
+#include "process_usage.h"
 #include "proof_support.h"
+#include "recording_view.h"
 #include "repair_controller.h"
 
 namespace {
@@ -47,8 +48,7 @@ class FaultTest : public ::testing::Test {
 protected:
     void SetUp() override {
         WriteFile(programDir / "header.mpeg", kTemplate);
-        ScopedWorkingDirectory cwd(programDir.path());
-        ASSERT_TRUE(controller.OnStartup());
+        ASSERT_TRUE(StartUpIn(controller, programDir.path()));
     }
     void TearDown() override { controller.OnShutdown(); }
 

@@ -10,6 +10,7 @@
 
 #include "header_template.h"
 #include "linux_test_support.h"
+#include "process_usage.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "../../engine/dialog_choice.h"
-#include "../../engine/recording_view.h"
+#include "dialog_choice.h"
 #include "linux_repair_files.h"
 #include "linux_test_support.h"
+#include "recording_view.h"
 #include "repair_controller.h"
 
 namespace {
@@ -140,12 +140,8 @@ TEST(MpegStreams, SplitRecordingIsPlayableAgainAfterTheRepair) {
     LinuxRepairFiles files;
     RecordingView view;
     RepairController controller(view, files);
-    {
-        ScopedWorkingDirectory cwd(programDir.path());
-        ASSERT_TRUE(controller.OnStartup());
-    }
-    ChooseBaseFile(controller, work / "Film.mpg");
-    controller.OnToggle();
+    ASSERT_TRUE(StartUpIn(controller, programDir.path()));
+    ChooseAndStart(controller, work / "Film.mpg");
     for (int tick = 0; tick <= kFollowUpFiles; ++tick) {
         controller.OnTick();
     }

@@ -18,7 +18,7 @@
 #include <random>
 #include <string>
 
-#include "../../engine/dialog_choice.h"
+#include "dialog_choice.h"
 #include "linux_repair_files.h"
 #include "linux_test_support.h"
 #include "proof_support.h"
@@ -185,10 +185,11 @@ private:
 };
 
 // What a file layer would be with advisory locks in place of the lease: the
-// race has to catch it.
-class AdvisoryLockFiles final : public RepairFiles {
+// race has to catch it. Only the open for writing differs from the real layer.
+class AdvisoryLockFiles final : public ForwardingFiles {
 public:
-    FileHandle OpenForReading(const char* name) override { return real_.OpenForReading(name); }
+    using ForwardingFiles::ForwardingFiles;
+
     FileHandle OpenForWriting(const char* directory, const char* name,
                               OpenFailure* failure) override {
         *failure = OpenFailure::Unavailable;
@@ -203,20 +204,9 @@ public:
         *failure = OpenFailure::None;
         return fd;
     }
-    std::uint32_t FileLength(FileHandle file) override { return real_.FileLength(file); }
-    bool ReadBytes(FileHandle file, void* buffer, std::uint32_t count,
-                   std::uint32_t* bytesRead) override {
-        return real_.ReadBytes(file, buffer, count, bytesRead);
-    }
-    bool WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
-                    std::uint32_t* bytesWritten) override {
-        return real_.WriteBytes(file, bytes, count, bytesWritten);
-    }
+    // No lease was taken, so there is none to give up.
+    void StopWriting(FileHandle /*file*/) override {}
     void CloseFile(FileHandle file) override { close(static_cast<int>(file)); }
-    std::uint32_t MaxPathLength() const override { return real_.MaxPathLength(); }
-
-private:
-    LinuxRepairFiles real_;
 };
 
 struct RaceResult {
@@ -255,15 +245,11 @@ public:
         WatchedFiles files(layer_, *board);
         CountingView view;
         RepairController controller(view, files);
-        {
-            ScopedWorkingDirectory cwd(programDir.path());
-            if (!controller.OnStartup()) {
-                result.recorderFailure = -2;
-                return result;
-            }
+        if (!StartUpIn(controller, programDir.path())) {
+            result.recorderFailure = -2;
+            return result;
         }
-        ChooseBaseFile(controller, recordings / "Film.mpg");
-        controller.OnToggle();
+        ChooseAndStart(controller, recordings / "Film.mpg");
 
         const pid_t recorder = fork();
         if (recorder == 0) {
@@ -388,7 +374,8 @@ TEST(RecorderRace, NoWriteWhileTheRecorderHasTheFileOpen) {
 // the program write into files the recorder holds, and the check of the
 // contents must find headers the recorder overwrote.
 TEST(RecorderRace, CatchesALayerThatOnlyTakesAdvisoryLocks) {
-    AdvisoryLockFiles layer;
+    LinuxRepairFiles real;
+    AdvisoryLockFiles layer(real);
     RecorderRace race(layer);
     const RaceResult r = race.Run(20000, 7, false);
     Print("race with advisory locks", r);

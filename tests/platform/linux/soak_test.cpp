@@ -8,9 +8,10 @@
 #include <cstdio>
 #include <string>
 
-#include "../../engine/dialog_choice.h"
+#include "dialog_choice.h"
 #include "linux_repair_files.h"
 #include "linux_test_support.h"
+#include "process_usage.h"
 #include "proof_support.h"
 #include "repair_controller.h"
 
@@ -46,12 +47,8 @@ TEST(Soak, ThousandsOfFilesWithFlatMemoryAndNoDescriptorLeft) {
         LinuxRepairFiles files;
         CountingView view;
         RepairController controller(view, files);
-        {
-            ScopedWorkingDirectory cwd(programDir.path());
-            ASSERT_TRUE(controller.OnStartup());
-        }
-        ChooseBaseFile(controller, recordings / "Film.mpg");
-        controller.OnToggle();
+        ASSERT_TRUE(StartUpIn(controller, programDir.path()));
+        ChooseAndStart(controller, recordings / "Film.mpg");
 
         for (long first = 1; first <= fileCount; first += kBatch) {
             const long last = std::min(fileCount, first + kBatch - 1);

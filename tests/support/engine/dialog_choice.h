@@ -1,6 +1,7 @@
 // A confirmed base-file choice as a file-selection dialog reports it: the
 // offset of the name after the last separator, and the offset just past the
 // name's last dot (the path's end without a dot, 0 when the name ends with one).
+// And the user's choice of a base file, with and without pressing Start.
 #pragma once
 
 #include <cstdint>
@@ -26,4 +27,10 @@ inline DialogChoice DialogChoiceFor(const std::string& path, char separator) {
 inline void ChooseBaseFile(RepairController& controller, const std::string& path) {
     const DialogChoice choice = DialogChoiceFor(path, '/');
     controller.OnBaseFileChosen(path.c_str(), choice.fileOffset, choice.fileExtension);
+}
+
+// Chooses the base file and presses Start, as a user does.
+inline void ChooseAndStart(RepairController& controller, const std::string& path) {
+    ChooseBaseFile(controller, path);
+    controller.OnToggle();
 }

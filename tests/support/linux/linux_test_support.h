@@ -1,109 +1,20 @@
-// Real files in a temporary folder, and child processes that hold them open
-// the way a recorder does: without any lock.
+// Real files in a temporary folder, child processes that hold them open the
+// way a recorder does (without any lock), and the controller started in a
+// folder of its own.
 #pragma once
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <string>
-#include <vector>
 
-using Bytes = std::vector<unsigned char>;
-
-inline Bytes Filled(std::size_t size, unsigned char value) {
-    return Bytes(size, value);
-}
-
-// A byte pattern that makes shifted or lost bytes visible.
-inline Bytes Pattern(std::size_t size, unsigned seed) {
-    Bytes bytes(size);
-    for (std::size_t i = 0; i < size; ++i) {
-        bytes[i] = static_cast<unsigned char>((i * 131 + seed) % 251);
-    }
-    return bytes;
-}
-
-// A fresh folder under /tmp, removed with everything in it at the end.
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/velmora-test-XXXXXX";
-        if (mkdtemp(pattern) == nullptr) {
-            // Without its own folder a test would work on whatever folder
-            // its paths happen to name.
-            std::perror("TempDir: mkdtemp");
-            std::abort();
-        }
-        path_ = pattern;
-        path_ += '/';
-    }
-    ~TempDir() {
-        std::error_code error;
-        std::filesystem::remove_all(path_, error);
-        if (error) {
-            std::fprintf(stderr, "TempDir: could not remove %s: %s\n", path_.c_str(),
-                         error.message().c_str());
-        }
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    // The folder with its trailing '/', as the engine's base directory.
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + name; }
-
-private:
-    std::string path_;
-};
-
-inline void WriteFile(const std::string& path, const Bytes& bytes) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-        (void)!write(fd, bytes.data(), bytes.size());
-        close(fd);
-    }
-}
-
-inline Bytes ReadFile(const std::string& path) {
-    Bytes bytes;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return bytes;
-    }
-    unsigned char buffer[65536];
-    ssize_t n;
-    while ((n = read(fd, buffer, sizeof buffer)) > 0) {
-        bytes.insert(bytes.end(), buffer, buffer + n);
-    }
-    close(fd);
-    return bytes;
-}
-
-inline bool Exists(const std::string& path) {
-    struct stat status {};
-    return lstat(path.c_str(), &status) == 0;
-}
-
-inline int OpenDescriptorCount() {
-    int count = 0;
-    if (DIR* dir = opendir("/proc/self/fd")) {
-        while (readdir(dir) != nullptr) {
-            ++count;
-        }
-        closedir(dir);
-    }
-    return count;
-}
+#include "repair_controller.h"
+#include "test_files.h"
 
 // A child process that keeps a file open, as another program would, until
 // Release(). Modes: O_RDONLY, O_WRONLY, or kMapped (mapped, descriptor closed).
@@ -211,3 +122,10 @@ public:
 private:
     std::string previous_ = "/";
 };
+
+// Starts the controller as the program starts in dir: it loads dir's
+// header.mpeg. False when the template is refused.
+inline bool StartUpIn(RepairController& controller, const std::string& dir) {
+    ScopedWorkingDirectory cwd(dir);
+    return controller.OnStartup();
+}

@@ -30,30 +30,16 @@
 #include "linux_repair_files.h"
 #include "main_window.h"
 #include "mpeg_ps.h"
+#include "process_usage.h"
 #include "status_list.h"
+#include "test_files.h"
 
 namespace window_series {
-
-using Bytes = std::vector<unsigned char>;
 
 inline std::int64_t MonotonicNs() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-inline int OpenDescriptorCount() {
-    return static_cast<int>(
-        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::System).size());
-}
-
-inline long ResidentKiB() {
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly)) {
-        return -1;
-    }
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024) : -1;
 }
 
 // What the recorder writes as file n: the lost header as zeros, then data
@@ -75,18 +61,6 @@ inline Bytes RepairedBytes(int n) {
 
 inline std::string FollowUpPath(const std::string& directory, int n) {
     return directory + "/Film#" + std::to_string(n) + ".mpg";
-}
-
-inline bool WriteBytes(int fd, const unsigned char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = write(fd, data, size);
-        if (written <= 0) {
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
 }
 
 // The recorder: a child process that writes the files one after another and
@@ -154,11 +128,11 @@ private:
             const std::size_t half = bytes.size() / 2;
             const int holdMs = holdsMs_[static_cast<std::size_t>(n)];
             const timespec halfHold{holdMs / 2000, (holdMs / 2 % 1000) * 1000000L};
-            if (!WriteBytes(fd, bytes.data(), half)) {
+            if (!WriteAllTo(fd, bytes.data(), half)) {
                 return 1;
             }
             nanosleep(&halfHold, nullptr);
-            if (!WriteBytes(fd, bytes.data() + half, bytes.size() - half)) {
+            if (!WriteAllTo(fd, bytes.data() + half, bytes.size() - half)) {
                 return 1;
             }
             nanosleep(&halfHold, nullptr);
@@ -219,18 +193,10 @@ inline Outcome Run(int files, int minHoldMs, int maxHoldMs) {
     QTemporaryDir folder;
     const std::string directory = QFile::encodeName(folder.path()).toStdString();
     const Bytes header = MakeHeaderPack();
-    QFile headerFile(folder.path() + "/header.mpeg");
-    QFile baseFile(folder.path() + "/Film.mpg");
-    if (!folder.isValid() || !headerFile.open(QIODevice::WriteOnly) ||
-        !baseFile.open(QIODevice::WriteOnly)) {
+    if (!folder.isValid() || !WriteFile(directory + "/header.mpeg", header) ||
+        !WriteFile(directory + "/Film.mpg", header)) {
         return outcome;
     }
-    headerFile.write(reinterpret_cast<const char*>(header.data()),
-                     static_cast<qint64>(header.size()));
-    baseFile.write(reinterpret_cast<const char*>(header.data()),
-                   static_cast<qint64>(header.size()));
-    headerFile.close();
-    baseFile.close();
 
     const QString previousDirectory = QDir::currentPath();
     QDir::setCurrent(folder.path());
@@ -292,11 +258,7 @@ inline Outcome Run(int files, int minHoldMs, int maxHoldMs) {
         }
     }
     for (int n = 1; n <= files; ++n) {
-        QFile file(QString::fromStdString(FollowUpPath(directory, n)));
-        const Bytes expected = RepairedBytes(n);
-        if (file.open(QIODevice::ReadOnly) &&
-            file.readAll() == QByteArray(reinterpret_cast<const char*>(expected.data()),
-                                         static_cast<qsizetype>(expected.size()))) {
+        if (ReadFile(FollowUpPath(directory, n)) == RepairedBytes(n)) {
             ++outcome.filesCorrect;
         }
         if (shownAt[static_cast<std::size_t>(n)] != 0 && recorder.ClosedAt(n) != 0) {

@@ -1,10 +1,8 @@
 // Helpers for the long-running and adversarial tests over the real Linux file
 // layer: a view that keeps counts instead of every line, run sizes taken from
-// the environment, memory readings of this process, checks run in a child
-// process, and a file layer wrapper that counts writes.
+// the environment, checks run in a child process, and file layer wrappers.
 #pragma once
 
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -88,36 +86,6 @@ inline long RunSize(const char* variable, long fallback) {
     }
     const long parsed = std::strtol(value, nullptr, 10);
     return parsed > 0 ? parsed : fallback;
-}
-
-// Reads a small /proc file without stdio, so that the reading itself
-// allocates nothing. Returns the text, or an empty one.
-inline std::string ReadProcFile(const char* path) {
-    char text[1024] = {};
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return {};
-    }
-    const ssize_t length = read(fd, text, sizeof text - 1);
-    close(fd);
-    return length > 0 ? std::string(text, static_cast<std::size_t>(length)) : std::string();
-}
-
-// This process's resident memory in KiB as /proc/self/statm tells it. The
-// kernel updates these counters in batches, so a reading may lag a little.
-inline long ResidentKiB() {
-    const std::string text = ReadProcFile("/proc/self/statm");
-    const std::size_t space = text.find(' ');  // the second field
-    return space == std::string::npos ? 0
-                                      : std::strtol(text.c_str() + space + 1, nullptr, 10) *
-                                            (sysconf(_SC_PAGESIZE) / 1024);
-}
-
-// The same, counted exactly from the page tables (/proc/self/smaps_rollup).
-inline long ExactResidentKiB() {
-    const std::string text = ReadProcFile("/proc/self/smaps_rollup");
-    const std::size_t rss = text.find("\nRss:");
-    return rss == std::string::npos ? 0 : std::strtol(text.c_str() + rss + 5, nullptr, 10);
 }
 
 // Runs body in a child process. body returns an empty text when all its checks
