@@ -29,18 +29,6 @@ std::string Quoted(const std::string& text) {
     return out + "\"";
 }
 
-std::string ToWindows1252(const std::wstring& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size = WideCharToMultiByte(1252, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(1252, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
-}
-
 std::wstring FromWindows1252(const std::string& text) {
     if (text.empty()) {
         return {};
@@ -96,6 +84,18 @@ HWND FindWindowOf(const Program& program, const std::function<bool(HWND)>& wante
 }
 
 }  // namespace
+
+std::string ToWindows1252(const std::wstring& text) {
+    if (text.empty()) {
+        return {};
+    }
+    const int size = WideCharToMultiByte(1252, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(1252, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                        nullptr, nullptr);
+    return out;
+}
 
 HWND FileNameField(HWND fileDialog) {
     const HWND combo = GetDlgItem(fileDialog, kFileNameCombo);

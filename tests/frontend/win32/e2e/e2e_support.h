@@ -35,6 +35,8 @@ bool ReadFileBytes(const std::string& path, std::vector<unsigned char>* bytes);
 std::vector<unsigned char> PatternBytes(std::size_t count, unsigned seed);
 // "/work/x/velmora.exe" -> "Z:\work\x\velmora.exe"; Windows paths unchanged.
 std::string WindowsPath(const std::string& path);
+// A UTF-16 text as the program's ANSI calls see it: Windows-1252.
+std::string ToWindows1252(const std::wstring& text);
 
 // --- The program under test -------------------------------------------------
 

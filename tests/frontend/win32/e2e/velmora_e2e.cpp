@@ -139,15 +139,7 @@ std::string WideField(const WORD* field) {
     for (; *field != 0; ++field) {
         text += static_cast<wchar_t>(*field);
     }
-    if (text.empty()) {
-        return {};
-    }
-    const int size = WideCharToMultiByte(1252, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(1252, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
+    return ToWindows1252(text);
 }
 
 // A control of the dialog template, with its class by name or by the
