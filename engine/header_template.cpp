@@ -1,8 +1,13 @@
 #include "header_template.h"
 
 TemplateLoadResult LoadHeaderTemplate(HeaderTemplate& headerTemplate, RepairFiles& files) {
+    return LoadHeaderTemplateFrom(headerTemplate, files, kTemplateFileName);
+}
+
+TemplateLoadResult LoadHeaderTemplateFrom(HeaderTemplate& headerTemplate, RepairFiles& files,
+                                          const char* fileName) {
     headerTemplate.length = 0;
-    headerTemplate.file = files.OpenForReading(kTemplateFileName);
+    headerTemplate.file = files.OpenForReading(fileName);
     if (headerTemplate.file == kNoFile) {
         return TemplateLoadResult::NotFound;
     }

@@ -22,6 +22,11 @@ enum class TemplateLoadResult { Loaded, NotFound, TooSmall, TooLarge, ReadFailed
 // whatever the result, until ReleaseHeaderTemplate.
 TemplateLoadResult LoadHeaderTemplate(HeaderTemplate& headerTemplate, RepairFiles& files);
 
+// The same for a template file of another name (the command-line program's
+// --header), resolved as the platform resolves names.
+TemplateLoadResult LoadHeaderTemplateFrom(HeaderTemplate& headerTemplate, RepairFiles& files,
+                                          const char* fileName);
+
 // Closes the template file if it is open.
 void ReleaseHeaderTemplate(HeaderTemplate& headerTemplate, RepairFiles& files);
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "byte_text.h"
+#include "repair_step.h"
 
 namespace {
 
@@ -90,9 +91,7 @@ void RepairController::OnTick() {
         }
         return;
     }
-    std::uint32_t written = 0;
-    if (files_.WriteBytes(file, template_.bytes, template_.length, &written) &&
-        written == template_.length) {
+    if (WriteTemplate(files_, template_, file)) {
         AppendStatusLine(kStatusPrefix, followUpName_, kRepairedSuffix);
         files_.CloseFile(file);
         AdvanceToNextFile();

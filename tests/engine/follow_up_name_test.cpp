@@ -97,4 +97,33 @@ TEST(FollowUpName, RandomNamesReassembleAndStayInBounds) {
     }
 }
 
+// Names a folder holds are told apart: a follow-up name gives back the base
+// name and counter it was built from; anything else is refused.
+TEST(ParseFollowUpName, GivesBackWhatTheNameWasBuiltFrom) {
+    struct Case {
+        const char* name;
+        const char* postfix;
+        const char* baseName;  // nullptr: not a follow-up name
+        std::uint16_t counter;
+    };
+    for (const Case& c :
+         {Case{"Film#1.mpg", "#", "Film.mpg", 1},
+          Case{"Film.2003#65535.mpg", "#", "Film.2003.mpg", 65535},
+          Case{"Film_teil12.MPG", "_teil", "Film.MPG", 12}, Case{"Film3.mpg", "", "Film.mpg", 3},
+          Case{"Film#7", "#", "Film", 7}, Case{"Film#0.mpg", "#", "Film.mpg", 0},
+          Case{"Film.mpg", "#", nullptr, 0}, Case{"Film#.mpg", "#", nullptr, 0},
+          Case{"Film#01.mpg", "#", nullptr, 0}, Case{"Film#65536.mpg", "#", nullptr, 0},
+          Case{"Film#1.mpg.part", "#", nullptr, 0}, Case{"Film-1.mpg", "#", nullptr, 0}}) {
+        char baseName[kNameBufferSize];
+        std::uint16_t counter = 0;
+        const bool parsed =
+            ParseFollowUpName(c.name, c.postfix, baseName, sizeof baseName, &counter);
+        EXPECT_EQ(parsed, c.baseName != nullptr) << c.name;
+        if (parsed && c.baseName != nullptr) {
+            EXPECT_STREQ(baseName, c.baseName) << c.name;
+            EXPECT_EQ(counter, c.counter) << c.name;
+        }
+    }
+}
+
 }  // namespace
