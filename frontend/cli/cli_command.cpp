@@ -1,0 +1,101 @@
+#include "cli_command.h"
+
+#include <cstring>
+
+namespace {
+
+const CliOption* FindOption(const std::vector<CliOption>& options, const std::string& name) {
+    for (const CliOption& option : options) {
+        if (name == option.longName || (option.shortName != nullptr && name == option.shortName)) {
+            return &option;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool CliArguments::Has(const char* longName) const {
+    for (const auto& [name, value] : options) {
+        if (name == longName) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string CliArguments::Value(const char* longName, const std::string& fallback) const {
+    for (const auto& [name, value] : options) {
+        if (name == longName) {
+            return value;
+        }
+    }
+    return fallback;
+}
+
+bool ParseArguments(int argc, char** argv, const std::vector<CliOption>& options,
+                    CliArguments* arguments, std::string* error) {
+    static const CliOption help{"--help", "-h", false};
+    bool optionsEnded = false;
+    for (int i = 0; i < argc; ++i) {
+        std::string word = argv[i];
+        if (optionsEnded || word.size() < 2 || word[0] != '-') {
+            arguments->positional.push_back(word);
+            continue;
+        }
+        if (word == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        // "--size=1024" is "--size 1024".
+        std::string value;
+        bool valueGiven = false;
+        const std::size_t equals = word.find('=');
+        if (word.rfind("--", 0) == 0 && equals != std::string::npos) {
+            value = word.substr(equals + 1);
+            word.resize(equals);
+            valueGiven = true;
+        }
+        const CliOption* option = FindOption(options, word);
+        if (option == nullptr && (word == help.longName || word == help.shortName)) {
+            option = &help;
+        }
+        if (option == nullptr) {
+            *error = "Unbekannte Option: " + word;
+            return false;
+        }
+        if (arguments->Has(option->longName)) {
+            *error = std::string("Option zweimal angegeben: ") + option->longName;
+            return false;
+        }
+        if (option->takesValue && !valueGiven) {
+            if (i + 1 >= argc) {
+                *error = std::string("Option ohne Wert: ") + option->longName;
+                return false;
+            }
+            value = argv[++i];
+        } else if (!option->takesValue && valueGiven) {
+            *error = std::string("Option ohne Wert erwartet: ") + option->longName;
+            return false;
+        }
+        arguments->options.emplace_back(option->longName, value);
+    }
+    return true;
+}
+
+std::string FromWindows1252(const char* text) {
+    // Windows-1252's 0x80-0x9F differ from Latin-1; the engine's texts use
+    // none of them, and any that appear are shown as '?'.
+    std::string out;
+    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text); *c != 0; ++c) {
+        if (*c < 0x80) {
+            out += static_cast<char>(*c);
+        } else if (*c < 0xA0) {
+            out += '?';
+        } else {
+            out += static_cast<char>(0xC0 | (*c >> 6));
+            out += static_cast<char>(0x80 | (*c & 0x3F));
+        }
+    }
+    return out;
+}

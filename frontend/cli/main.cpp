@@ -1,0 +1,79 @@
+// velmora-cli: the command-line companion of the Velmora windows. Makes the
+// header template from a recording, checks the start of files, repairs a
+// finished series, and watches folders as a service.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cli_command.h"
+
+namespace {
+
+constexpr char kVersion[] = "1.0.0";
+
+const CliCommand* const kCommands[] = {&kRepairCommand};
+
+void PrintOverview(std::FILE* stream) {
+    std::fprintf(stream,
+                 "Aufruf: velmora-cli BEFEHL [OPTIONEN] [ARGUMENTE]\n"
+                 "\n"
+                 "Stellt den MPEG-Header der Folge-Dateien einer Aufnahme wieder her\n"
+                 "(Film.mpg, Film#1.mpg, Film#2.mpg, ...), an Ort und Stelle.\n"
+                 "\n"
+                 "Befehle:\n");
+    for (const CliCommand* command : kCommands) {
+        std::fprintf(stream, "  %-12s %s\n", command->name, command->summary);
+    }
+    std::fprintf(stream,
+                 "\n"
+                 "  velmora-cli BEFEHL --help   zeigt die Hilfe zu einem Befehl.\n"
+                 "  velmora-cli --version       zeigt die Version.\n"
+                 "\n"
+                 "Exit-Codes: 0 alles erledigt, 1 nicht alles erledigt, 2 falscher Aufruf\n"
+                 "oder unlesbare Eingabe.\n");
+}
+
+const CliCommand* FindCommand(const char* name) {
+    for (const CliCommand* command : kCommands) {
+        if (std::strcmp(command->name, name) == 0) {
+            return command;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    if (argc < 2) {
+        PrintOverview(stderr);
+        return kExitUsage;
+    }
+    const std::string first = argv[1];
+    if (first == "--help" || first == "-h" || first == "help") {
+        PrintOverview(stdout);
+        return kExitOk;
+    }
+    if (first == "--version") {
+        std::printf("velmora-cli %s\n", kVersion);
+        return kExitOk;
+    }
+    const CliCommand* command = FindCommand(argv[1]);
+    if (command == nullptr) {
+        std::fprintf(stderr, "velmora-cli: unbekannter Befehl \"%s\"\n\n", argv[1]);
+        PrintOverview(stderr);
+        return kExitUsage;
+    }
+    CliArguments arguments;
+    std::string error;
+    if (!ParseArguments(argc - 2, argv + 2, command->options, &arguments, &error)) {
+        std::fprintf(stderr, "velmora-cli %s: %s\n\n%s", command->name, error.c_str(),
+                     command->usage);
+        return kExitUsage;
+    }
+    if (arguments.Has("--help")) {
+        std::fputs(command->usage, stdout);
+        return kExitOk;
+    }
+    return command->run(arguments);
+}

@@ -1,0 +1,162 @@
+// velmora-cli repair: the follow-up files of a recording that has ended,
+// each repaired once, in place, when no other program holds it.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cli_command.h"
+#include "cli_files.h"
+#include "follow_up_name.h"
+#include "header_template.h"
+#include "linux_repair_files.h"
+#include "repair_controller.h"
+#include "repair_step.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "Aufruf: velmora-cli repair BASISDATEI [--postfix P] [--header DATEI]\n"
+    "\n"
+    "Stellt den Header der Folge-Dateien einer beendeten Aufnahme wieder her:\n"
+    "zu BASISDATEI Film.mpg die Dateien Film#1.mpg, Film#2.mpg, ... bis zur\n"
+    "ersten fehlenden Nummer. Jede Datei wird nur geschrieben, wenn kein anderes\n"
+    "Programm sie offen hat; eine, die schon mit dem Header beginnt, bleibt\n"
+    "unber\xC3\xBChrt. Eine Zeile je Datei.\n"
+    "\n"
+    "  --postfix P      Text zwischen Name und Nummer (Vorgabe: #, h\xC3\xB6"
+    "chstens 7 Byte)\n"
+    "  --header DATEI   der Header (Vorgabe: header.mpeg im aktuellen Ordner)\n"
+    "\n"
+    "Exit-Codes: 0 jede vorhandene Folge-Datei ist restauriert oder war es schon;\n"
+    "1 eine war belegt, ohne Exklusivzugriff oder nicht schreibbar; 2 falscher\n"
+    "Aufruf, Basis-Datei oder Header nicht lesbar.\n";
+
+// What a follow-up file needs, decided before any write.
+enum class Head { Missing, NotAFile, Empty, Unreadable, AlreadyRepaired, NeedsRepair };
+
+Head LookAtHead(const std::string& path, const HeaderTemplate& headerTemplate) {
+    unsigned char head[kTemplateMaxLength];
+    std::size_t count = 0;
+    switch (ReadFileHead(path.c_str(), head, headerTemplate.length, &count)) {
+    case ReadHeadResult::Missing:
+        return Head::Missing;
+    case ReadHeadResult::NotAFile:
+        return Head::NotAFile;
+    case ReadHeadResult::Failed:
+        return Head::Unreadable;
+    case ReadHeadResult::Read:
+        break;
+    }
+    if (count == 0) {
+        return Head::Empty;
+    }
+    const bool same =
+        count == headerTemplate.length && std::memcmp(head, headerTemplate.bytes, count) == 0;
+    return same ? Head::AlreadyRepaired : Head::NeedsRepair;
+}
+
+void PrintLine(const char* before, const std::string& name, const char* after) {
+    std::printf("%s%s%s\n", before, name.c_str(), after);
+    std::fflush(stdout);
+}
+
+// Repairs one follow-up file; false when it is left unrepaired.
+bool RepairOne(LinuxRepairFiles& files, const HeaderTemplate& headerTemplate,
+               const std::string& directory, const std::string& name) {
+    switch (LookAtHead(directory + name, headerTemplate)) {
+    case Head::Missing:
+        return true;  // not reached: the caller stops at the first gap
+    case Head::AlreadyRepaired:
+        PrintLine(kStatusPrefix, name, "\" bereits restauriert");
+        return true;
+    case Head::NotAFile:
+        PrintLine(kStatusPrefix, name,
+                  "\" nicht restauriert! (keine gew\xC3\xB6hnliche Datei oder ein Link)");
+        return false;
+    case Head::Empty:
+        PrintLine(kStatusPrefix, name, "\" nicht restauriert! (leer)");
+        return false;
+    case Head::Unreadable:
+        PrintLine(kStatusPrefix, name, "\" nicht restauriert! (nicht lesbar)");
+        return false;
+    case Head::NeedsRepair:
+        break;
+    }
+    switch (RepairFollowUpFile(files, headerTemplate, directory.c_str(), name.c_str())) {
+    case RepairResult::Repaired:
+        PrintLine(kStatusPrefix, name, kRepairedSuffix);
+        return true;
+    case RepairResult::Unavailable:
+        PrintLine(kStatusPrefix, name,
+                  "\" nicht restauriert! (von einem anderen Programm ge\xC3\xB6"
+                  "ffnet oder schreibgesch\xC3\xBCtzt)");
+        return false;
+    case RepairResult::NoExclusivity:
+        PrintLine(kNoExclusivityPrefix, name, kNoExclusivitySuffix);
+        return false;
+    case RepairResult::WriteFailed:
+        std::fprintf(stderr, "%s: %s\n", name.c_str(),
+                     FromWindows1252(kWriteFailedMessage).c_str());
+        PrintLine(kStatusPrefix, name, kNotRepairedSuffix);
+        return false;
+    }
+    return false;
+}
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "velmora-cli repair: %s\n", message.c_str());
+    return kExitUsage;
+}
+
+int RunRepair(const CliArguments& arguments) {
+    if (arguments.positional.size() != 1) {
+        std::fputs(kUsage, stderr);
+        return kExitUsage;
+    }
+    const std::string postfix = arguments.Value("--postfix", "#");
+    if (postfix.size() > kMaxPostfixLength) {
+        return UsageError("der Postfix ist l\xC3\xA4nger als 7 Byte");
+    }
+    std::string basePath;
+    std::string directory;
+    std::string baseName;
+    if (!AbsolutePath(arguments.positional[0].c_str(), &basePath) ||
+        !IsRegularFile(basePath.c_str())) {
+        return UsageError("Basis-Datei nicht gefunden: " + arguments.positional[0]);
+    }
+    SplitPath(basePath, &directory, &baseName);
+    LinuxRepairFiles files;
+    if (MaxFollowUpNameLength(baseName.c_str(), postfix.c_str()) > kMaxNameLength ||
+        directory.size() + kMaxNameLength > files.MaxPathLength()) {
+        return UsageError("der Name der Basis-Datei ist zu lang");
+    }
+    HeaderTemplate headerTemplate;
+    const TemplateLoadResult loaded = LoadHeaderTemplateFrom(
+        headerTemplate, files, arguments.Value("--header", kTemplateFileName).c_str());
+    if (loaded != TemplateLoadResult::Loaded) {
+        ReleaseHeaderTemplate(headerTemplate, files);
+        return UsageError(FromWindows1252(TemplateLoadMessage(loaded)));
+    }
+
+    const std::uint16_t stemLength = StemLengthOfName(baseName.c_str());
+    bool allDone = true;
+    for (std::uint32_t counter = 1; counter <= UINT16_MAX; ++counter) {
+        char name[kNameBufferSize];
+        BuildFollowUpName(baseName.c_str(), stemLength, postfix.c_str(),
+                          static_cast<std::uint16_t>(counter), name, sizeof name);
+        if (LookAtHead(directory + name, headerTemplate) == Head::Missing) {
+            break;
+        }
+        allDone = RepairOne(files, headerTemplate, directory, name) && allDone;
+    }
+    ReleaseHeaderTemplate(headerTemplate, files);
+    return allDone ? kExitOk : kExitFailed;
+}
+
+}  // namespace
+
+const CliCommand kRepairCommand{
+    "repair",  "stellt die Folge-Dateien einer beendeten Aufnahme wieder her",
+    kUsage,    {{"--postfix", "-p", true}, {"--header", nullptr, true}},
+    RunRepair,
+};

@@ -1,0 +1,36 @@
+// The few file operations of the command-line program beyond the repair
+// itself (which goes through RepairFiles): plain reads of a file's start,
+// the creation of a new file, and paths. One implementation per platform.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+enum class ReadHeadResult { Read, Missing, NotAFile, Failed };
+
+// Reads up to `size` bytes from the start of the regular file at `path`,
+// without any exclusivity (the file may be growing) and never through a
+// symbolic link in its last component; *count is the number read.
+ReadHeadResult ReadFileHead(const char* path, unsigned char* buffer, std::size_t size,
+                            std::size_t* count);
+
+enum class CreateFileResult { Created, Exists, Failed };
+
+// Writes `bytes` into a new file at `path`. An existing file is left alone
+// (Exists) unless `replace`, and then it is replaced whole, never written
+// through a link. *error holds the system's reason on Failed.
+CreateFileResult CreateNewFile(const char* path, const unsigned char* bytes, std::size_t size,
+                               bool replace, std::string* error);
+
+// The absolute form of `path` (joined to the current folder when relative,
+// "." and ".." segments kept for the kernel to resolve); false when the
+// current folder cannot be told.
+bool AbsolutePath(const char* path, std::string* absolute);
+
+// The folder part of an absolute path, with its trailing separator, and the
+// name after it.
+void SplitPath(const std::string& path, std::string* directory, std::string* name);
+
+// Whether `path` names a regular file (following links, as a user's base
+// file may be one).
+bool IsRegularFile(const char* path);

@@ -1,0 +1,126 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "cli_files.h"
+
+namespace {
+
+bool WriteAll(int fd, const unsigned char* bytes, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = write(fd, bytes, size);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+}  // namespace
+
+ReadHeadResult ReadFileHead(const char* path, unsigned char* buffer, std::size_t size,
+                            std::size_t* count) {
+    *count = 0;
+    // Looked at before it is opened: a FIFO or a device is never opened.
+    struct stat status {};
+    if (lstat(path, &status) != 0) {
+        return errno == ENOENT ? ReadHeadResult::Missing : ReadHeadResult::Failed;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        return ReadHeadResult::NotAFile;
+    }
+    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    struct stat opened {};
+    if (fd < 0) {
+        return ReadHeadResult::Failed;
+    }
+    if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        close(fd);
+        return ReadHeadResult::NotAFile;
+    }
+    while (*count < size) {
+        const ssize_t got = read(fd, buffer + *count, size - *count);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            close(fd);
+            return ReadHeadResult::Failed;
+        }
+        if (got == 0) {
+            break;
+        }
+        *count += static_cast<std::size_t>(got);
+    }
+    close(fd);
+    return ReadHeadResult::Read;
+}
+
+CreateFileResult CreateNewFile(const char* path, const unsigned char* bytes, std::size_t size,
+                               bool replace, std::string* error) {
+    // Replacing writes a new file beside the old one and renames it over,
+    // so a link in the old one's place is replaced, not followed, and a
+    // failure leaves the old file as it was.
+    std::string target = path;
+    std::string written = replace ? target + ".velmora-new" : target;
+    const int fd =
+        open(written.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) {
+        if (errno == EEXIST && !replace) {
+            return CreateFileResult::Exists;
+        }
+        *error = std::strerror(errno);
+        return CreateFileResult::Failed;
+    }
+    const bool complete = WriteAll(fd, bytes, size) && fsync(fd) == 0;
+    const int savedError = errno;
+    if (close(fd) != 0 || !complete) {
+        *error = std::strerror(complete ? errno : savedError);
+        unlink(written.c_str());
+        return CreateFileResult::Failed;
+    }
+    if (replace && rename(written.c_str(), target.c_str()) != 0) {
+        *error = std::strerror(errno);
+        unlink(written.c_str());
+        return CreateFileResult::Failed;
+    }
+    return CreateFileResult::Created;
+}
+
+bool AbsolutePath(const char* path, std::string* absolute) {
+    if (path[0] == '/') {
+        *absolute = path;
+        return true;
+    }
+    char folder[PATH_MAX];
+    if (getcwd(folder, sizeof folder) == nullptr) {
+        return false;
+    }
+    *absolute = folder;
+    if (absolute->back() != '/') {
+        *absolute += '/';
+    }
+    *absolute += path;
+    return true;
+}
+
+void SplitPath(const std::string& path, std::string* directory, std::string* name) {
+    const std::size_t slash = path.rfind('/');
+    *directory = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    *name = slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool IsRegularFile(const char* path) {
+    struct stat status {};
+    return stat(path, &status) == 0 && S_ISREG(status.st_mode);
+}
