@@ -1,0 +1,116 @@
+// velmora-cli repair on real files: each follow-up file up to the first gap
+// repaired once, a second run writing nothing, and the exit codes.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "cli_process.h"
+#include "linux_test_support.h"
+#include "test_files.h"
+
+namespace {
+
+const Bytes kTemplate = Pattern(2048, 7);
+
+std::string Lines(std::initializer_list<std::string> lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+        text += line + "\n";
+    }
+    return text;
+}
+
+// A file's bytes and when it was last written.
+struct Seen {
+    Bytes bytes;
+    long long modified;
+};
+
+Seen Look(const std::string& path) {
+    struct stat status {};
+    stat(path.c_str(), &status);
+    return {ReadFile(path),
+            static_cast<long long>(status.st_mtim.tv_sec) * 1000000000LL + status.st_mtim.tv_nsec};
+}
+
+Bytes WithTemplateHead(Bytes bytes) {
+    std::copy(kTemplate.begin(), kTemplate.end(), bytes.begin());
+    return bytes;
+}
+
+class RepairCommandTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WriteFile(dir / "header.mpeg", kTemplate);
+        WriteFile(dir / "Film.mpg", Pattern(10000, 1));
+        for (const char* name : {"Film#1.mpg", "Film#2.mpg", "Film#3.mpg", "Film#5.mpg"}) {
+            WriteFile(dir / name, Pattern(5000, static_cast<unsigned>(name[5])));
+        }
+    }
+    CliRun Repair(std::vector<std::string> more = {}) {
+        std::vector<std::string> arguments{"repair", "Film.mpg"};
+        arguments.insert(arguments.end(), more.begin(), more.end());
+        return RunCli(arguments, dir.path());
+    }
+
+    TempDir dir;
+};
+
+TEST_F(RepairCommandTest, RepairsUpToTheFirstGapAndASecondRunWritesNothing) {
+    const CliRun first = Repair();
+    EXPECT_EQ(first.exitCode, 0) << first.err;
+    EXPECT_EQ(first.out,
+              Lines({"Header \"Film#1.mpg\" restauriert!", "Header \"Film#2.mpg\" restauriert!",
+                     "Header \"Film#3.mpg\" restauriert!"}));
+    for (const char* name : {"Film#1.mpg", "Film#2.mpg", "Film#3.mpg"}) {
+        EXPECT_EQ(ReadFile(dir / name),
+                  WithTemplateHead(Pattern(5000, static_cast<unsigned>(name[5]))))
+            << name;
+    }
+    EXPECT_EQ(ReadFile(dir / "Film#5.mpg"), Pattern(5000, '5')) << "after the gap";
+
+    const Seen before = Look(dir / "Film#2.mpg");
+    const CliRun second = Repair();
+    EXPECT_EQ(second.exitCode, 0) << second.err;
+    EXPECT_EQ(second.out, Lines({"Header \"Film#1.mpg\" bereits restauriert",
+                                 "Header \"Film#2.mpg\" bereits restauriert",
+                                 "Header \"Film#3.mpg\" bereits restauriert"}));
+    const Seen after = Look(dir / "Film#2.mpg");
+    EXPECT_EQ(after.bytes, before.bytes);
+    EXPECT_EQ(after.modified, before.modified) << "written again";
+}
+
+// 1: a file that another program holds, or a link in the series, is left
+// alone and the others are repaired; 2: nothing can start.
+TEST_F(RepairCommandTest, ExitCodesSayWhatWasLeftUndone) {
+    TempDir elsewhere;
+    WriteFile(elsewhere / "secret", Pattern(3000, 9));
+    ASSERT_EQ(unlink((dir / "Film#3.mpg").c_str()), 0);
+    ASSERT_EQ(symlink((elsewhere / "secret").c_str(), (dir / "Film#3.mpg").c_str()), 0);
+    {
+        HolderProcess recorder(dir / "Film#1.mpg", O_WRONLY);
+        ASSERT_TRUE(recorder.held());
+        const CliRun run = Repair();
+        EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+        EXPECT_NE(run.out.find("\"Film#2.mpg\" restauriert!"), std::string::npos) << run.out;
+    }
+    EXPECT_EQ(ReadFile(dir / "Film#1.mpg"), Pattern(5000, '1')) << "held by the recorder";
+    EXPECT_EQ(ReadFile(elsewhere / "secret"), Pattern(3000, 9)) << "behind the link";
+    const CliRun again = Repair();
+    EXPECT_EQ(again.exitCode, 1) << "the link stays unrepaired";
+    EXPECT_EQ(ReadFile(dir / "Film#1.mpg"), WithTemplateHead(Pattern(5000, '1')));
+
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"repair"},
+          {"repair", "Missing.mpg"},
+          {"repair", "Film.mpg", "--header", "nothing.mpeg"},
+          {"repair", "Film.mpg", "--postfix", "12345678"},
+          {"repair", "Film.mpg", "--what"},
+          {"repair-all"}}) {
+        const CliRun run = RunCli(arguments, dir.path());
+        EXPECT_EQ(run.exitCode, 2) << arguments.back();
+        EXPECT_EQ(run.out, "") << arguments.back();
+        EXPECT_NE(run.err, "") << arguments.back();
+    }
+}
+
+}  // namespace
