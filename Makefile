@@ -10,7 +10,7 @@ TEST = ctest --preset $(1) -j $(JOBS)
 .PHONY: all deps clean format check-format
 .PHONY: run package
 .PHONY: test test-linux test-sanitizers test-windows test-fuzz-replay
-.PHONY: bench bench-ticks bench-window soak fuzz
+.PHONY: bench bench-ticks bench-window bench-cli soak fuzz
 .PHONY: screenshots screenshot-linux screenshot-windows
 
 # --- Building ----------------------------------------------------------------
@@ -70,11 +70,11 @@ test-fuzz-replay:
 	$(call TEST,fuzz)
 
 # --- Measurements --------------------------------------------------------------
-# OnTick against its system-call floor; the Linux window (a status line at
+# OnTick against its system-call floor; velmora-cli; the Linux window (a status line at
 # 100,000 lines, close-to-repair latency on the real timer, processor time
 # while waiting, offscreen and again on an X server); the Linux program's
 # start-up and memory; the Windows program's size and imports.
-bench: bench-ticks bench-window
+bench: bench-ticks bench-window bench-cli
 
 bench-ticks: all
 	build/linux/bin/velmora_bench
@@ -85,6 +85,11 @@ bench-window: all
 	    build/linux/bin/velmora_window_bench --benchmark_filter=Waiting
 	tools/measure-linux.sh
 	tools/measure-windows-exe.sh
+
+# velmora-cli: repair of an existing series of 10,000 follow-up files, beside
+# dd conv=notrunc one process per file.
+bench-cli: all
+	build/linux/bin/velmora_cli_repair_bench 10000
 
 # The recorder race with 1,000,000 recorder opens, the 10,000-file soak, and the
 # Linux window through WINDOW_SOAK_FILES files on its real timer.

@@ -1,0 +1,137 @@
+// velmora-cli repair over an existing series of follow-up files, beside the
+// same files done with `dd conv=notrunc`, one process per file, in the same
+// run. Every run is checked: each file must start with the template after it
+// and keep its other bytes, and repair must report each file once.
+//   velmora_cli_repair_bench [FILES]     (default 10,000)
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "test_files.h"
+
+namespace {
+
+constexpr std::size_t kTemplateSize = 2048;
+constexpr std::size_t kFileSize = 16384;
+constexpr double kGoalFilesPerSecond = 20000;
+
+using Clock = std::chrono::steady_clock;
+
+std::string FollowUpName(int n) {
+    return "Film#" + std::to_string(n) + ".mpg";
+}
+
+// Every follow-up file with its head lost: zeros where the template goes.
+void DamageSeries(const TempDir& dir, int files, const Bytes& damaged) {
+    for (int n = 1; n <= files; ++n) {
+        WriteFile(dir / FollowUpName(n), damaged);
+    }
+}
+
+bool SeriesIsRepaired(const TempDir& dir, int files, const Bytes& expected) {
+    for (int n = 1; n <= files; ++n) {
+        if (ReadFile(dir / FollowUpName(n)) != expected) {
+            std::printf("  %s is not as it must be\n", FollowUpName(n).c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+// Runs argv in `folder`; its standard output goes to `output` (a file).
+bool Run(const std::vector<std::string>& arguments, const std::string& folder,
+         const std::string& output) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (out < 0 || dup2(out, 1) < 0 || chdir(folder.c_str()) != 0) {
+            _exit(127);
+        }
+        std::vector<char*> argv;
+        for (const std::string& argument : arguments) {
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        }
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+int CountLines(const std::string& path, const std::string& ending) {
+    const Bytes text = ReadFile(path);
+    int count = 0;
+    std::string line;
+    for (const unsigned char c : text) {
+        if (c != '\n') {
+            line += static_cast<char>(c);
+            continue;
+        }
+        count += line.size() >= ending.size() &&
+                 line.compare(line.size() - ending.size(), ending.size(), ending) == 0;
+        line.clear();
+    }
+    return count;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int files = argc > 1 ? std::atoi(argv[1]) : 10000;
+    TempDir dir;
+    TempDir logs;
+    const Bytes headerBytes = Pattern(kTemplateSize, 3);
+    WriteFile(dir / "header.mpeg", headerBytes);
+    WriteFile(dir / "Film.mpg", Pattern(kFileSize, 1));
+    Bytes damaged = Pattern(kFileSize, 2);
+    std::fill(damaged.begin(), damaged.begin() + kTemplateSize, 0);
+    Bytes repaired = damaged;
+    std::copy(headerBytes.begin(), headerBytes.end(), repaired.begin());
+
+    DamageSeries(dir, files, damaged);
+    const auto repairStart = Clock::now();
+    const bool repairRan = Run({VELMORA_CLI, "repair", "Film.mpg"}, dir.path(), logs / "repair");
+    const double repairSeconds = std::chrono::duration<double>(Clock::now() - repairStart).count();
+    const int repairedLines = CountLines(logs / "repair", "\" restauriert!");
+    if (!repairRan || repairedLines != files || !SeriesIsRepaired(dir, files, repaired)) {
+        std::printf(
+            "repair FAILED: exit ok %d, %d of %d files reported; the time measures the "
+            "wrong thing\n",
+            repairRan, repairedLines, files);
+        return 1;
+    }
+
+    DamageSeries(dir, files, damaged);
+    const auto ddStart = Clock::now();
+    for (int n = 1; n <= files; ++n) {
+        if (!Run({"dd", "if=header.mpeg", "of=" + FollowUpName(n), "bs=2048", "count=1",
+                  "conv=notrunc", "status=none"},
+                 dir.path(), logs / "dd")) {
+            std::printf("dd FAILED on %s\n", FollowUpName(n).c_str());
+            return 1;
+        }
+    }
+    const double ddSeconds = std::chrono::duration<double>(Clock::now() - ddStart).count();
+    if (!SeriesIsRepaired(dir, files, repaired)) {
+        std::printf("dd FAILED: the series is not as it must be\n");
+        return 1;
+    }
+
+    const double repairRate = files / repairSeconds;
+    const double ddRate = files / ddSeconds;
+    std::printf("velmora-cli repair of %d follow-up files (%zu bytes each, template %zu bytes)\n",
+                files, kFileSize, kTemplateSize);
+    std::printf("  velmora-cli repair     %8.3f s   %9.0f files/s   (goal >= %.0f)\n",
+                repairSeconds, repairRate, kGoalFilesPerSecond);
+    std::printf("  dd conv=notrunc each   %8.3f s   %9.0f files/s\n", ddSeconds, ddRate);
+    std::printf("  ratio repair/dd        %8.1f x\n", repairRate / ddRate);
+    return 0;
+}
