@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc)
 BUILD = cmake --build --preset $(1) -j $(JOBS)
 TEST = ctest --preset $(1) -j $(JOBS)
 
-.PHONY: all deps clean format check-format
+.PHONY: all deps deps-run clean format check-format
 .PHONY: run package
 .PHONY: test test-linux test-sanitizers test-windows test-fuzz-replay
 .PHONY: bench bench-ticks bench-window bench-cli soak fuzz
@@ -20,6 +20,11 @@ all: deps
 
 deps:
 	@tools/install-deps.sh
+
+# Only what building and starting the Linux program needs: no Wine, no
+# cross compilers, no test tools.
+deps-run:
+	@tools/install-deps.sh run
 
 clean:
 	rm -rf build
@@ -34,7 +39,7 @@ check-format:
 # `make run` starts it in a demo folder (build/demo) where a simulated recorder
 # writes follow-up files with their header lost; `make run DIR=/path/to/recordings`
 # starts it in your own folder instead.
-run: deps
+run: deps-run
 	cmake --preset linux
 	$(call BUILD,linux) --target velmora velmora-demo-header velmora-demo-recorder
 	tools/run-linux.sh "$(DIR)"

@@ -1,19 +1,27 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, and nothing when
-# all of them are present already.
+# Installs the Debian packages that are missing, and nothing when all of them
+# are present already.
+#   tools/install-deps.sh run    what building and starting the Linux program
+#                                needs (`make run`)
+#   tools/install-deps.sh        everything: the Windows program, every test
+#                                and measurement (`make test`)
 set -euo pipefail
+profile="${1:-all}"
 
+# Building the Linux programs: the compiler and CMake, the headers the build
+# configures against (GoogleTest, Google Benchmark), Qt 6 Widgets, a font.
 packages=(
-    # engine, file layer, tests and benchmarks
-    cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang-format
+    cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
+    qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
 )
 
-# The Linux desktop program: Qt 6 Widgets and a font for it and its tests;
-# dpkg-dev for `make package`; a virtual X server and a window manager (for
-# the title bar) for `make screenshot-linux`; a private session bus with the
-# accessibility bus for the test of what screen readers hear.
+if [ "$profile" = all ]; then
+# The format check; dpkg-dev for `make package`; a virtual X server and a
+# window manager (for the title bar) for the screenshots and the window's
+# tests; a private session bus with the accessibility bus for the test of
+# what screen readers hear.
 packages+=(
-    qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
+    clang-format
     dpkg-dev
     xvfb xauth x11-utils openbox
     at-spi2-core dbus-daemon
@@ -35,6 +43,7 @@ packages+=(
 packages+=(
     clang libclang-rt-14-dev ffmpeg bindfs
 )
+fi
 
 missing=()
 for package in "${packages[@]}"; do

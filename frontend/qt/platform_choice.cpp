@@ -21,6 +21,10 @@ const char* ChooseQtPlatform(const char* qtPlatform, const char* waylandDisplay,
     return wayland ? "xcb;wayland" : nullptr;
 }
 
+bool HasDisplay(const char* qtPlatform, const char* waylandDisplay, const char* x11Display) {
+    return IsSet(qtPlatform) || IsSet(waylandDisplay) || IsSet(x11Display);
+}
+
 void PreferX11UnderWayland() {
     const char* platform =
         ChooseQtPlatform(std::getenv("QT_QPA_PLATFORM"), std::getenv("WAYLAND_DISPLAY"),

@@ -10,3 +10,13 @@ const char* ChooseQtPlatform(const char* qtPlatform, const char* waylandDisplay,
 
 // Applies the choice to this process's environment, before Qt starts.
 void PreferX11UnderWayland();
+
+// Whether Qt can be expected to find a display: an X server or a Wayland
+// compositor is named, or a platform was chosen (offscreen, say). Without
+// one Qt would abort the program with a core dump.
+bool HasDisplay(const char* qtPlatform, const char* waylandDisplay, const char* x11Display);
+
+// The line the program prints when it finds no display.
+inline constexpr char kNoDisplayMessage[] =
+    "velmora: keine grafische Anzeige gefunden (DISPLAY, WAYLAND_DISPLAY und QT_QPA_PLATFORM "
+    "sind nicht gesetzt); velmora ist ein Programm f\xC3\xBCr den Desktop.\n";

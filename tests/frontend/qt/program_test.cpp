@@ -96,6 +96,7 @@ private slots:
     void terminationSignalEndsLikeTheCloseBox();
     void terminationSignalEndsTheStartUpMessage();
     void terminationSignalEndsTheWriteFailureMessageLikeTheCloseBox();
+    void withoutADisplayItSaysSoAndEnds();
 };
 
 void ProgramTest::terminationSignalEndsLikeTheCloseBox() {
@@ -165,6 +166,26 @@ void ProgramTest::terminationSignalEndsTheWriteFailureMessageLikeTheCloseBox() {
         QCOMPARE(StoredPosition(workspace.Path("config")),
                  std::optional<QPoint>(QPoint(shown[1].toInt(), shown[2].toInt())));
     }
+}
+
+// Started where no display is named (a terminal on a server, an ssh login),
+// it says so in one line and ends with status 1, where Qt would abort.
+void ProgramTest::withoutADisplayItSaysSoAndEnds() {
+    Workspace workspace;
+    QVERIFY(workspace.IsValid());
+    QProcessEnvironment environment = ProgramEnvironment(workspace.Path("config"));
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        environment.remove(QString::fromLatin1(name));
+    }
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.setWorkingDirectory(workspace.Folder());
+    program.start(QStringLiteral(VELMORA_PROGRAM), {});
+    QVERIFY(program.waitForFinished(kTimeoutMs));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 1);
+    const QString said = QString::fromUtf8(program.readAllStandardError());
+    QVERIFY2(said.contains(QStringLiteral("keine grafische Anzeige")), qPrintable(said));
 }
 
 VELMORA_QTEST_MAIN(ProgramTest)
