@@ -11,7 +11,7 @@ namespace {
 
 constexpr char kVersion[] = "1.0.0";
 
-const CliCommand* const kCommands[] = {&kRepairCommand};
+const CliCommand* const kCommands[] = {&kRepairCommand, &kWatchCommand};
 
 void PrintOverview(std::FILE* stream) {
     std::fprintf(stream,

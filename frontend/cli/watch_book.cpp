@@ -1,0 +1,152 @@
+#include "watch_book.h"
+
+WatchBook::WatchBook(int folderCount) : folders_(static_cast<std::size_t>(folderCount)) {}
+
+bool WatchBook::IsOwnEcho(int folder, const char* name, FileNews news) {
+    if (!echo_.active || echo_.folder != folder || echo_.name != name) {
+        return false;
+    }
+    if (news == FileNews::ReaderClosed) {
+        return true;  // the look at the head, or the probe for other opens
+    }
+    if (news == FileNews::WriterClosed && echo_.writerCloseExpected) {
+        echo_.writerCloseExpected = false;  // the repair's own close, once
+        return true;
+    }
+    return false;
+}
+
+void WatchBook::OnFileNews(int folder, const char* name, FileNews news) {
+    if (folder < 0 || static_cast<std::size_t>(folder) >= folders_.size() ||
+        IsOwnEcho(folder, name, news)) {
+        return;
+    }
+    Folder& files = folders_[static_cast<std::size_t>(folder)];
+    if (news == FileNews::Left) {
+        const auto found = files.find(name);
+        if (found != files.end()) {
+            Erase(files, found);
+        }
+        return;
+    }
+    if (news == FileNews::ReaderClosed) {
+        // Only a file that waits for others to let go cares about a reader.
+        const auto found = files.find(name);
+        if (found != files.end() && found->second.state == State::Waiting) {
+            MakeDue(folder, found->first, found->second);
+        }
+        return;
+    }
+    const auto [entry, added] = files.try_emplace(name);
+    MakeDue(folder, entry->first, entry->second);
+}
+
+void WatchBook::MakeDue(int folder, const std::string& name, Entry& entry) {
+    if (!entry.queued) {
+        entry.queued = true;
+        due_.push_back({folder, name});
+    }
+}
+
+bool WatchBook::TakeDue(int* folder, std::string* name) {
+    while (!due_.empty()) {
+        DueFile next = std::move(due_.front());
+        due_.pop_front();
+        // A file that left, or whose folder went, since it became due is
+        // no longer in the book; one queued twice is taken once.
+        Folder& files = folders_[static_cast<std::size_t>(next.folder)];
+        const auto found = files.find(next.name);
+        if (found == files.end() || !found->second.queued) {
+            continue;
+        }
+        found->second.queued = false;
+        *folder = next.folder;
+        *name = std::move(next.name);
+        return true;
+    }
+    return false;
+}
+
+void WatchBook::RecordAttempt(int folder, const std::string& name, AttemptOutcome outcome,
+                              bool wroteFile, long long nowMs) {
+    echo_.active = true;
+    echo_.folder = folder;
+    echo_.name = name;
+    echo_.writerCloseExpected = wroteFile;
+    Folder& files = folders_[static_cast<std::size_t>(folder)];
+    const auto found = files.find(name);
+    if (found == files.end()) {
+        return;  // its folder went meanwhile
+    }
+    switch (outcome) {
+    case AttemptOutcome::Finished:
+        if (found->second.queued) {
+            SetState(found->second, State::New);  // due again: looked at once more
+        } else {
+            Erase(files, found);
+        }
+        return;
+    case AttemptOutcome::Waiting:
+        SetState(found->second, State::Waiting);
+        if (nextRetryMs_ < 0) {
+            nextRetryMs_ = nowMs + kRetryPeriodMs;
+        }
+        return;
+    case AttemptOutcome::Parked:
+        SetState(found->second, State::Parked);
+        return;
+    }
+}
+
+void WatchBook::EndOfEchoes() {
+    echo_.active = false;
+}
+
+int WatchBook::MillisecondsToRetry(long long nowMs) const {
+    if (waiting_ == 0 || nextRetryMs_ < 0) {
+        return -1;
+    }
+    return nextRetryMs_ <= nowMs ? 0 : static_cast<int>(nextRetryMs_ - nowMs);
+}
+
+void WatchBook::StartRetryRoundIfDue(long long nowMs) {
+    if (nextRetryMs_ < 0 || nowMs < nextRetryMs_) {
+        return;
+    }
+    nextRetryMs_ = -1;  // set again by the first file that is left waiting
+    for (std::size_t folder = 0; folder < folders_.size(); ++folder) {
+        for (auto& [name, entry] : folders_[folder]) {
+            if (entry.state == State::Waiting) {
+                MakeDue(static_cast<int>(folder), name, entry);
+            }
+        }
+    }
+}
+
+void WatchBook::ForgetFolder(int folder) {
+    Folder& files = folders_[static_cast<std::size_t>(folder)];
+    while (!files.empty()) {
+        Erase(files, files.begin());
+    }
+}
+
+std::size_t WatchBook::TrackedCount() const {
+    std::size_t count = 0;
+    for (const Folder& files : folders_) {
+        count += files.size();
+    }
+    return count;
+}
+
+void WatchBook::SetState(Entry& entry, State state) {
+    waiting_ -= entry.state == State::Waiting;
+    parked_ -= entry.state == State::Parked;
+    entry.state = state;
+    waiting_ += state == State::Waiting;
+    parked_ += state == State::Parked;
+}
+
+void WatchBook::Erase(Folder& files, Folder::iterator entry) {
+    SetState(entry->second, State::New);
+    files.erase(entry);
+}

@@ -1,0 +1,191 @@
+#include "linux_folder_events.h"
+
+#include <dirent.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/inotify.h>
+#include <sys/signalfd.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// No IN_MODIFY: a recorder's every write would wake the service.
+constexpr std::uint32_t kFolderMask = IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE |
+                                      IN_ATTRIB | IN_DELETE | IN_MOVED_FROM | IN_DELETE_SELF |
+                                      IN_MOVE_SELF | IN_ONLYDIR | IN_EXCL_UNLINK;
+
+bool KindOfFileEvent(std::uint32_t mask, FolderEventKind* kind) {
+    if (mask & (IN_CREATE | IN_MOVED_TO)) {
+        *kind = FolderEventKind::Arrived;
+    } else if (mask & IN_CLOSE_WRITE) {
+        *kind = FolderEventKind::WriterClosed;
+    } else if (mask & IN_CLOSE_NOWRITE) {
+        *kind = FolderEventKind::ReaderClosed;
+    } else if (mask & IN_ATTRIB) {
+        *kind = FolderEventKind::AttributesChanged;
+    } else if (mask & (IN_DELETE | IN_MOVED_FROM)) {
+        *kind = FolderEventKind::Left;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void CloseIfOpen(int* fd) {
+    if (*fd >= 0) {
+        close(*fd);
+        *fd = -1;
+    }
+}
+
+}  // namespace
+
+LinuxFolderEvents::~LinuxFolderEvents() {
+    CloseIfOpen(&inotifyFd_);
+    CloseIfOpen(&signalFd_);
+}
+
+bool LinuxFolderEvents::Open(std::string* error) {
+    inotifyFd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (inotifyFd_ < 0) {
+        *error = std::strerror(errno);
+        return false;
+    }
+    // Blocked signals wait in the signalfd until the loop reads them, so a
+    // signal never interrupts a repair halfway.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGHUP);
+    if (sigprocmask(SIG_BLOCK, &signals, nullptr) != 0 ||
+        (signalFd_ = signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC)) < 0) {
+        *error = std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool LinuxFolderEvents::Watch(int folder, const char* path, std::string* error) {
+    const int watch = inotify_add_watch(inotifyFd_, path, kFolderMask);
+    if (watch < 0) {
+        *error = std::strerror(errno);
+        return false;
+    }
+    if (watches_.size() <= static_cast<std::size_t>(folder)) {
+        watches_.resize(static_cast<std::size_t>(folder) + 1, -1);
+    }
+    watches_[static_cast<std::size_t>(folder)] = watch;
+    return true;
+}
+
+void LinuxFolderEvents::Unwatch(int folder) {
+    if (folder < 0 || static_cast<std::size_t>(folder) >= watches_.size()) {
+        return;
+    }
+    int& watch = watches_[static_cast<std::size_t>(folder)];
+    if (watch >= 0) {
+        inotify_rm_watch(inotifyFd_, watch);  // fails harmlessly when the kernel did it
+        watch = -1;
+    }
+}
+
+int LinuxFolderEvents::FolderOfWatch(int watch) const {
+    for (std::size_t folder = 0; folder < watches_.size(); ++folder) {
+        if (watches_[folder] == watch) {
+            return static_cast<int>(folder);
+        }
+    }
+    return -1;
+}
+
+void LinuxFolderEvents::WaitForNews(int timeoutMs) {
+    pollfd sources[2] = {{inotifyFd_, POLLIN, 0}, {signalFd_, POLLIN, 0}};
+    poll(sources, 2, timeoutMs);  // EINTR or not: the caller looks at what is pending
+}
+
+void LinuxFolderEvents::ReadEvents(const std::function<void(const FolderEvent&)>& onEvent) {
+    for (;;) {
+        const ssize_t length = read(inotifyFd_, buffer_, sizeof buffer_);
+        if (length <= 0) {
+            if (length < 0 && errno == EINTR) {
+                continue;
+            }
+            return;  // EAGAIN: nothing more queued
+        }
+        for (ssize_t offset = 0; offset < length;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer_ + offset);
+            offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            if (event->mask & IN_Q_OVERFLOW) {
+                onEvent({-1, FolderEventKind::Overflow, ""});
+                continue;
+            }
+            const int folder = FolderOfWatch(event->wd);
+            if (folder < 0) {
+                continue;  // a watch given up a moment ago
+            }
+            if (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT)) {
+                onEvent({folder, FolderEventKind::FolderGone, ""});
+                continue;
+            }
+            FolderEventKind kind;
+            // Events of the folder itself (no name) and of subfolders are
+            // of no interest: only files are repaired.
+            if (event->len == 0 || (event->mask & IN_ISDIR) ||
+                !KindOfFileEvent(event->mask, &kind)) {
+                continue;
+            }
+            onEvent({folder, kind, event->name});
+        }
+    }
+}
+
+ServiceSignal LinuxFolderEvents::TakeSignal() {
+    signalfd_siginfo info{};
+    while (read(signalFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+        if (info.ssi_signo == SIGHUP) {
+            return ServiceSignal::Reload;
+        }
+        if (info.ssi_signo == SIGTERM || info.ssi_signo == SIGINT) {
+            return ServiceSignal::Stop;
+        }
+    }
+    return ServiceSignal::None;
+}
+
+bool ListFolderFiles(const char* path, const std::function<void(const char* name)>& onName,
+                     std::string* error) {
+    DIR* folder = opendir(path);
+    if (folder == nullptr) {
+        *error = std::strerror(errno);
+        return false;
+    }
+    int readError = 0;
+    for (;;) {
+        errno = 0;  // readdir tells the end from a failure only by errno
+        const dirent* entry = readdir(folder);
+        if (entry == nullptr) {
+            readError = errno;
+            break;
+        }
+        if (entry->d_type != DT_DIR) {
+            onName(entry->d_name);
+        }
+    }
+    closedir(folder);
+    if (readError != 0) {
+        *error = std::strerror(readError);
+        return false;
+    }
+    return true;
+}
+
+long long MonotonicMilliseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
