@@ -14,6 +14,11 @@ enum class ReadHeadResult { Read, Missing, NotAFile, Failed };
 ReadHeadResult ReadFileHead(const char* path, unsigned char* buffer, std::size_t size,
                             std::size_t* count);
 
+// The same for a file the user named (a recording to read or check): a
+// symbolic link is followed; still only a regular file is ever opened.
+ReadHeadResult ReadFileStart(const char* path, unsigned char* buffer, std::size_t size,
+                             std::size_t* count);
+
 enum class CreateFileResult { Created, Exists, Failed };
 
 // Writes `bytes` into a new file at `path`. An existing file is left alone
@@ -34,3 +39,7 @@ void SplitPath(const std::string& path, std::string* directory, std::string* nam
 // Whether `path` names a regular file (following links, as a user's base
 // file may be one).
 bool IsRegularFile(const char* path);
+
+// Whether both paths name one existing file (following links), so a command
+// never replaces the file it reads from.
+bool AreSameFile(const char* first, const char* second);

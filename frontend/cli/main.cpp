@@ -11,7 +11,8 @@ namespace {
 
 constexpr char kVersion[] = "1.0.0";
 
-const CliCommand* const kCommands[] = {&kRepairCommand, &kWatchCommand};
+const CliCommand* const kCommands[] = {&kMakeHeaderCommand, &kCheckCommand, &kRepairCommand,
+                                       &kWatchCommand};
 
 void PrintOverview(std::FILE* stream) {
     std::fprintf(stream,

@@ -26,20 +26,19 @@ bool WriteAll(int fd, const unsigned char* bytes, std::size_t size) {
     return true;
 }
 
-}  // namespace
-
-ReadHeadResult ReadFileHead(const char* path, unsigned char* buffer, std::size_t size,
-                            std::size_t* count) {
+ReadHeadResult ReadStart(const char* path, bool followLinks, unsigned char* buffer,
+                         std::size_t size, std::size_t* count) {
     *count = 0;
     // Looked at before it is opened: a FIFO or a device is never opened.
     struct stat status {};
-    if (lstat(path, &status) != 0) {
+    if ((followLinks ? stat(path, &status) : lstat(path, &status)) != 0) {
         return errno == ENOENT ? ReadHeadResult::Missing : ReadHeadResult::Failed;
     }
     if (!S_ISREG(status.st_mode)) {
         return ReadHeadResult::NotAFile;
     }
-    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    const int fd =
+        open(path, O_RDONLY | (followLinks ? 0 : O_NOFOLLOW) | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     struct stat opened {};
     if (fd < 0) {
         return ReadHeadResult::Failed;
@@ -64,6 +63,18 @@ ReadHeadResult ReadFileHead(const char* path, unsigned char* buffer, std::size_t
     }
     close(fd);
     return ReadHeadResult::Read;
+}
+
+}  // namespace
+
+ReadHeadResult ReadFileHead(const char* path, unsigned char* buffer, std::size_t size,
+                            std::size_t* count) {
+    return ReadStart(path, false, buffer, size, count);
+}
+
+ReadHeadResult ReadFileStart(const char* path, unsigned char* buffer, std::size_t size,
+                             std::size_t* count) {
+    return ReadStart(path, true, buffer, size, count);
 }
 
 CreateFileResult CreateNewFile(const char* path, const unsigned char* bytes, std::size_t size,
@@ -123,4 +134,11 @@ void SplitPath(const std::string& path, std::string* directory, std::string* nam
 bool IsRegularFile(const char* path) {
     struct stat status {};
     return stat(path, &status) == 0 && S_ISREG(status.st_mode);
+}
+
+bool AreSameFile(const char* first, const char* second) {
+    struct stat a {};
+    struct stat b {};
+    return stat(first, &a) == 0 && stat(second, &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
 }
