@@ -1,0 +1,345 @@
+// velmora-cli make-header and check on real MPEG streams made by ffmpeg: the
+// template made from a recording repairs a follow-up file so that ffprobe
+// reads it as the recording; what is no program stream is refused with
+// nothing written; check's verdicts and exit codes.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli_process.h"
+#include "program_stream.h"
+#include "test_files.h"
+
+namespace {
+
+constexpr std::size_t kZeroedHead = 2048;  // what the recorder leaves of a follow-up file's start
+
+struct Shell {
+    int status = -1;
+    std::string out;
+};
+
+// A shell command's standard output; its messages are dropped (ffprobe's
+// decoder complains about a recording cut in the middle of a picture).
+Shell RunShell(const std::string& command) {
+    Shell result;
+    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+    if (pipe == nullptr) {
+        return result;
+    }
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        result.out.append(buffer, n);
+    }
+    const int status = pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+// MPEG-2 as on a DVD (-f vob) or MPEG-1 (-f mpeg), with pictures and sound.
+struct StreamKind {
+    const char* name;  // as make-header and check print it
+    const char* videoCodec;
+    const char* format;
+    std::size_t templateSize;
+};
+
+void PrintTo(const StreamKind& kind, std::ostream* out) {
+    *out << kind.name;
+}
+
+const StreamKind kMpeg2{"MPEG-2", "mpeg2video", "vob", 2048};
+const StreamKind kMpeg1{"MPEG-1", "mpeg1video", "mpeg", 1024};
+
+void MakeRecording(const std::string& path, const StreamKind& kind, int seconds) {
+    const std::string duration = std::to_string(seconds);
+    const Shell made = RunShell(
+        std::string("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=duration=") + duration +
+        ":size=320x240:rate=25 -f lavfi -i sine=duration=" + duration + " -c:v " + kind.videoCodec +
+        " -b:v 2M -c:a mp2 -f " + kind.format + " '" + path + "'");
+    ASSERT_EQ(made.status, 0) << "ffmpeg and ffprobe are needed (tools/install-deps.sh)";
+}
+
+// ffprobe's view of a file, e.g. "format_name=mpeg video=mpeg2video audio=mp2".
+std::string Probe(const std::string& path) {
+    const Shell probe = RunShell(
+        "ffprobe -v error -show_entries format=format_name:stream=codec_type,codec_name "
+        "-of default=noprint_wrappers=1 '" +
+        path + "'");
+    if (probe.status != 0) {
+        return "";
+    }
+    std::string format;
+    std::string codec;
+    std::string streams;
+    std::size_t start = 0;
+    while (start < probe.out.size()) {
+        const std::size_t end = std::min(probe.out.find('\n', start), probe.out.size());
+        const std::string line = probe.out.substr(start, end - start);
+        if (line.rfind("format_name=", 0) == 0) {
+            format = line;
+        } else if (line.rfind("codec_name=", 0) == 0) {
+            codec = line.substr(11);
+        } else if (line.rfind("codec_type=", 0) == 0) {
+            streams += " " + line.substr(11) + "=" + codec;
+        }
+        start = end + 1;
+    }
+    return format + streams;
+}
+
+// How many bytes of pictures and sound ffprobe reads from the file, over
+// all its packets.
+std::size_t PayloadBytes(const std::string& path) {
+    const Shell probe =
+        RunShell("ffprobe -v error -show_entries packet=size -of csv=p=0 '" + path + "'");
+    std::size_t total = 0;
+    std::size_t start = 0;
+    while (start < probe.out.size()) {
+        const std::size_t end = std::min(probe.out.find('\n', start), probe.out.size());
+        total += std::stoul(probe.out.substr(start, end - start));
+        start = end + 1;
+    }
+    return total;
+}
+
+// The first pack start at or after `from`.
+std::size_t PackStartFrom(const Bytes& bytes, std::size_t from) {
+    const unsigned char packStart[] = {0x00, 0x00, 0x01, 0xBA};
+    return static_cast<std::size_t>(std::search(bytes.begin() + static_cast<long>(from),
+                                                bytes.end(), packStart, packStart + 4) -
+                                    bytes.begin());
+}
+
+Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t to) {
+    return Bytes(bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(to));
+}
+
+std::vector<std::string> FolderEntries(const std::string& path) {
+    std::vector<std::string> names;
+    if (DIR* folder = opendir(path.c_str())) {
+        while (const dirent* entry = readdir(folder)) {
+            names.push_back(entry->d_name);
+        }
+        closedir(folder);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class MakeHeaderOnStream : public ::testing::TestWithParam<StreamKind> {};
+
+// The recording is split at a pack in its middle; the follow-up file's first
+// 2048 bytes are zeroed, as the recorder leaves them. The template made from
+// the base file repairs it: check passes it, ffprobe reads it with its
+// pictures and sound, and the template adds no byte of them nor hides one.
+TEST_P(MakeHeaderOnStream, TemplateFromTheBaseFileRepairsAFollowUpFile) {
+    const StreamKind& kind = GetParam();
+    TempDir dir;
+    ASSERT_NO_FATAL_FAILURE(MakeRecording(dir / "source.mpg", kind, 4));
+    const Bytes recording = ReadFile(dir / "source.mpg");
+    const std::size_t cut = PackStartFrom(recording, recording.size() / 2);
+    ASSERT_LT(cut + 8 * kZeroedHead, recording.size());
+    WriteFile(dir / "Film.mpg", Slice(recording, 0, cut));
+    Bytes damaged = Slice(recording, cut, recording.size());
+    std::fill(damaged.begin(), damaged.begin() + kZeroedHead, 0);
+    WriteFile(dir / "Film#1.mpg", damaged);
+    const std::size_t damagedPayload = PayloadBytes(dir / "Film#1.mpg");
+    ASSERT_GT(damagedPayload, 10 * kZeroedHead);
+
+    const std::string pack = std::string(kind.name) + "-Pack-Header mit System-Header";
+    const CliRun before = RunCli({"check", "Film.mpg", "Film#1.mpg"}, dir.path());
+    EXPECT_EQ(before.exitCode, 1);
+    EXPECT_EQ(before.out,
+              "Film.mpg: in Ordnung: " + pack +
+                  "\nFilm#1.mpg: FEHLER: kein g\xC3\xBCltiger Pack-Header bei Byte 0\n");
+
+    const std::string size = std::to_string(kind.templateSize);
+    const CliRun made = RunCli({"make-header", "Film.mpg", "--size", size}, dir.path());
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    EXPECT_EQ(made.out.rfind(std::string(kind.name) + "-Pack mit System-Header bei Byte 0 (", 0),
+              0u)
+        << made.out;
+    EXPECT_NE(made.out.find(", Stream-IDs E0 C0); header.mpeg geschrieben (" + size + " Byte)\n"),
+              std::string::npos)
+        << made.out;
+    const Bytes header = ReadFile(dir / "header.mpeg");
+    ASSERT_EQ(header.size(), kind.templateSize);
+    const FileStart start = CheckFileStart(header.data(), header.size());
+    EXPECT_EQ(start.verdict, StartVerdict::Valid);
+    EXPECT_EQ(start.system.streamIds, (std::vector<std::uint8_t>{0xE0, 0xC0}));
+    // ffmpeg starts with the pack that carries the system header.
+    const std::size_t headers = start.pack.length + start.system.length;
+    EXPECT_EQ(Slice(header, 0, headers), Slice(recording, 0, headers));
+
+    const CliRun repaired = RunCli({"repair", "Film.mpg", "--header", "header.mpeg"}, dir.path());
+    ASSERT_EQ(repaired.exitCode, 0) << repaired.out << repaired.err;
+    const Bytes file = ReadFile(dir / "Film#1.mpg");
+    ASSERT_EQ(file.size(), damaged.size());
+    EXPECT_EQ(Slice(file, 0, header.size()), header);
+    EXPECT_EQ(Slice(file, header.size(), file.size()),
+              Slice(damaged, header.size(), damaged.size()));
+
+    const CliRun after = RunCli({"check", "Film#1.mpg", "--header", "header.mpeg"}, dir.path());
+    EXPECT_EQ(after.exitCode, 0) << after.err;
+    EXPECT_EQ(after.out, "Film#1.mpg: in Ordnung: " + pack + "; beginnt mit dem Header\n");
+    EXPECT_EQ(Probe(dir / "Film#1.mpg"),
+              std::string("format_name=mpeg video=") + kind.videoCodec + " audio=mp2");
+    EXPECT_EQ(PayloadBytes(dir / "Film#1.mpg"), damagedPayload);
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, MakeHeaderOnStream, ::testing::Values(kMpeg2, kMpeg1),
+                         [](const auto& info) { return std::string(info.param.videoCodec); });
+
+// An MPEG-2 pack header and a system header listing 16 video streams: 74
+// bytes, so the smallest template is 80.
+Bytes PackWithLongSystemHeader() {
+    Bytes bytes = {0x00, 0x00, 0x01, 0xBA, 0x44, 0x00, 0x04, 0x00, 0x04, 0x01, 0x43, 0x43, 0x5B,
+                   0xF8, 0x00, 0x00, 0x01, 0xBB, 0x00, 0x36, 0xA1, 0xA1, 0xAD, 0x04, 0x21, 0xFF};
+    for (unsigned char id = 0xE0; id <= 0xEF; ++id) {
+        bytes.insert(bytes.end(), {id, 0xE0, 0xE6});
+    }
+    return bytes;
+}
+
+// A transport stream, a text, a header cut short, a missing file and a size
+// out of range or too small for the headers: exit code 2, a message, and no
+// file written.
+TEST(MakeHeader, RefusesWhatGivesNoTemplateAndWritesNothing) {
+    TempDir dir;
+    ASSERT_NO_FATAL_FAILURE(MakeRecording(dir / "source.mpg", kMpeg2, 1));
+    ASSERT_EQ(RunShell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=duration=1 -c:v "
+                       "mpeg2video -f mpegts '" +
+                       dir / "film.ts'")
+                  .status,
+              0);
+    WriteFile(dir / "cut.mpg", Slice(ReadFile(dir / "source.mpg"), 0, 20));
+    const std::string text = "Aufnahme vom Montag, 20:15 Uhr\n";
+    WriteFile(dir / "notes.txt", Bytes(text.begin(), text.end()));
+    WriteFile(dir / "many-streams.mpg", PackWithLongSystemHeader());
+    const std::vector<std::string> filesBefore = FolderEntries(dir.path());
+
+    struct Refusal {
+        std::vector<std::string> arguments;
+        const char* reason;
+    };
+    const Refusal refusals[] = {
+        {{"film.ts"}, "Transportstrom"},
+        {{"notes.txt"}, "kein MPEG-Pack mit System-Header im ersten MiB"},
+        {{"cut.mpg"}, "abgeschnitten"},
+        {{"missing.mpg"}, "nicht gefunden"},
+        {{"source.mpg", "--size", "63"}, "64 bis 2048"},
+        {{"source.mpg", "--size", "2049"}, "64 bis 2048"},
+        {{"source.mpg", "--size", "1k"}, "64 bis 2048"},
+        {{"many-streams.mpg", "--size", "79"}, "zu klein"},
+        {{"source.mpg", "other.mpg"}, "Aufruf"},
+    };
+    for (const Refusal& refusal : refusals) {
+        std::vector<std::string> arguments{"make-header"};
+        arguments.insert(arguments.end(), refusal.arguments.begin(), refusal.arguments.end());
+        const CliRun run = RunCli(arguments, dir.path());
+        EXPECT_EQ(run.exitCode, 2) << refusal.arguments[0];
+        EXPECT_EQ(run.out, "") << refusal.arguments[0];
+        EXPECT_NE(run.err.find(refusal.reason), std::string::npos) << run.err;
+        EXPECT_EQ(FolderEntries(dir.path()), filesBefore) << refusal.arguments[0];
+    }
+
+    const CliRun smallest = RunCli({"make-header", "many-streams.mpg", "--size", "80"}, dir.path());
+    EXPECT_EQ(smallest.exitCode, 0) << smallest.err;
+    EXPECT_EQ(ReadFile(dir / "header.mpeg").size(), 80u);
+}
+
+// An existing file is replaced only with --force, never when it is the
+// recording itself; a folder that is not there is exit code 1.
+TEST(MakeHeader, KeepsAnExistingFileUnlessForced) {
+    TempDir dir;
+    ASSERT_NO_FATAL_FAILURE(MakeRecording(dir / "Film.mpg", kMpeg2, 1));
+    const Bytes recording = ReadFile(dir / "Film.mpg");
+    const Bytes old = Pattern(100, 3);
+    WriteFile(dir / "header.mpeg", old);
+
+    const CliRun refused = RunCli({"make-header", "Film.mpg"}, dir.path());
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_NE(refused.err.find("--force"), std::string::npos) << refused.err;
+    EXPECT_EQ(ReadFile(dir / "header.mpeg"), old);
+
+    const CliRun forced =
+        RunCli({"make-header", "Film.mpg", "-o", "header.mpeg", "--force"}, dir.path());
+    EXPECT_EQ(forced.exitCode, 0) << forced.err;
+    EXPECT_EQ(ReadFile(dir / "header.mpeg").size(), 2048u);
+
+    const CliRun itself =
+        RunCli({"make-header", "Film.mpg", "-o", "./Film.mpg", "--force"}, dir.path());
+    EXPECT_EQ(itself.exitCode, 2);
+    EXPECT_EQ(ReadFile(dir / "Film.mpg"), recording);
+
+    const CliRun nowhere =
+        RunCli({"make-header", "Film.mpg", "-o", "gone/header.mpeg"}, dir.path());
+    EXPECT_EQ(nowhere.exitCode, 1);
+    EXPECT_NE(nowhere.err.find("nicht geschrieben"), std::string::npos) << nowhere.err;
+}
+
+// A part cut at a later pack: MPEG-2 passes without a system header, MPEG-1
+// does not. The worst file decides the exit code; a template that cannot be
+// loaded is exit code 2 with the windows' own message.
+TEST(Check, VerdictsAndExitCodes) {
+    TempDir dir;
+    for (const StreamKind& kind : {kMpeg2, kMpeg1}) {
+        const std::string name = kind.videoCodec;
+        ASSERT_NO_FATAL_FAILURE(MakeRecording(dir / (name + ".mpg"), kind, 2));
+        const Bytes recording = ReadFile(dir / (name + ".mpg"));
+        const std::size_t cut = PackStartFrom(recording, recording.size() / 2);
+        WriteFile(dir / (name + "-part.mpg"), Slice(recording, cut, recording.size()));
+    }
+    WriteFile(dir / "tiny.mpeg", Pattern(63, 1));
+    WriteFile(dir / "start.mpeg", Slice(ReadFile(dir / "mpeg2video.mpg"), 0, 2048));
+
+    struct Expected {
+        std::vector<std::string> arguments;
+        int exitCode;
+        std::string out;
+    };
+    const Expected cases[] = {
+        {{"mpeg2video.mpg", "mpeg2video-part.mpg"},
+         0,
+         "mpeg2video.mpg: in Ordnung: MPEG-2-Pack-Header mit System-Header\n"
+         "mpeg2video-part.mpg: in Ordnung: MPEG-2-Pack-Header ohne System-Header\n"},
+        {{"mpeg1video-part.mpg"},
+         1,
+         "mpeg1video-part.mpg: FEHLER: MPEG-1-Pack-Header ohne System-Header direkt dahinter\n"},
+        {{"missing.mpg", "mpeg1video-part.mpg", "mpeg1video.mpg"},
+         2,
+         "missing.mpg: nicht lesbar: nicht gefunden\n"
+         "mpeg1video-part.mpg: FEHLER: MPEG-1-Pack-Header ohne System-Header direkt dahinter\n"
+         "mpeg1video.mpg: in Ordnung: MPEG-1-Pack-Header mit System-Header\n"},
+        {{"mpeg2video.mpg", "--header", "start.mpeg"},
+         0,
+         "mpeg2video.mpg: in Ordnung: MPEG-2-Pack-Header mit System-Header; beginnt mit dem "
+         "Header\n"},
+        {{"mpeg1video.mpg", "--header", "start.mpeg"},
+         1,
+         "mpeg1video.mpg: FEHLER: MPEG-1-Pack-Header mit System-Header; beginnt nicht mit dem "
+         "Header\n"},
+        {{"mpeg2video.mpg", "--header", "tiny.mpeg"}, 2, ""},
+        {{"mpeg2video.mpg", "--header", "missing.mpeg"}, 2, ""},
+        {{}, 2, ""},
+    };
+    for (const Expected& c : cases) {
+        std::vector<std::string> arguments{"check"};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        const CliRun run = RunCli(arguments, dir.path());
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.out << run.err;
+        EXPECT_EQ(run.out, c.out);
+    }
+    const CliRun tooSmall =
+        RunCli({"check", "mpeg2video.mpg", "--header", "tiny.mpeg"}, dir.path());
+    EXPECT_EQ(tooSmall.err, "velmora-cli check: Header zu klein! (Minimal 64 Byte)\n");
+}
+
+}  // namespace
