@@ -1,0 +1,293 @@
+// velmora-cli watch run as a service process, and recorder processes that
+// write series of follow-up files without any lock, each file's bytes known
+// from its series, its number and its size. Shared by the watch tests and
+// the watch benchmark.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "test_files.h"
+
+inline constexpr std::uint32_t kWatchTemplateSize = 2048;
+
+// Polls `done` every few milliseconds until it holds or timeoutMs passes.
+inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+inline std::string ReadText(const std::string& path) {
+    const Bytes bytes = ReadFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+inline long CountOf(const std::string& text, const std::string& piece) {
+    long count = 0;
+    for (std::size_t at = text.find(piece); at != std::string::npos;
+         at = text.find(piece, at + piece.size())) {
+        ++count;
+    }
+    return count;
+}
+
+// velmora-cli watch as its own process; standard output and error go to
+// files in a folder of their own, so they can be read while it runs.
+struct WatchOptions {
+    rlim_t fileSizeLimit = RLIM_INFINITY;  // no file grows past this
+    bool asNobody = false;                  // runs as user and group 65534
+};
+
+class WatchProcess {
+public:
+    WatchProcess(const std::vector<std::string>& arguments, const std::string& workingFolder,
+                 WatchOptions options = WatchOptions()) {
+        const std::string out = logs_ / "out";
+        const std::string err = logs_ / "err";
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
+            if (outFd < 0 || errFd < 0 || dup2(outFd, 1) < 0 || dup2(errFd, 2) < 0 ||
+                chdir(workingFolder.c_str()) != 0 || setrlimit(RLIMIT_FSIZE, &limit) != 0 ||
+                (options.asNobody && (setgid(65534) != 0 || setuid(65534) != 0))) {
+                _exit(127);
+            }
+            // Nothing of the test's: a holder's pipe kept open here would
+            // never tell the holder to let go.
+            close_range(3, ~0u, 0);
+            std::vector<char*> argv{const_cast<char*>(VELMORA_CLI), const_cast<char*>("watch")};
+            for (const std::string& argument : arguments) {
+                argv.push_back(const_cast<char*>(argument.c_str()));
+            }
+            argv.push_back(nullptr);
+            execv(VELMORA_CLI, argv.data());
+            _exit(127);
+        }
+    }
+    ~WatchProcess() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    WatchProcess(const WatchProcess&) = delete;
+    WatchProcess& operator=(const WatchProcess&) = delete;
+
+    pid_t pid() const { return pid_; }
+    std::string Out() const { return ReadText(logs_ / "out"); }
+    std::string Err() const { return ReadText(logs_ / "err"); }
+
+    // After its first scan the service says how many folders it watches.
+    bool WaitUntilReady(int timeoutMs = 10000) const {
+        return WaitUntil([this] { return Out().find("Beobachte ") != std::string::npos; },
+                         timeoutMs);
+    }
+    bool WaitForOut(const std::string& piece, long count = 1, int timeoutMs = 10000) const {
+        return WaitUntil([&] { return CountOf(Out(), piece) >= count; }, timeoutMs);
+    }
+    bool WaitForErr(const std::string& piece, long count = 1, int timeoutMs = 10000) const {
+        return WaitUntil([&] { return CountOf(Err(), piece) >= count; }, timeoutMs);
+    }
+
+    void Signal(int number) const { kill(pid_, number); }
+
+    // The exit code once it ended, -1 when it did not end in time or was killed.
+    int WaitForExit(int timeoutMs) {
+        int status = 0;
+        const bool ended =
+            WaitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeoutMs);
+        if (!ended) {
+            return -1;
+        }
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    TempDir logs_;
+    pid_t pid_ = -1;
+};
+
+// The recorder's bytes: zeros where the template goes, then a pattern that
+// tells series, files and positions apart.
+inline unsigned char RecordedByte(unsigned series, int number, std::uint32_t position) {
+    if (position < kWatchTemplateSize) {
+        return 0;
+    }
+    return static_cast<unsigned char>(
+        (position * 131u + static_cast<unsigned>(number) * 7u + series * 13u) % 251u);
+}
+
+inline std::string FollowUpOf(const std::string& stem, int number) {
+    return stem + "#" + std::to_string(number) + ".mpg";
+}
+
+inline constexpr int kMaxRecordedFiles = 20000;
+
+// Shared between a recorder process and the test, in a shared mapping.
+struct SeriesBoard {
+    std::atomic<int> finishedFiles;  // follow-up files 1..n are complete
+    std::atomic<int> failure;        // nonzero: what went wrong in the recorder
+    std::atomic<bool> done;
+    std::uint32_t sizes[kMaxRecordedFiles + 1];
+};
+
+inline SeriesBoard* MapSeriesBoard() {
+    void* memory = mmap(nullptr, sizeof(SeriesBoard), PROT_READ | PROT_WRITE,
+                        MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    return memory == MAP_FAILED ? nullptr : new (memory) SeriesBoard{};
+}
+
+// A recorder process writing the series `stem` in `directory`: the base
+// file, then follow-up files 1, 2, ... each in 1 to 8 sessions (open, two
+// writes with a pause between them, close), never with any lock, until it
+// has made `opens` opens or `files` files.
+class RecorderProcess {
+public:
+    RecorderProcess(const std::string& directory, const std::string& stem, unsigned series,
+                    long opens, int files)
+        : series_(series), board_(MapSeriesBoard()) {
+        if (board_ == nullptr) {
+            return;
+        }
+        pid_ = fork();
+        if (pid_ == 0) {
+            board_->failure = Record(directory, stem, opens, files);
+            board_->done = true;
+            _exit(0);
+        }
+    }
+    ~RecorderProcess() {
+        Wait();
+        if (board_ != nullptr) {
+            munmap(board_, sizeof(SeriesBoard));
+        }
+    }
+    RecorderProcess(const RecorderProcess&) = delete;
+    RecorderProcess& operator=(const RecorderProcess&) = delete;
+
+    void Wait() {
+        if (pid_ > 0) {
+            waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+    }
+    int failure() const { return board_ == nullptr ? -1 : board_->failure.load(); }
+    int files() const { return board_ == nullptr ? 0 : board_->finishedFiles.load(); }
+    std::uint32_t size(int number) const { return board_->sizes[number]; }
+
+    // Whether the file holds the template and then exactly the recorder's bytes.
+    bool HoldsTemplateAndRecording(const std::string& path, const Bytes& headerTemplate,
+                                   int number) const {
+        const Bytes bytes = ReadFile(path);
+        if (bytes.size() != size(number)) {
+            return false;
+        }
+        for (std::uint32_t position = 0; position < bytes.size(); ++position) {
+            const unsigned char expected = position < headerTemplate.size()
+                                               ? headerTemplate[position]
+                                               : RecordedByte(series_, number, position);
+            if (bytes[position] != expected) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+private:
+    int Record(const std::string& directory, const std::string& stem, long opens, int files) {
+        std::mt19937 random(series_);
+        if (!WriteFile(directory + stem + ".mpg", Pattern(4096, series_))) {
+            return 1;
+        }
+        long opened = 0;
+        for (int number = 1; number <= std::min(files, kMaxRecordedFiles) && opened < opens;
+             ++number) {
+            const std::string path = directory + FollowUpOf(stem, number);
+            const int sessions = 1 + static_cast<int>(random() % 8);
+            std::uint32_t size = 0;
+            for (int session = 0; session < sessions; ++session) {
+                const int flags = O_WRONLY | O_CLOEXEC | (session == 0 ? O_CREAT | O_EXCL : 0);
+                const int fd = open(path.c_str(), flags, 0644);
+                if (fd < 0) {
+                    return 2;
+                }
+                ++opened;
+                // The first session writes the damaged head in two pieces.
+                const std::uint32_t middle = session == 0 ? kWatchTemplateSize / 2 : size + 128;
+                const std::uint32_t end =
+                    (session == 0 ? kWatchTemplateSize : middle) + 128 + random() % 4096;
+                if (!WritePiece(fd, number, size, middle)) {
+                    return 3;
+                }
+                Pause(random);
+                if (!WritePiece(fd, number, middle, end)) {
+                    return 3;
+                }
+                size = end;
+                close(fd);
+                Pause(random);
+            }
+            board_->sizes[number] = size;
+            board_->finishedFiles = number;
+        }
+        return 0;
+    }
+
+    bool WritePiece(int fd, int number, std::uint32_t from, std::uint32_t to) const {
+        unsigned char bytes[8192];
+        while (from < to) {
+            const std::uint32_t count = std::min<std::uint32_t>(to - from, sizeof bytes);
+            for (std::uint32_t i = 0; i < count; ++i) {
+                bytes[i] = RecordedByte(series_, number, from + i);
+            }
+            if (pwrite(fd, bytes, count, from) != static_cast<ssize_t>(count)) {
+                return false;
+            }
+            from += count;
+        }
+        return true;
+    }
+
+    // Mostly none (close and reopen at once), sometimes a short spin,
+    // sometimes a real sleep that gives the service a free moment.
+    static void Pause(std::mt19937& random) {
+        const unsigned kind = random() % 10;
+        if (kind < 6) {
+            return;
+        }
+        if (kind < 9) {
+            for (unsigned spin = random() % 4000; spin > 0; --spin) {
+                std::atomic_signal_fence(std::memory_order_seq_cst);
+            }
+            return;
+        }
+        usleep(random() % 300);
+    }
+
+    unsigned series_;
+    SeriesBoard* board_;
+    pid_t pid_ = -1;
+};
