@@ -10,7 +10,7 @@ TEST = ctest --preset $(1) -j $(JOBS)
 .PHONY: all deps deps-run clean format check-format
 .PHONY: run package
 .PHONY: test test-linux test-sanitizers test-windows test-fuzz-replay
-.PHONY: bench bench-ticks bench-window bench-cli soak fuzz
+.PHONY: bench bench-ticks bench-window bench-cli bench-watch soak fuzz
 .PHONY: screenshots screenshot-linux screenshot-windows
 
 # --- Building ----------------------------------------------------------------
@@ -79,7 +79,7 @@ test-fuzz-replay:
 # 100,000 lines, close-to-repair latency on the real timer, processor time
 # while waiting, offscreen and again on an X server); the Linux program's
 # start-up and memory; the Windows program's size and imports.
-bench: bench-ticks bench-window bench-cli
+bench: bench-ticks bench-window bench-cli bench-watch
 
 bench-ticks: all
 	build/linux/bin/velmora_bench
@@ -95,6 +95,16 @@ bench-window: all
 # dd conv=notrunc one process per file.
 bench-cli: all
 	build/linux/bin/velmora_cli_repair_bench 10000
+
+# velmora-cli watch as a service: close-to-repair latency over 1,000 files,
+# processor time and wake-ups over WATCH_IDLE_SECONDS with nothing waiting,
+# resident memory over 100 folders with 10,000 series while WATCH_FILES
+# follow-up files are repaired.
+WATCH_IDLE_SECONDS ?= 10
+WATCH_FILES ?= 20000
+bench-watch: all
+	VELMORA_WATCH_IDLE_SECONDS=$(WATCH_IDLE_SECONDS) VELMORA_WATCH_BENCH_FILES=$(WATCH_FILES) \
+	    build/linux/bin/velmora_watch_bench
 
 # The recorder race with 1,000,000 recorder opens, the 10,000-file soak, and the
 # Linux window through WINDOW_SOAK_FILES files on its real timer.

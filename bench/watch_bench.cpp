@@ -1,0 +1,324 @@
+// velmora-cli watch as a running service, measured from outside, each figure
+// beside its goal. Every timed file is checked: its line arrived and its head
+// is the template with every other byte as it was.
+//   velmora_watch_bench [latency|idle|memory]...   (default: all three)
+// - latency: a writer closes a follow-up file -> the service has repaired it
+//   (its line is read), one file at a time, VELMORA_WATCH_LATENCY_FILES (1,000).
+// - idle: processor time and wake-ups while nothing waits, over
+//   VELMORA_WATCH_IDLE_SECONDS (10; the goal is stated for 60).
+// - memory: 100 folders with 10,000 series, resident memory while
+//   VELMORA_WATCH_BENCH_FILES follow-up files are repaired (20,000; the goal
+//   is stated for 100,000).
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "test_files.h"
+
+namespace {
+
+constexpr std::size_t kTemplateSize = 2048;
+using Clock = std::chrono::steady_clock;
+
+long EnvOr(const char* name, long fallback) {
+    const char* value = std::getenv(name);
+    const long parsed = value != nullptr ? std::strtol(value, nullptr, 10) : 0;
+    return parsed > 0 ? parsed : fallback;
+}
+
+Bytes Damaged(std::size_t size, unsigned seed) {
+    Bytes bytes = Pattern(size, seed);
+    std::fill(bytes.begin(), bytes.begin() + kTemplateSize, 0);
+    return bytes;
+}
+
+Bytes Repaired(Bytes bytes, const Bytes& headerTemplate) {
+    std::copy(headerTemplate.begin(), headerTemplate.end(), bytes.begin());
+    return bytes;
+}
+
+// The service with its standard output on a pipe, read line by line.
+class Service {
+public:
+    explicit Service(const std::vector<std::string>& arguments) {
+        int out[2];
+        if (pipe2(out, O_CLOEXEC) != 0) {
+            return;
+        }
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(out[1], 1);
+            std::vector<char*> argv{const_cast<char*>(VELMORA_CLI), const_cast<char*>("watch")};
+            for (const std::string& argument : arguments) {
+                argv.push_back(const_cast<char*>(argument.c_str()));
+            }
+            argv.push_back(nullptr);
+            execv(VELMORA_CLI, argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        out_ = fdopen(out[0], "r");
+    }
+    ~Service() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (out_ != nullptr) {
+            std::fclose(out_);
+        }
+    }
+    Service(const Service&) = delete;
+    Service& operator=(const Service&) = delete;
+
+    pid_t pid() const { return pid_; }
+
+    // The next line, without its newline; false at the end.
+    bool NextLine(std::string* line) {
+        char buffer[4096];
+        if (out_ == nullptr || std::fgets(buffer, sizeof buffer, out_) == nullptr) {
+            return false;
+        }
+        *line = buffer;
+        if (!line->empty() && line->back() == '\n') {
+            line->pop_back();
+        }
+        return true;
+    }
+    bool WaitUntilReady() {
+        std::string line;
+        while (NextLine(&line)) {
+            if (line.rfind("Beobachte ", 0) == 0) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    pid_t pid_ = -1;
+    std::FILE* out_ = nullptr;
+};
+
+std::string ProcText(pid_t pid, const char* file) {
+    const std::string path = "/proc/" + std::to_string(pid) + "/" + file;
+    const Bytes bytes = ReadFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+long StatusField(pid_t pid, const char* field) {
+    const std::string text = ProcText(pid, "status");
+    const std::size_t at = text.find(std::string("\n") + field + ":");
+    return at == std::string::npos
+               ? -1
+               : std::strtol(text.c_str() + at + std::strlen(field) + 2, nullptr, 10);
+}
+
+// Time on the processor in nanoseconds (the scheduler's own count).
+long long ProcessorNs(pid_t pid) {
+    return std::strtoll(ProcText(pid, "schedstat").c_str(), nullptr, 10);
+}
+
+long WakeUps(pid_t pid) {
+    return StatusField(pid, "voluntary_ctxt_switches") +
+           StatusField(pid, "nonvoluntary_ctxt_switches");
+}
+
+bool WriteNew(const std::string& path, const Bytes& bytes) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return false;
+    }
+    const bool written = WriteAllTo(fd, bytes.data(), bytes.size());
+    return close(fd) == 0 && written;
+}
+
+double Percentile(std::vector<double> values, double fraction) {
+    std::sort(values.begin(), values.end());
+    const std::size_t index = static_cast<std::size_t>(fraction * (values.size() - 1) + 0.5);
+    return values[index];
+}
+
+bool Fail(const std::string& what) {
+    std::printf("  FAILED: %s\n", what.c_str());
+    return false;
+}
+
+bool MeasureLatency() {
+    const long files = EnvOr("VELMORA_WATCH_LATENCY_FILES", 1000);
+    TempDir dir;
+    const Bytes headerTemplate = Pattern(kTemplateSize, 77);
+    WriteFile(dir / "header.mpeg", headerTemplate);
+    WriteFile(dir / "Film.mpg", Pattern(8192, 1));
+    Service service({dir.path(), "--header", dir / "header.mpeg"});
+    if (!service.WaitUntilReady()) {
+        return Fail("the service did not start");
+    }
+    std::vector<double> ms;
+    std::string line;
+    for (long n = 1; n <= files; ++n) {
+        const std::string name = "Film#" + std::to_string(n) + ".mpg";
+        const Bytes damaged = Damaged(8192, static_cast<unsigned>(n));
+        if (!WriteNew(dir / name, damaged)) {
+            return Fail("cannot write " + name);
+        }
+        const auto closed = Clock::now();
+        if (!service.NextLine(&line)) {
+            return Fail("no line for " + name);
+        }
+        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - closed).count());
+        if (line != "Header \"" + name + "\" restauriert!" ||
+            ReadFile(dir / name) != Repaired(damaged, headerTemplate)) {
+            return Fail(name + ": \"" + line + "\" or its bytes are wrong");
+        }
+    }
+    std::printf(
+        "latency, writer closes -> head repaired (%ld files, one at a time, /tmp):\n"
+        "  p50 %.3f ms (goal <= 1 ms), p99 %.3f ms (goal <= 5 ms), max %.3f ms\n",
+        files, Percentile(ms, 0.5), Percentile(ms, 0.99), Percentile(ms, 1.0));
+    return true;
+}
+
+bool MeasureIdle() {
+    const long seconds = EnvOr("VELMORA_WATCH_IDLE_SECONDS", 10);
+    TempDir dir;
+    const Bytes headerTemplate = Pattern(kTemplateSize, 77);
+    WriteFile(dir / "header.mpeg", headerTemplate);
+    WriteFile(dir / "Film.mpg", Pattern(8192, 1));
+    for (int n = 1; n <= 100; ++n) {  // an archive, repaired long ago
+        WriteFile(dir / ("Film#" + std::to_string(n) + ".mpg"),
+                  Repaired(Damaged(8192, 2), headerTemplate));
+    }
+    Service service({dir.path(), "--header", dir / "header.mpeg"});
+    if (!service.WaitUntilReady()) {
+        return Fail("the service did not start");
+    }
+    usleep(200 * 1000);
+    const long long processorBefore = ProcessorNs(service.pid());
+    const long wakeUpsBefore = WakeUps(service.pid());
+    sleep(static_cast<unsigned>(seconds));
+    const long long processorNs = ProcessorNs(service.pid()) - processorBefore;
+    const long wakeUps = WakeUps(service.pid()) - wakeUpsBefore;
+    // Still watching after the quiet time: a new file is repaired.
+    const Bytes damaged = Damaged(8192, 3);
+    std::string line;
+    if (!WriteNew(dir / "Film#101.mpg", damaged) || !service.NextLine(&line) ||
+        line != "Header \"Film#101.mpg\" restauriert!" ||
+        ReadFile(dir / "Film#101.mpg") != Repaired(damaged, headerTemplate)) {
+        return Fail("the service no longer repairs after the quiet time");
+    }
+    std::printf(
+        "idle, nothing waiting (100 repaired files), over %ld s:\n"
+        "  processor time %.3f ms (goal <= 1 ms over 60 s), wake-ups %ld (goal 0)\n",
+        seconds, processorNs / 1e6, wakeUps);
+    return true;
+}
+
+bool MeasureMemory() {
+    const long files = EnvOr("VELMORA_WATCH_BENCH_FILES", 20000);
+    constexpr int kFolders = 100;
+    constexpr int kSeriesPerFolder = 100;
+    constexpr int kBatch = 500;
+    TempDir root;
+    const Bytes headerTemplate = Pattern(kTemplateSize, 77);
+    WriteFile(root / "header.mpeg", headerTemplate);
+    std::vector<std::string> arguments{"--header", root / "header.mpeg"};
+    std::vector<std::string> folders;
+    for (int f = 0; f < kFolders; ++f) {
+        folders.push_back(root / ("channel" + std::to_string(f)));
+        mkdir(folders.back().c_str(), 0755);
+        arguments.push_back(folders.back());
+        for (int s = 0; s < kSeriesPerFolder; ++s) {
+            WriteFile(folders.back() + "/Show" + std::to_string(s) + ".ts", Pattern(512, 1));
+        }
+    }
+    Service service(arguments);
+    if (!service.WaitUntilReady()) {
+        return Fail("the service did not start");
+    }
+    const long startKiB = StatusField(service.pid(), "VmRSS");
+    long highKiB = startKiB;
+    long afterFirstBatchKiB = 0;
+    const Bytes damaged = Damaged(2560, 5);
+    const Bytes expected = Repaired(damaged, headerTemplate);
+    std::string line;
+    const auto start = Clock::now();
+    // Round-robin over every series: file k of series s is Show<s>#<k>.ts.
+    for (long written = 0; written < files;) {
+        const long batch = std::min<long>(kBatch, files - written);
+        for (long i = 0; i < batch; ++i) {
+            const long index = written + i;
+            const long series = index % (kFolders * kSeriesPerFolder);
+            const std::string path = folders[static_cast<std::size_t>(series / kSeriesPerFolder)] +
+                                     "/Show" + std::to_string(series % kSeriesPerFolder) + "#" +
+                                     std::to_string(index / (kFolders * kSeriesPerFolder) + 1) +
+                                     ".ts";
+            if (!WriteNew(path, damaged)) {
+                return Fail("cannot write " + path);
+            }
+        }
+        for (long i = 0; i < batch; ++i) {
+            // "<folder>: Header "<name>" restauriert!"
+            if (!service.NextLine(&line)) {
+                return Fail("the service stopped reporting");
+            }
+            const std::size_t prefixEnd = line.find(": Header \"");
+            const std::size_t nameEnd = line.rfind("\" restauriert!");
+            if (prefixEnd == std::string::npos || nameEnd == std::string::npos) {
+                return Fail("unexpected line: " + line);
+            }
+            const std::string path = line.substr(0, prefixEnd) + "/" +
+                                     line.substr(prefixEnd + 10, nameEnd - prefixEnd - 10);
+            if (ReadFile(path) != expected) {
+                return Fail(path + " is not repaired as it must be");
+            }
+            unlink(path.c_str());  // keeps the disk small; the service forgets it
+        }
+        written += batch;
+        const long kiB = StatusField(service.pid(), "VmRSS");
+        afterFirstBatchKiB = afterFirstBatchKiB == 0 ? kiB : afterFirstBatchKiB;
+        highKiB = std::max(highKiB, kiB);
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const long endKiB = StatusField(service.pid(), "VmRSS");
+    std::printf(
+        "memory, %d folders with %d series, %ld follow-up files repaired (%.0f files/s):\n"
+        "  resident %ld KiB after the first scan, %ld after the first %d files, %ld at "
+        "the end, highest %ld (goal <= 8192 KiB, flat; stated for 100,000 files)\n",
+        kFolders, kFolders * kSeriesPerFolder, files, files / seconds, startKiB, afterFirstBatchKiB,
+        kBatch, endKiB, highKiB);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> chosen(argv + 1, argv + argc);
+    if (chosen.empty()) {
+        chosen = {"latency", "idle", "memory"};
+    }
+    bool allDone = true;
+    for (const std::string& measurement : chosen) {
+        if (measurement == "latency") {
+            allDone = MeasureLatency() && allDone;
+        } else if (measurement == "idle") {
+            allDone = MeasureIdle() && allDone;
+        } else if (measurement == "memory") {
+            allDone = MeasureMemory() && allDone;
+        } else {
+            std::fprintf(stderr, "unknown measurement: %s\n", measurement.c_str());
+            return 2;
+        }
+    }
+    return allDone ? 0 : 1;
+}
