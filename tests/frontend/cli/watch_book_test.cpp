@@ -1,0 +1,90 @@
+// The watch service's bookkeeping on its own: when a file is looked at
+// again, and which events are the service's own echoes.
+#include "watch_book.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> TakeAllDue(WatchBook& book) {
+    std::vector<std::string> due;
+    int folder = -1;
+    std::string name;
+    while (book.TakeDue(&folder, &name)) {
+        due.push_back(std::to_string(folder) + "/" + name);
+    }
+    return due;
+}
+
+using Names = std::vector<std::string>;
+
+// A busy file is retried once per period and not before; nothing is
+// scheduled while nothing waits; its own reads' and write's closes right
+// after a look do not make it due again, another program's closes do.
+TEST(WatchBook, WaitingFilesAreRetriedOncePerPeriodAndOwnEchoesIgnored) {
+    WatchBook book(2);
+    EXPECT_EQ(book.MillisecondsToRetry(0), -1);
+    book.OnFileNews(0, "Film#1.mpg", FileNews::Arrived);
+    book.OnFileNews(1, "Talk#1.mpg", FileNews::Arrived);
+    book.OnFileNews(0, "Film#1.mpg", FileNews::WriterClosed);  // already due: once
+    ASSERT_EQ(TakeAllDue(book), (Names{"0/Film#1.mpg", "1/Talk#1.mpg"}));
+
+    book.RecordAttempt(0, "Film#1.mpg", AttemptOutcome::Waiting, false, 1000);
+    book.OnFileNews(0, "Film#1.mpg", FileNews::ReaderClosed);  // its own look
+    book.EndOfEchoes();
+    book.RecordAttempt(1, "Talk#1.mpg", AttemptOutcome::Finished, true, 1000);
+    book.OnFileNews(1, "Talk#1.mpg", FileNews::ReaderClosed);
+    book.OnFileNews(1, "Talk#1.mpg", FileNews::WriterClosed);  // its own repair
+    book.EndOfEchoes();
+    EXPECT_EQ(TakeAllDue(book), Names{});
+    EXPECT_EQ(book.WaitingCount(), 1u);
+    EXPECT_EQ(book.TrackedCount(), 1u) << "a finished file is forgotten";
+
+    EXPECT_EQ(book.MillisecondsToRetry(1400), 600);
+    book.StartRetryRoundIfDue(1999);
+    EXPECT_EQ(TakeAllDue(book), Names{});
+    book.StartRetryRoundIfDue(2000);
+    EXPECT_EQ(TakeAllDue(book), Names{"0/Film#1.mpg"});
+    book.RecordAttempt(0, "Film#1.mpg", AttemptOutcome::Waiting, false, 2001);
+    book.EndOfEchoes();
+    EXPECT_EQ(book.MillisecondsToRetry(2001), 1000);
+
+    // Another program's reader letting go makes the waiting file due at once.
+    book.OnFileNews(0, "Film#1.mpg", FileNews::ReaderClosed);
+    EXPECT_EQ(TakeAllDue(book), Names{"0/Film#1.mpg"});
+    book.RecordAttempt(0, "Film#1.mpg", AttemptOutcome::Finished, true, 2100);
+    book.EndOfEchoes();
+    EXPECT_EQ(book.WaitingCount(), 0u);
+    EXPECT_EQ(book.MillisecondsToRetry(2100), -1);
+}
+
+// A parked file waits for a change, not for time or readers; a file that
+// left, or whose folder went, is forgotten even when it was due.
+TEST(WatchBook, ParkedFilesWaitForAChangeAndLeftFilesAreForgotten) {
+    WatchBook book(2);
+    book.OnFileNews(0, "Film#1.mpg", FileNews::Arrived);
+    ASSERT_EQ(TakeAllDue(book).size(), 1u);
+    book.RecordAttempt(0, "Film#1.mpg", AttemptOutcome::Parked, true, 0);
+    book.OnFileNews(0, "Film#1.mpg", FileNews::WriterClosed);  // its failed write's close
+    book.EndOfEchoes();
+    book.OnFileNews(0, "Film#1.mpg", FileNews::ReaderClosed);
+    book.StartRetryRoundIfDue(60000);
+    EXPECT_EQ(TakeAllDue(book), Names{});
+    EXPECT_EQ(book.ParkedCount(), 1u);
+    EXPECT_EQ(book.MillisecondsToRetry(0), -1);
+
+    book.OnFileNews(0, "Film#1.mpg", FileNews::AttributesChanged);
+    EXPECT_EQ(TakeAllDue(book), Names{"0/Film#1.mpg"});
+
+    book.OnFileNews(0, "Film#2.mpg", FileNews::Arrived);
+    book.OnFileNews(0, "Film#2.mpg", FileNews::Left);
+    book.OnFileNews(1, "Talk#1.mpg", FileNews::Arrived);
+    book.ForgetFolder(1);
+    EXPECT_EQ(TakeAllDue(book), Names{});
+    EXPECT_EQ(book.TrackedCount(), 1u);
+}
+
+}  // namespace
