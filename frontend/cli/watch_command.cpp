@@ -188,8 +188,8 @@ Attempt LookAndRepair(Service& service, const WatchedFolder& folder, const std::
         return {AttemptOutcome::Parked, false};
     case RepairResult::WriteFailed:
         PrintLine(stderr, folder,
-                  Quoted(kWriteFailedMessage, " \"" + name + "\": ", "") +
-                      service.files.lastWriteFailure);
+                  std::string(kWriteFailedMessage) + " \"" + name +
+                      "\": " + service.files.lastWriteFailure);
         return {AttemptOutcome::Parked, true};
     }
     return {AttemptOutcome::Parked, false};

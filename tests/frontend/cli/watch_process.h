@@ -1,7 +1,6 @@
 // velmora-cli watch run as a service process, and recorder processes that
 // write series of follow-up files without any lock, each file's bytes known
-// from its series, its number and its size. Shared by the watch tests and
-// the watch benchmark.
+// from its series, its number and its size.
 #pragma once
 
 #include <fcntl.h>
@@ -55,7 +54,7 @@ inline long CountOf(const std::string& text, const std::string& piece) {
 // files in a folder of their own, so they can be read while it runs.
 struct WatchOptions {
     rlim_t fileSizeLimit = RLIM_INFINITY;  // no file grows past this
-    bool asNobody = false;                  // runs as user and group 65534
+    bool asNobody = false;                 // runs as user and group 65534
 };
 
 class WatchProcess {

@@ -103,7 +103,8 @@ TEST_F(WatchTest, RepairsParallelSeriesOfLockFreeRecorders) {
 // repaired; a held file is repaired once a reader closes it, and once a
 // mapping goes (which sends no event: the retry finds it). A file that
 // already starts with the template, one without a base file and one that is
-// no follow-up file are not written.
+// no follow-up file are not written. After the kernel dropped events, every
+// folder is looked at again.
 TEST_F(WatchTest, ScanRenamesHoldersAndFilesLeftAlone) {
     WriteFile(dir / "Film.mpg", Pattern(8000, 1));
     WriteFile(dir / "Film#1.mpg", Damaged(5000, 2));
@@ -148,6 +149,18 @@ TEST_F(WatchTest, ScanRenamesHoldersAndFilesLeftAlone) {
     EXPECT_EQ(ReadFile(dir / "Film-1.mpg"), Damaged(5000, 6));
     EXPECT_EQ(CountOf(service.Out(), "restauriert!"), 4);
     EXPECT_EQ(service.Err(), "");
+
+    // More events than the kernel queues while the service is stopped: the
+    // last file's are dropped, and only a new look at the folder finds it.
+    service.Signal(SIGSTOP);
+    for (int n = 0; n < 9000; ++n) {
+        WriteFile(dir / ("noise" + std::to_string(n)), {});
+    }
+    WriteFile(dir / "Film#6.mpg", Damaged(5000, 9));
+    service.Signal(SIGCONT);
+    EXPECT_TRUE(service.WaitForErr("Zu viele Ereignisse auf einmal"));
+    EXPECT_TRUE(service.WaitForOut(Repaired("Film#6.mpg")));
+    EXPECT_EQ(ReadFile(dir / "Film#6.mpg"), WithTemplateHead(Damaged(5000, 9)));
 }
 
 // A kill -9 while a recorder is at work, and a restart: every file ends
