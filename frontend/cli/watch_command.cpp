@@ -373,7 +373,7 @@ bool WatchFolders(Service& service, const std::vector<std::string>& arguments,
         std::string error;
         const int number = static_cast<int>(service.folders.size());
         if (!service.events.Watch(number, folder.directory.c_str(), &error)) {
-            *problem = "Ordner nicht gefunden: " + argument + " (" + error + ")";
+            *problem = "Ordner nicht beobachtbar: " + argument + " (" + error + ")";
             return false;
         }
         service.folders.push_back(folder);

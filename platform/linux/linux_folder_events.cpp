@@ -76,6 +76,11 @@ bool LinuxFolderEvents::Watch(int folder, const char* path, std::string* error) 
         *error = std::strerror(errno);
         return false;
     }
+    // The kernel gives the same watch for the same folder under another name.
+    if (FolderOfWatch(watch) >= 0) {
+        *error = "derselbe Ordner wie ein anderer der Liste";
+        return false;
+    }
     if (watches_.size() <= static_cast<std::size_t>(folder)) {
         watches_.resize(static_cast<std::size_t>(folder) + 1, -1);
     }

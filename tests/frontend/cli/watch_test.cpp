@@ -215,7 +215,9 @@ TEST_F(WatchTest, ReloadsOnHangupAndStopsOnTerm) {
 TEST_F(WatchTest, FolderAndWriteFailures) {
     const CliRun missing = RunCli({"watch", dir.path(), dir / "nowhere"}, dir.path());
     EXPECT_EQ(missing.exitCode, 2);
-    EXPECT_NE(missing.err.find("Ordner nicht gefunden: " + dir / "nowhere"), std::string::npos);
+    EXPECT_NE(missing.err.find("Ordner nicht beobachtbar: " + dir / "nowhere"), std::string::npos);
+    const CliRun twice = RunCli({"watch", dir.path(), "."}, dir.path());
+    EXPECT_EQ(twice.exitCode, 2) << "one folder under two names";
 
     WriteFile(dir / "Film.mpg", Pattern(8000, 1));
     {
