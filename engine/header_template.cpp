@@ -1,5 +1,22 @@
 #include "header_template.h"
 
+#include <cstring>
+
+namespace {
+
+// Both bounds inclusive; the lower one is tested first.
+TemplateLoadResult ResultOfLength(std::uint32_t length) {
+    if (length < kTemplateMinLength) {
+        return TemplateLoadResult::TooSmall;
+    }
+    if (length > kTemplateMaxLength) {
+        return TemplateLoadResult::TooLarge;
+    }
+    return TemplateLoadResult::Loaded;
+}
+
+}  // namespace
+
 TemplateLoadResult LoadHeaderTemplate(HeaderTemplate& headerTemplate, RepairFiles& files) {
     return LoadHeaderTemplateFrom(headerTemplate, files, kTemplateFileName);
 }
@@ -13,11 +30,9 @@ TemplateLoadResult LoadHeaderTemplateFrom(HeaderTemplate& headerTemplate, Repair
     }
     // A size that cannot be told is 0xFFFFFFFF and so counts as too large.
     const std::uint32_t length = files.FileLength(headerTemplate.file);
-    if (length < kTemplateMinLength) {
-        return TemplateLoadResult::TooSmall;
-    }
-    if (length > kTemplateMaxLength) {
-        return TemplateLoadResult::TooLarge;
+    const TemplateLoadResult sized = ResultOfLength(length);
+    if (sized != TemplateLoadResult::Loaded) {
+        return sized;
     }
     std::uint32_t bytesRead = 0;
     if (!files.ReadBytes(headerTemplate.file, headerTemplate.bytes, length, &bytesRead) ||
@@ -26,6 +41,17 @@ TemplateLoadResult LoadHeaderTemplateFrom(HeaderTemplate& headerTemplate, Repair
     }
     headerTemplate.length = length;
     return TemplateLoadResult::Loaded;
+}
+
+TemplateLoadResult TemplateFromBytes(HeaderTemplate& headerTemplate, const unsigned char* bytes,
+                                     std::uint32_t length) {
+    headerTemplate.length = 0;
+    const TemplateLoadResult sized = ResultOfLength(length);
+    if (sized == TemplateLoadResult::Loaded) {
+        std::memcpy(headerTemplate.bytes, bytes, length);
+        headerTemplate.length = length;
+    }
+    return sized;
 }
 
 void ReleaseHeaderTemplate(HeaderTemplate& headerTemplate, RepairFiles& files) {

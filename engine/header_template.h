@@ -27,6 +27,11 @@ TemplateLoadResult LoadHeaderTemplate(HeaderTemplate& headerTemplate, RepairFile
 TemplateLoadResult LoadHeaderTemplateFrom(HeaderTemplate& headerTemplate, RepairFiles& files,
                                           const char* fileName);
 
+// The template from bytes read elsewhere (a check that only compares with
+// it, and must not hold the file): the same size rules, no file kept.
+TemplateLoadResult TemplateFromBytes(HeaderTemplate& headerTemplate, const unsigned char* bytes,
+                                     std::uint32_t length);
+
 // Closes the template file if it is open.
 void ReleaseHeaderTemplate(HeaderTemplate& headerTemplate, RepairFiles& files);
 

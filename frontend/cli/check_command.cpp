@@ -8,7 +8,6 @@
 #include "cli_command.h"
 #include "cli_files.h"
 #include "header_template.h"
-#include "linux_repair_files.h"
 #include "program_stream.h"
 
 namespace {
@@ -93,19 +92,28 @@ int CheckOne(const std::string& path, const HeaderTemplate* headerTemplate) {
     return passed ? kExitOk : kExitFailed;
 }
 
+// The template is only compared with, so it is read without holding it: a
+// running watch service or window keeps its own copy locked.
+TemplateLoadResult ReadTemplateToCompare(const std::string& path, HeaderTemplate* headerTemplate) {
+    unsigned char bytes[kTemplateMaxLength + 1];
+    std::size_t count = 0;
+    if (ReadFileStart(path.c_str(), bytes, sizeof bytes, &count) != ReadHeadResult::Read) {
+        return TemplateLoadResult::NotFound;  // as the windows say it
+    }
+    return TemplateFromBytes(*headerTemplate, bytes, static_cast<std::uint32_t>(count));
+}
+
 int RunCheck(const CliArguments& arguments) {
     if (arguments.positional.empty()) {
         std::fputs(kUsage, stderr);
         return kExitUsage;
     }
-    LinuxRepairFiles files;
     HeaderTemplate headerTemplate;
     const bool withTemplate = arguments.Has("--header");
     if (withTemplate) {
         const TemplateLoadResult loaded =
-            LoadHeaderTemplateFrom(headerTemplate, files, arguments.Value("--header", "").c_str());
+            ReadTemplateToCompare(arguments.Value("--header", ""), &headerTemplate);
         if (loaded != TemplateLoadResult::Loaded) {
-            ReleaseHeaderTemplate(headerTemplate, files);
             std::fprintf(stderr, "velmora-cli check: %s\n",
                          FromWindows1252(TemplateLoadMessage(loaded)).c_str());
             return kExitUsage;
@@ -117,7 +125,6 @@ int RunCheck(const CliArguments& arguments) {
         const int result = CheckOne(path, withTemplate ? &headerTemplate : nullptr);
         exitCode = result > exitCode ? result : exitCode;
     }
-    ReleaseHeaderTemplate(headerTemplate, files);
     return exitCode;
 }
 

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "cli_process.h"
+#include "header_template.h"
+#include "linux_repair_files.h"
 #include "program_stream.h"
 #include "test_files.h"
 
@@ -340,6 +342,17 @@ TEST(Check, VerdictsAndExitCodes) {
     const CliRun tooSmall =
         RunCli({"check", "mpeg2video.mpg", "--header", "tiny.mpeg"}, dir.path());
     EXPECT_EQ(tooSmall.err, "velmora-cli check: Header zu klein! (Minimal 64 Byte)\n");
+
+    // A template that a running service holds (open and locked) can still be
+    // compared with.
+    LinuxRepairFiles service;
+    HeaderTemplate held;
+    ASSERT_EQ(LoadHeaderTemplateFrom(held, service, (dir / "start.mpeg").c_str()),
+              TemplateLoadResult::Loaded);
+    const CliRun whileHeld =
+        RunCli({"check", "mpeg2video.mpg", "--header", "start.mpeg"}, dir.path());
+    EXPECT_EQ(whileHeld.exitCode, 0) << whileHeld.err;
+    ReleaseHeaderTemplate(held, service);
 }
 
 }  // namespace
