@@ -1,11 +1,11 @@
 // velmora-cli repair: the follow-up files of a recording that has ended,
 // each repaired once, in place, when no other program holds it.
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "cli_command.h"
 #include "cli_files.h"
+#include "follow_up_head.h"
 #include "follow_up_name.h"
 #include "header_template.h"
 #include "linux_repair_files.h"
@@ -31,30 +31,6 @@ constexpr char kUsage[] =
     "1 eine war belegt, ohne Exklusivzugriff oder nicht schreibbar; 2 falscher\n"
     "Aufruf, Basis-Datei oder Header nicht lesbar.\n";
 
-// What a follow-up file needs, decided before any write.
-enum class Head { Missing, NotAFile, Empty, Unreadable, AlreadyRepaired, NeedsRepair };
-
-Head LookAtHead(const std::string& path, const HeaderTemplate& headerTemplate) {
-    unsigned char head[kTemplateMaxLength];
-    std::size_t count = 0;
-    switch (ReadFileHead(path.c_str(), head, headerTemplate.length, &count)) {
-    case ReadHeadResult::Missing:
-        return Head::Missing;
-    case ReadHeadResult::NotAFile:
-        return Head::NotAFile;
-    case ReadHeadResult::Failed:
-        return Head::Unreadable;
-    case ReadHeadResult::Read:
-        break;
-    }
-    if (count == 0) {
-        return Head::Empty;
-    }
-    const bool same =
-        count == headerTemplate.length && std::memcmp(head, headerTemplate.bytes, count) == 0;
-    return same ? Head::AlreadyRepaired : Head::NeedsRepair;
-}
-
 void PrintLine(const char* before, const std::string& name, const char* after) {
     std::printf("%s%s%s\n", before, name.c_str(), after);
     std::fflush(stdout);
@@ -64,22 +40,22 @@ void PrintLine(const char* before, const std::string& name, const char* after) {
 bool RepairOne(LinuxRepairFiles& files, const HeaderTemplate& headerTemplate,
                const std::string& directory, const std::string& name) {
     switch (LookAtHead(directory + name, headerTemplate)) {
-    case Head::Missing:
+    case FollowUpHead::Missing:
         return true;  // not reached: the caller stops at the first gap
-    case Head::AlreadyRepaired:
+    case FollowUpHead::AlreadyRepaired:
         PrintLine(kStatusPrefix, name, "\" bereits restauriert");
         return true;
-    case Head::NotAFile:
+    case FollowUpHead::NotAFile:
         PrintLine(kStatusPrefix, name,
                   "\" nicht restauriert! (keine gew\xC3\xB6hnliche Datei oder ein Link)");
         return false;
-    case Head::Empty:
+    case FollowUpHead::Empty:
         PrintLine(kStatusPrefix, name, "\" nicht restauriert! (leer)");
         return false;
-    case Head::Unreadable:
+    case FollowUpHead::Unreadable:
         PrintLine(kStatusPrefix, name, "\" nicht restauriert! (nicht lesbar)");
         return false;
-    case Head::NeedsRepair:
+    case FollowUpHead::NeedsRepair:
         break;
     }
     switch (RepairFollowUpFile(files, headerTemplate, directory.c_str(), name.c_str())) {
@@ -144,7 +120,7 @@ int RunRepair(const CliArguments& arguments) {
         char name[kNameBufferSize];
         BuildFollowUpName(baseName.c_str(), stemLength, postfix.c_str(),
                           static_cast<std::uint16_t>(counter), name, sizeof name);
-        if (LookAtHead(directory + name, headerTemplate) == Head::Missing) {
+        if (LookAtHead(directory + name, headerTemplate) == FollowUpHead::Missing) {
             break;
         }
         allDone = RepairOne(files, headerTemplate, directory, name) && allDone;

@@ -11,6 +11,7 @@
 
 #include "cli_command.h"
 #include "cli_files.h"
+#include "follow_up_head.h"
 #include "follow_up_name.h"
 #include "header_template.h"
 #include "linux_folder_events.h"
@@ -120,30 +121,6 @@ std::string Quoted(const char* before, const std::string& name, const char* afte
     return before + name + after;
 }
 
-enum class Head { Gone, NotAFile, Empty, Unreadable, AlreadyRepaired, NeedsRepair };
-
-// The file's start beside the template, read without any exclusivity.
-Head LookAtHead(const std::string& path, const HeaderTemplate& headerTemplate) {
-    unsigned char head[kTemplateMaxLength];
-    std::size_t count = 0;
-    switch (ReadFileHead(path.c_str(), head, headerTemplate.length, &count)) {
-    case ReadHeadResult::Missing:
-        return Head::Gone;
-    case ReadHeadResult::NotAFile:
-        return Head::NotAFile;
-    case ReadHeadResult::Failed:
-        return Head::Unreadable;
-    case ReadHeadResult::Read:
-        break;
-    }
-    if (count == 0) {
-        return Head::Empty;
-    }
-    const bool same =
-        count == headerTemplate.length && std::memcmp(head, headerTemplate.bytes, count) == 0;
-    return same ? Head::AlreadyRepaired : Head::NeedsRepair;
-}
-
 // A follow-up file: a follow-up name whose base file is in the same folder.
 bool IsFollowUpFile(const Service& service, const WatchedFolder& folder, const std::string& name) {
     char baseName[kNameBufferSize];
@@ -163,17 +140,17 @@ Attempt LookAndRepair(Service& service, const WatchedFolder& folder, const std::
         return {AttemptOutcome::Finished, false};
     }
     switch (LookAtHead(folder.directory + name, service.headerTemplate)) {
-    case Head::Gone:
-    case Head::NotAFile:  // a link, a FIFO or a device is never written
-    case Head::AlreadyRepaired:
+    case FollowUpHead::Missing:
+    case FollowUpHead::NotAFile:  // a link, a FIFO or a device is never written
+    case FollowUpHead::AlreadyRepaired:
         return {AttemptOutcome::Finished, false};
-    case Head::Empty:
+    case FollowUpHead::Empty:
         return {AttemptOutcome::Waiting, false};  // nothing recorded yet
-    case Head::Unreadable:
+    case FollowUpHead::Unreadable:
         PrintLine(stderr, folder,
                   Quoted(kStatusPrefix, name, "\" nicht restauriert! (nicht lesbar)"));
         return {AttemptOutcome::Parked, false};
-    case Head::NeedsRepair:
+    case FollowUpHead::NeedsRepair:
         break;
     }
     switch (RepairFollowUpFile(service.files, service.headerTemplate, folder.directory.c_str(),
