@@ -53,3 +53,34 @@ public:
 protected:
     ~RepairFiles() = default;
 };
+
+// Passes every file operation to another layer; wrappers override only what
+// they watch or change.
+class ForwardingFiles : public RepairFiles {
+public:
+    explicit ForwardingFiles(RepairFiles& inner) : inner_(inner) {}
+
+    FileHandle OpenForReading(const char* name) override { return inner_.OpenForReading(name); }
+    FileHandle OpenForWriting(const char* directory, const char* name,
+                              OpenFailure* failure) override {
+        return inner_.OpenForWriting(directory, name, failure);
+    }
+    std::uint32_t FileLength(FileHandle file) override { return inner_.FileLength(file); }
+    bool ReadBytes(FileHandle file, void* buffer, std::uint32_t count,
+                   std::uint32_t* bytesRead) override {
+        return inner_.ReadBytes(file, buffer, count, bytesRead);
+    }
+    bool WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
+                    std::uint32_t* bytesWritten) override {
+        return inner_.WriteBytes(file, bytes, count, bytesWritten);
+    }
+    void StopWriting(FileHandle file) override { inner_.StopWriting(file); }
+    void CloseFile(FileHandle file) override { inner_.CloseFile(file); }
+    std::uint32_t MaxPathLength() const override { return inner_.MaxPathLength(); }
+
+protected:
+    ~ForwardingFiles() = default;
+
+private:
+    RepairFiles& inner_;
+};

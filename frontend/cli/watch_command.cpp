@@ -49,23 +49,13 @@ constexpr int kAttemptsBetweenSignalChecks = 64;
 
 // The Linux file layer, keeping the system's reason when a write fails so
 // that the message can name it.
-class ReasonKeepingFiles final : public RepairFiles {
+class ReasonKeepingFiles final : public ForwardingFiles {
 public:
-    explicit ReasonKeepingFiles(LinuxRepairFiles& inner) : inner_(inner) {}
+    using ForwardingFiles::ForwardingFiles;
 
-    FileHandle OpenForReading(const char* name) override { return inner_.OpenForReading(name); }
-    FileHandle OpenForWriting(const char* directory, const char* name,
-                              OpenFailure* failure) override {
-        return inner_.OpenForWriting(directory, name, failure);
-    }
-    std::uint32_t FileLength(FileHandle file) override { return inner_.FileLength(file); }
-    bool ReadBytes(FileHandle file, void* buffer, std::uint32_t count,
-                   std::uint32_t* bytesRead) override {
-        return inner_.ReadBytes(file, buffer, count, bytesRead);
-    }
     bool WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
                     std::uint32_t* bytesWritten) override {
-        const bool written = inner_.WriteBytes(file, bytes, count, bytesWritten);
+        const bool written = ForwardingFiles::WriteBytes(file, bytes, count, bytesWritten);
         if (!written) {
             lastWriteFailure = std::strerror(errno);
         } else if (*bytesWritten != count) {
@@ -74,14 +64,8 @@ public:
         }
         return written;
     }
-    void StopWriting(FileHandle file) override { inner_.StopWriting(file); }
-    void CloseFile(FileHandle file) override { inner_.CloseFile(file); }
-    std::uint32_t MaxPathLength() const override { return inner_.MaxPathLength(); }
 
     std::string lastWriteFailure;
-
-private:
-    LinuxRepairFiles& inner_;
 };
 
 struct WatchedFolder {
