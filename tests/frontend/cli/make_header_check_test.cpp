@@ -4,7 +4,6 @@
 // nothing written; check's verdicts and exit codes.
 #include <dirent.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -14,35 +13,13 @@
 #include "cli_process.h"
 #include "header_template.h"
 #include "linux_repair_files.h"
+#include "mpeg_streams.h"
 #include "program_stream.h"
 #include "test_files.h"
 
 namespace {
 
 constexpr std::size_t kZeroedHead = 2048;  // what the recorder leaves of a follow-up file's start
-
-struct Shell {
-    int status = -1;
-    std::string out;
-};
-
-// A shell command's standard output; its messages are dropped (ffprobe's
-// decoder complains about a recording cut in the middle of a picture).
-Shell RunShell(const std::string& command) {
-    Shell result;
-    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-    if (pipe == nullptr) {
-        return result;
-    }
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        result.out.append(buffer, n);
-    }
-    const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
 
 // MPEG-2 as on a DVD (-f vob) or MPEG-1 (-f mpeg), with pictures and sound.
 struct StreamKind {
@@ -61,45 +38,17 @@ const StreamKind kMpeg1{"MPEG-1", "mpeg1video", "mpeg", 1024};
 
 void MakeRecording(const std::string& path, const StreamKind& kind, int seconds) {
     const std::string duration = std::to_string(seconds);
-    const Shell made = RunShell(
+    const ShellRun made = RunShell(
         std::string("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=duration=") + duration +
         ":size=320x240:rate=25 -f lavfi -i sine=duration=" + duration + " -c:v " + kind.videoCodec +
         " -b:v 2M -c:a mp2 -f " + kind.format + " '" + path + "'");
     ASSERT_EQ(made.status, 0) << "ffmpeg and ffprobe are needed (tools/install-deps.sh)";
 }
 
-// ffprobe's view of a file, e.g. "format_name=mpeg video=mpeg2video audio=mp2".
-std::string Probe(const std::string& path) {
-    const Shell probe = RunShell(
-        "ffprobe -v error -show_entries format=format_name:stream=codec_type,codec_name "
-        "-of default=noprint_wrappers=1 '" +
-        path + "'");
-    if (probe.status != 0) {
-        return "";
-    }
-    std::string format;
-    std::string codec;
-    std::string streams;
-    std::size_t start = 0;
-    while (start < probe.out.size()) {
-        const std::size_t end = std::min(probe.out.find('\n', start), probe.out.size());
-        const std::string line = probe.out.substr(start, end - start);
-        if (line.rfind("format_name=", 0) == 0) {
-            format = line;
-        } else if (line.rfind("codec_name=", 0) == 0) {
-            codec = line.substr(11);
-        } else if (line.rfind("codec_type=", 0) == 0) {
-            streams += " " + line.substr(11) + "=" + codec;
-        }
-        start = end + 1;
-    }
-    return format + streams;
-}
-
 // How many bytes of pictures and sound ffprobe reads from the file, over
 // all its packets.
 std::size_t PayloadBytes(const std::string& path) {
-    const Shell probe =
+    const ShellRun probe =
         RunShell("ffprobe -v error -show_entries packet=size -of csv=p=0 '" + path + "'");
     std::size_t total = 0;
     std::size_t start = 0;
@@ -117,10 +66,6 @@ std::size_t PackStartFrom(const Bytes& bytes, std::size_t from) {
     return static_cast<std::size_t>(std::search(bytes.begin() + static_cast<long>(from),
                                                 bytes.end(), packStart, packStart + 4) -
                                     bytes.begin());
-}
-
-Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t to) {
-    return Bytes(bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(to));
 }
 
 std::vector<std::string> FolderEntries(const std::string& path) {

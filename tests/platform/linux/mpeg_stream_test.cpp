@@ -7,7 +7,6 @@
 // file as a program stream with its video stream, and every byte after the
 // template must be the recording's.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <string>
@@ -16,6 +15,7 @@
 #include "dialog_choice.h"
 #include "linux_repair_files.h"
 #include "linux_test_support.h"
+#include "mpeg_streams.h"
 #include "recording_view.h"
 #include "repair_controller.h"
 
@@ -24,80 +24,24 @@ namespace {
 constexpr std::size_t kPackSize = 2048;  // the packs ffmpeg writes for -f vob
 constexpr int kFollowUpFiles = 4;
 
-struct CommandResult {
-    int status = -1;
-    std::string output;
-};
-
-CommandResult RunCommand(const std::string& command) {
-    CommandResult result;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) {
-        return result;
-    }
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        result.output.append(buffer, n);
-    }
-    const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
-
-// What ffprobe makes of a file: its container format and the codec of each
-// video stream, e.g. "format_name=mpeg video=mpeg2video"; empty when it fails.
-std::string Probe(const std::string& path) {
-    const CommandResult probe = RunCommand(
-        "ffprobe -v error -show_entries format=format_name:stream=codec_type,codec_name "
-        "-of default=noprint_wrappers=1 '" +
-        path + "'");
-    if (probe.status != 0) {
-        return "";
-    }
-    std::string format;
-    std::string codec;
-    std::string videos;
-    std::size_t start = 0;
-    while (start < probe.output.size()) {
-        std::size_t end = probe.output.find('\n', start);
-        if (end == std::string::npos) {
-            end = probe.output.size();
-        }
-        const std::string line = probe.output.substr(start, end - start);
-        if (line.rfind("format_name=", 0) == 0) {
-            format = line;
-        } else if (line.rfind("codec_name=", 0) == 0) {
-            codec = line.substr(11);
-        } else if (line == "codec_type=video") {
-            videos += " video=" + codec;
-        }
-        start = end + 1;
-    }
-    return format + videos;
-}
-
 bool IsPackStart(const Bytes& bytes, std::size_t at) {
     return at + 4 <= bytes.size() && bytes[at] == 0 && bytes[at + 1] == 0 && bytes[at + 2] == 1 &&
            bytes[at + 3] == 0xBA;
 }
 
-Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t to) {
-    return Bytes(bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(to));
-}
-
 TEST(MpegStreams, SplitRecordingIsPlayableAgainAfterTheRepair) {
-    if (RunCommand("command -v ffmpeg && command -v ffprobe").status != 0) {
+    if (RunShell("command -v ffmpeg && command -v ffprobe").status != 0) {
         FAIL() << "ffmpeg and ffprobe are needed (tools/install-deps.sh installs them)";
     }
     TempDir work;
     TempDir programDir;
     const std::string source = work / "source.mpg";
-    const CommandResult made = RunCommand(
+    const ShellRun made = RunShell(
         "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=320x240:rate=25 -t 4 "
         "-c:v mpeg2video -b:v 2M -g 12 -f vob '" +
-        source + "'");
-    ASSERT_EQ(made.status, 0) << made.output;
+            source + "'",
+        ShellMessages::Kept);
+    ASSERT_EQ(made.status, 0) << made.out;
     const Bytes recording = ReadFile(source);
     ASSERT_GT(recording.size(), 16 * kPackSize);
     ASSERT_EQ(Probe(source), "format_name=mpeg video=mpeg2video");
