@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "exec_program.h"
 #include "test_files.h"
 
 namespace {
@@ -58,13 +59,7 @@ public:
         pid_ = fork();
         if (pid_ == 0) {
             dup2(out[1], 1);
-            std::vector<char*> argv{const_cast<char*>(VELMORA_CLI), const_cast<char*>("watch")};
-            for (const std::string& argument : arguments) {
-                argv.push_back(const_cast<char*>(argument.c_str()));
-            }
-            argv.push_back(nullptr);
-            execv(VELMORA_CLI, argv.data());
-            _exit(127);
+            ExecProgram(VELMORA_CLI, "watch", arguments);
         }
         close(out[1]);
         out_ = fdopen(out[0], "r");

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "exec_program.h"
+
 struct CliRun {
     int exitCode = -1;  // -1: it did not end normally
     std::string out;
@@ -38,15 +40,10 @@ inline CliRun RunCli(const std::vector<std::string>& arguments, const std::strin
     if (pid == 0) {
         dup2(out[1], 1);
         dup2(err[1], 2);
-        std::vector<char*> argv{const_cast<char*>(VELMORA_CLI)};
-        for (const std::string& argument : arguments) {
-            argv.push_back(const_cast<char*>(argument.c_str()));
+        if (chdir(workingFolder.c_str()) != 0) {
+            _exit(127);
         }
-        argv.push_back(nullptr);
-        if (chdir(workingFolder.c_str()) == 0) {
-            execv(VELMORA_CLI, argv.data());
-        }
-        _exit(127);
+        ExecProgram(VELMORA_CLI, nullptr, arguments);
     }
     close(out[1]);
     close(err[1]);

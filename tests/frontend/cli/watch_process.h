@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "exec_program.h"
 #include "test_files.h"
 
 inline constexpr std::uint32_t kWatchTemplateSize = 2048;
@@ -76,13 +77,7 @@ public:
             // Nothing of the test's: a holder's pipe kept open here would
             // never tell the holder to let go.
             close_range(3, ~0u, 0);
-            std::vector<char*> argv{const_cast<char*>(VELMORA_CLI), const_cast<char*>("watch")};
-            for (const std::string& argument : arguments) {
-                argv.push_back(const_cast<char*>(argument.c_str()));
-            }
-            argv.push_back(nullptr);
-            execv(VELMORA_CLI, argv.data());
-            _exit(127);
+            ExecProgram(VELMORA_CLI, "watch", arguments);
         }
     }
     ~WatchProcess() {
