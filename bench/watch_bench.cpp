@@ -138,6 +138,14 @@ bool WriteNew(const std::string& path, const Bytes& bytes) {
     return close(fd) == 0 && written;
 }
 
+// A folder with header.mpeg and the base file Film.mpg; returns the template.
+Bytes WriteTemplateAndBase(const TempDir& dir) {
+    const Bytes headerTemplate = Pattern(kTemplateSize, 77);
+    WriteFile(dir / "header.mpeg", headerTemplate);
+    WriteFile(dir / "Film.mpg", Pattern(8192, 1));
+    return headerTemplate;
+}
+
 double Percentile(std::vector<double> values, double fraction) {
     std::sort(values.begin(), values.end());
     const std::size_t index = static_cast<std::size_t>(fraction * (values.size() - 1) + 0.5);
@@ -152,9 +160,7 @@ bool Fail(const std::string& what) {
 bool MeasureLatency() {
     const long files = EnvOr("VELMORA_WATCH_LATENCY_FILES", 1000);
     TempDir dir;
-    const Bytes headerTemplate = Pattern(kTemplateSize, 77);
-    WriteFile(dir / "header.mpeg", headerTemplate);
-    WriteFile(dir / "Film.mpg", Pattern(8192, 1));
+    const Bytes headerTemplate = WriteTemplateAndBase(dir);
     Service service({dir.path(), "--header", dir / "header.mpeg"});
     if (!service.WaitUntilReady()) {
         return Fail("the service did not start");
@@ -187,9 +193,7 @@ bool MeasureLatency() {
 bool MeasureIdle() {
     const long seconds = EnvOr("VELMORA_WATCH_IDLE_SECONDS", 10);
     TempDir dir;
-    const Bytes headerTemplate = Pattern(kTemplateSize, 77);
-    WriteFile(dir / "header.mpeg", headerTemplate);
-    WriteFile(dir / "Film.mpg", Pattern(8192, 1));
+    const Bytes headerTemplate = WriteTemplateAndBase(dir);
     for (int n = 1; n <= 100; ++n) {  // an archive, repaired long ago
         WriteFile(dir / ("Film#" + std::to_string(n) + ".mpg"),
                   Repaired(Damaged(8192, 2), headerTemplate));
