@@ -255,9 +255,78 @@ struct IconGroup {
 };
 #pragma pack(pop)
 
+// One text of the version resource's block for German, Unicode (040704B0),
+// or "" when it is missing.
+std::wstring VersionText(const std::vector<BYTE>& info, const std::wstring& name) {
+    const std::wstring path = L"\\StringFileInfo\\040704B0\\" + name;
+    void* value = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueW(info.data(), path.c_str(), &value, &length) || length == 0) {
+        return L"";
+    }
+    return static_cast<const wchar_t*>(value);
+}
+
+void CheckVersionText(const std::vector<BYTE>& info, const std::wstring& name,
+                      const std::wstring& expected) {
+    const std::wstring actual = VersionText(info, name);
+    CheckText(ToWindows1252(actual), ToWindows1252(expected), ToWindows1252(name));
+    // Compared again as UTF-16: a character lost on the way (the dash) could
+    // turn into the same '?' on both sides of the Windows-1252 comparison.
+    Check(actual == expected, ToWindows1252(name) + " exactly as UTF-16");
+}
+
+// The version resource Explorer shows: the numbers of the project's version
+// (from CMake), German in Unicode, and the product's texts.
+void CheckVersionResource(const std::string& exe) {
+    const DWORD size = GetFileVersionInfoSizeA(exe.c_str(), nullptr);
+    if (!Check(size > 0, "version resource present")) {
+        return;
+    }
+    std::vector<BYTE> info(size);
+    if (!Check(GetFileVersionInfoA(exe.c_str(), 0, size, info.data()) != 0,
+               "version resource read")) {
+        return;
+    }
+    void* value = nullptr;
+    UINT length = 0;
+    if (Check(VerQueryValueW(info.data(), L"\\", &value, &length) &&
+                  length >= sizeof(VS_FIXEDFILEINFO),
+              "fixed version block")) {
+        const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+        const DWORD high = MAKELONG(VELMORA_VERSION_MINOR, VELMORA_VERSION_MAJOR);
+        const DWORD low = MAKELONG(VELMORA_VERSION_TWEAK, VELMORA_VERSION_PATCH);
+        CheckNumber(fixed->dwSignature, 0xFEEF04BD, "fixed block signature");
+        CheckNumber(fixed->dwFileVersionMS, high, "file version, major and minor");
+        CheckNumber(fixed->dwFileVersionLS, low, "file version, patch and tweak");
+        CheckNumber(fixed->dwProductVersionMS, high, "product version, major and minor");
+        CheckNumber(fixed->dwProductVersionLS, low, "product version, patch and tweak");
+        CheckNumber(fixed->dwFileType, VFT_APP, "file type: a program");
+    }
+    if (Check(VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &value, &length) &&
+                  length == 2 * sizeof(WORD),
+              "one translation")) {
+        const auto* translation = static_cast<const WORD*>(value);
+        CheckNumber(translation[0], 0x0407, "language: German");
+        CheckNumber(translation[1], 1200, "code page: Unicode");
+    }
+    const std::wstring version = std::to_wstring(VELMORA_VERSION_MAJOR) + L"." +
+                                 std::to_wstring(VELMORA_VERSION_MINOR) + L"." +
+                                 std::to_wstring(VELMORA_VERSION_PATCH) + L"." +
+                                 std::to_wstring(VELMORA_VERSION_TWEAK);
+    CheckVersionText(info, L"ProductName", L"Velmora");
+    CheckVersionText(info, L"FileDescription",
+                     L"Velmora \u2013 stellt den MPEG-Header der Folge-Dateien wieder her");
+    CheckVersionText(info, L"FileVersion", version);
+    CheckVersionText(info, L"ProductVersion", version);
+    CheckVersionText(info, L"CompanyName", L"Velmora developers");
+    CheckVersionText(info, L"LegalCopyright", L"\u00A9 Velmora developers");
+    CheckVersionText(info, L"OriginalFilename", L"velmora.exe");
+}
+
 // The program file itself: the German dialog template 101 with the engine's
-// caption and the styles its controls need, and icon group 107 with one
-// 32x32 16-colour image.
+// caption and the styles its controls need, icon group 107 with one 32x32
+// 16-colour image, and the version resource.
 bool CaseResources(const std::string& exe) {
     const HMODULE module = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (!Check(module != nullptr, "load " + exe + " as data")) {
@@ -277,6 +346,7 @@ bool CaseResources(const std::string& exe) {
         Check(entry.colorCount == 16 && entry.bitCount == 4, "icon has 16 colours");
     }
     FreeLibrary(module);
+    CheckVersionResource(exe);
     return FailureCount() == 0;
 }
 
