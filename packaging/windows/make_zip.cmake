@@ -1,0 +1,73 @@
+# Packs the portable Windows zip: the program and its German read-me, nothing
+# else, and checks what went in.
+#
+#   cmake -DPROGRAM=velmora.exe -DREADME=LIESMICH.txt -DVERSION=1.0.0
+#         -DZIP=out/velmora-1.0.0-windows-i686.zip -P make_zip.cmake
+#
+# The read-me's source is UTF-8 with Unix line ends, easy to edit here; in the
+# zip it gets Windows line ends and a byte order mark, so that Notepad shows
+# its umlauts on any Windows.
+cmake_minimum_required(VERSION 3.25)
+
+foreach(name PROGRAM README VERSION ZIP)
+    if(NOT DEFINED ${name})
+        message(FATAL_ERROR "make_zip.cmake needs -D${name}=...")
+    endif()
+endforeach()
+
+get_filename_component(zip_dir "${ZIP}" DIRECTORY)
+get_filename_component(zip_stem "${ZIP}" NAME_WLE)
+set(contents "${zip_dir}/${zip_stem}")
+set(unpacked "${zip_dir}/${zip_stem}-check")
+set(expected LIESMICH.txt velmora.exe)
+
+# The read-me as Windows wants it.
+file(READ "${README}" text)
+string(ASCII 239 187 191 bom)
+string(REGEX REPLACE "^${bom}" "" text "${text}")
+set(VELMORA_VERSION "${VERSION}")
+string(CONFIGURE "${text}" text @ONLY)
+string(REPLACE "\r\n" "\n" text "${text}")
+string(REPLACE "\n" "\r\n" text "${text}")
+
+file(REMOVE_RECURSE "${contents}" "${unpacked}")
+file(REMOVE "${ZIP}")
+file(MAKE_DIRECTORY "${contents}" "${unpacked}")
+file(COPY_FILE "${PROGRAM}" "${contents}/velmora.exe")
+file(WRITE "${contents}/LIESMICH.txt" "${bom}${text}")
+
+execute_process(COMMAND "${CMAKE_COMMAND}" -E tar cf "${ZIP}" --format=zip ${expected}
+                WORKING_DIRECTORY "${contents}" RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "could not pack ${ZIP}")
+endif()
+
+# Exactly the two files, at the top, each as it was packed.
+execute_process(COMMAND "${CMAKE_COMMAND}" -E tar tf "${ZIP}"
+                OUTPUT_VARIABLE listing RESULT_VARIABLE result)
+string(STRIP "${listing}" listing)
+string(REPLACE "\n" ";" listing "${listing}")
+list(SORT listing)
+if(NOT result EQUAL 0 OR NOT listing STREQUAL expected)
+    message(FATAL_ERROR "${ZIP} holds: ${listing}\nexpected: ${expected}")
+endif()
+execute_process(COMMAND "${CMAKE_COMMAND}" -E tar xf "${ZIP}"
+                WORKING_DIRECTORY "${unpacked}" RESULT_VARIABLE result)
+foreach(name IN LISTS expected)
+    execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files
+                            "${contents}/${name}" "${unpacked}/${name}"
+                    RESULT_VARIABLE result)
+    if(NOT result EQUAL 0)
+        message(FATAL_ERROR "${name} in ${ZIP} differs from what was packed")
+    endif()
+endforeach()
+# Its bytes, one "xx " per byte: a BOM first, every line feed after a
+# carriage return, no @name@ left.
+file(READ "${unpacked}/LIESMICH.txt" bytes HEX)
+string(REGEX REPLACE "(..)" "\\1 " bytes "${bytes}")
+string(REPLACE "0d 0a " "" other "${bytes}")
+if(NOT bytes MATCHES "^ef bb bf " OR other MATCHES "(^| )(0a|0d|40) ")
+    message(FATAL_ERROR "LIESMICH.txt in ${ZIP}: no byte order mark, a Unix line end or a @name@ left")
+endif()
+file(REMOVE_RECURSE "${contents}" "${unpacked}")
+message(STATUS "${ZIP}: ${listing}")
