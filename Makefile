@@ -45,8 +45,15 @@ run: deps-run
 	tools/run-linux.sh "$(DIR)"
 
 # A Debian package of the program in build/linux/package/.
-package: all
+package: all package-windows
 	cd build/linux && cpack -G DEB
+
+# The portable Windows zip in build/win32/package/: the i686 program and its
+# German read-me (packaging/windows/LIESMICH.txt), packed and checked.
+.PHONY: package-windows
+package-windows: deps
+	cmake --preset win32
+	$(call BUILD,win32) --target velmora-windows-zip
 
 # --- Tests ---------------------------------------------------------------------
 # Everything: the Linux build, the engine and file layer under AddressSanitizer
