@@ -37,11 +37,12 @@ check-format:
 
 # --- The Linux desktop program -------------------------------------------------
 # `make run` starts it in a demo folder (build/demo) where a simulated recorder
-# writes follow-up files with their header lost; `make run DIR=/path/to/recordings`
-# starts it in your own folder instead.
+# writes the parts of a real MPEG-2 recording (made by ffmpeg) with their
+# header lost, paced by the person in front of it; `make run
+# DIR=/path/to/recordings` starts it in your own folder instead.
 run: deps-run
 	cmake --preset linux
-	$(call BUILD,linux) --target velmora velmora-demo-header velmora-demo-recorder
+	$(call BUILD,linux) --target velmora velmora-cli velmora-demo-recorder
 	tools/run-linux.sh "$(DIR)"
 
 # A Debian package of the program in build/linux/package/.

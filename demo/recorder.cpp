@@ -1,34 +1,38 @@
-// velmora-demo-recorder DIR [FILES [HOLD_SECONDS [DELAY_SECONDS]]]
+// velmora-demo-recorder DIR RECORDING [FILES [SECONDS]]
 //
-// Plays a recorder that loses the header of every file after the first:
-// writes DIR/Film.mpg whole, then Film#1.mpg, Film#2.mpg, ... one after
-// another, each starting with 2048 zero bytes where its header should be,
-// each held open for a few seconds while it grows, and stops by itself.
+// Plays a recorder that loses the header of every file after the first. It
+// splits RECORDING (an MPEG program stream) at packs into FILES + 1 parts,
+// writes the first as DIR/Film.mpg at once, and waits for Enter (or the end
+// of its input), so that a person can first choose Film.mpg and press Start.
+// Then it records Film#1.mpg, Film#2.mpg, ... one after another, each with
+// its first 2048 bytes (the pack that holds its header) as zeros, each held
+// open for SECONDS while it grows, and stops by itself.
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "mpeg_ps.h"
+#include "recording_parts.h"
 #include "write_file.h"
 
 namespace {
 
-constexpr int kPacksPerStep = 8;  // 16 KiB every step
+using Bytes = std::vector<unsigned char>;
+
+constexpr std::size_t kLostHeader = 2048;  // what a template restores
 constexpr auto kStep = std::chrono::milliseconds(250);
-constexpr std::uint64_t kClockPerPack = 90000 * kPackSize / (25200 * 50);
 
 struct Options {
     std::string directory;
+    std::string recording;
     int files = 5;
-    int holdSeconds = 5;
-    int delaySeconds = 5;
+    int seconds = 10;
 };
 
 bool ParseCount(const char* text, int low, int high, int* value) {
@@ -42,49 +46,58 @@ bool ParseCount(const char* text, int low, int high, int* value) {
 }
 
 bool ParseOptions(int argc, char* argv[], Options* options) {
-    if (argc < 2 || argc > 5) {
+    if (argc < 3 || argc > 5) {
         return false;
     }
     options->directory = std::string(argv[1]) + "/";
-    return (argc < 3 || ParseCount(argv[2], 1, 1000, &options->files)) &&
-           (argc < 4 || ParseCount(argv[3], 1, 3600, &options->holdSeconds)) &&
-           (argc < 5 || ParseCount(argv[4], 0, 3600, &options->delaySeconds));
+    options->recording = argv[2];
+    return (argc < 4 || ParseCount(argv[3], 1, 100, &options->files)) &&
+           (argc < 5 || ParseCount(argv[4], 1, 3600, &options->seconds));
 }
 
-bool AppendPacks(int fd, int count, std::uint64_t* clock) {
-    for (int i = 0; i < count; ++i) {
-        if (!WriteAll(fd, MakePaddingPack(*clock))) {
-            return false;
+bool ReadRecording(const std::string& path, Bytes* bytes) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    unsigned char buffer[65536];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        bytes->insert(bytes->end(), buffer, buffer + n);
+    }
+    const bool read = std::ferror(file) == 0;
+    return std::fclose(file) == 0 && read;
+}
+
+void Say(const std::string& line) {
+    std::printf("recorder: %s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+// Writes `bytes` to a new file in `steps` steps a kStep apart, holding it
+// open all the while, as a recorder does while it records.
+bool RecordFile(const std::string& path, const Bytes& bytes, int steps) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return false;
+    }
+    bool written = true;
+    for (int step = 1; written && step <= steps; ++step) {
+        const auto from = static_cast<long>(StepEnd(bytes.size(), step - 1, steps));
+        const auto to = static_cast<long>(StepEnd(bytes.size(), step, steps));
+        written = WriteAll(fd, Bytes(bytes.begin() + from, bytes.begin() + to));
+        if (step < steps) {
+            std::this_thread::sleep_for(kStep);
         }
-        *clock += kClockPerPack;
     }
-    return true;
-}
-
-bool WriteBaseFile(const std::string& path) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        return false;
-    }
-    std::uint64_t clock = 0;
-    const bool written = WriteAll(fd, MakeHeaderPack()) && AppendPacks(fd, 64, &clock);
     return close(fd) == 0 && written;
 }
 
-// One follow-up file: the lost header as zeros, then data while it is held.
-bool RecordFollowUp(const std::string& path, int holdSeconds) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        return false;
-    }
-    std::uint64_t clock = 0;
-    bool written = WriteAll(fd, std::vector<unsigned char>(kPackSize, 0));
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(holdSeconds);
-    while (written && std::chrono::steady_clock::now() < until) {
-        written = AppendPacks(fd, kPacksPerStep, &clock);
-        std::this_thread::sleep_for(kStep);
-    }
-    return close(fd) == 0 && written;
+void WaitForEnter() {
+    int c;
+    do {
+        c = std::getchar();
+    } while (c != '\n' && c != EOF);
 }
 
 }  // namespace
@@ -92,29 +105,45 @@ bool RecordFollowUp(const std::string& path, int holdSeconds) {
 int main(int argc, char* argv[]) {
     Options options;
     if (!ParseOptions(argc, argv, &options)) {
-        std::fprintf(stderr, "usage: %s DIR [FILES [HOLD_SECONDS [DELAY_SECONDS]]]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s DIR RECORDING [FILES [SECONDS]]\n", argv[0]);
         return 2;
     }
-    if (!WriteBaseFile(options.directory + "Film.mpg")) {
+    Bytes recording;
+    if (!ReadRecording(options.recording, &recording)) {
+        std::fprintf(stderr, "recorder: cannot read %s\n", options.recording.c_str());
+        return 1;
+    }
+    const std::vector<std::size_t> cuts = CutAtPacks(recording, options.files + 1);
+    if (cuts.empty()) {
+        std::fprintf(stderr, "recorder: %s has too few packs for %d files\n",
+                     options.recording.c_str(), options.files + 1);
+        return 1;
+    }
+    const auto part = [&](int number) {
+        return Bytes(
+            recording.begin() + static_cast<long>(cuts[static_cast<std::size_t>(number)]),
+            recording.begin() + static_cast<long>(cuts[static_cast<std::size_t>(number) + 1]));
+    };
+    if (!RecordFile(options.directory + "Film.mpg", part(0), 1)) {
         std::fprintf(stderr, "recorder: cannot write %sFilm.mpg\n", options.directory.c_str());
         return 1;
     }
-    std::printf("recorder: Film.mpg written; Film#1.mpg follows in %d s\n", options.delaySeconds);
-    std::fflush(stdout);
-    std::this_thread::sleep_for(std::chrono::seconds(options.delaySeconds));
+    Say("Film.mpg written; Film#1.mpg follows when you press Enter here.");
+    WaitForEnter();
+    const int steps = static_cast<int>(std::chrono::seconds(options.seconds) / kStep);
     for (int number = 1; number <= options.files; ++number) {
         const std::string name = "Film#" + std::to_string(number) + ".mpg";
-        std::printf("recorder: recording %s (header lost), open for %d s\n", name.c_str(),
-                    options.holdSeconds);
-        std::fflush(stdout);
-        if (!RecordFollowUp(options.directory + name, options.holdSeconds)) {
+        Bytes bytes = part(number);
+        std::fill_n(bytes.begin(), std::min(kLostHeader, bytes.size()), 0);
+        Say("recording " + name + " (its header lost), open for " +
+            std::to_string(options.seconds) + " s ...");
+        if (!RecordFile(options.directory + name, bytes, steps)) {
             std::fprintf(stderr, "recorder: cannot write %s\n", name.c_str());
             return 1;
         }
-        std::printf("recorder: %s closed\n", name.c_str());
-        std::fflush(stdout);
+        Say(name + " closed.");
         std::this_thread::sleep_for(std::chrono::seconds(1));
     }
-    std::printf("recorder: done after %d files\n", options.files);
+    Say("finished. Close the window or press Ctrl+C to end the demo.");
     return 0;
 }

@@ -9,10 +9,12 @@ set -euo pipefail
 profile="${1:-all}"
 
 # Building the Linux programs: the compiler and CMake, the headers the build
-# configures against (GoogleTest, Google Benchmark), Qt 6 Widgets, a font.
+# configures against (GoogleTest, Google Benchmark), Qt 6 Widgets, a font;
+# ffmpeg makes the demo's recording (and ffplay plays it).
 packages=(
     cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
+    ffmpeg
 )
 
 if [ "$profile" = all ]; then
