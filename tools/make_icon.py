@@ -1,7 +1,12 @@
 #!/usr/bin/env python3
 """Draws the program's icon, a film strip whose first frame is being mended
-by a green check mark, and writes it as a 32x32 16-colour .ico and as PNGs
-(32x32 and a 128x128 copy scaled up pixel by pixel).
+by a green check mark, on a 32x32 grid of 16 colours, and writes it
+- for Windows as a 32x32 16-colour .ico (velmora.ico);
+- for the Linux desktop as an SVG of the same grid (velmora.svg) and as PNGs
+  in the icon theme's usual sizes: velmora.png (32x32), velmora-N.png for
+  N = 16, 22, 24, 48, 64, 128, 256. Whole multiples of 32 repeat each pixel;
+  the other sizes give each pixel the share of the grid it covers, as an SVG
+  renderer does.
 
 Usage: tools/make_icon.py [output directory]   (default: assets/)
 """
@@ -81,22 +86,89 @@ def ico(pixels):
     return directory + entry + image
 
 
-def png(pixels, scale):
+def rgba(p):
+    return (0, 0, 0, 0) if p is TRANSPARENT else PALETTE[p] + (255,)
+
+
+def png_file(side, raw):
+    """A PNG of side x side RGBA pixels; raw holds its rows, each led by its
+    filter byte."""
     def chunk(kind, data):
         return (struct.pack(">I", len(data)) + kind + data +
                 struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
 
-    side = SIZE * scale
+    header = struct.pack(">IIBBBBB", side, side, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
+            chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b""))
+
+
+def png(pixels, scale):
+    """The grid with every pixel repeated scale x scale times."""
     raw = bytearray()
     for row in pixels:
         line = bytearray([0])  # no filter
         for p in row:
-            rgba = (0, 0, 0, 0) if p is TRANSPARENT else PALETTE[p] + (255,)
-            line += bytes(rgba) * scale
+            line += bytes(rgba(p)) * scale
         raw += bytes(line) * scale
-    header = struct.pack(">IIBBBBB", side, side, 8, 6, 0, 0, 0)
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
-            chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b""))
+    return png_file(SIZE * scale, raw)
+
+
+def png_sized(pixels, side):
+    """The grid drawn on side x side pixels: each pixel gets the colours of the
+    grid cells it covers, weighted by the area covered (alpha-weighted, so
+    transparent cells do not darken the edges)."""
+    if side % SIZE == 0:
+        return png(pixels, side // SIZE)
+
+    def spans(index):
+        """The grid cells that output pixel `index` covers, with their share."""
+        start, end = index * SIZE / side, (index + 1) * SIZE / side
+        cells = []
+        for cell in range(int(start), min(SIZE, int(end) + 1)):
+            share = min(end, cell + 1) - max(start, cell)
+            if share > 1e-9:
+                cells.append((cell, share))
+        return cells
+
+    raw = bytearray()
+    for y in range(side):
+        line = bytearray([0])
+        for x in range(side):
+            red = green = blue = alpha = 0.0
+            for cy, wy in spans(y):
+                for cx, wx in spans(x):
+                    r, g, b, a = rgba(pixels[cy][cx])
+                    weight = wx * wy * a / 255
+                    red, green, blue, alpha = red + r * weight, green + g * weight, \
+                        blue + b * weight, alpha + weight
+            area = (SIZE / side) ** 2
+            if alpha > 0:
+                line += bytes((round(red / alpha), round(green / alpha), round(blue / alpha),
+                               round(255 * alpha / area)))
+            else:
+                line += bytes(4)
+        raw += line
+    return png_file(side, raw)
+
+
+def svg(pixels):
+    """The grid as an SVG: one rectangle per run of equal pixels in a row."""
+    rects = []
+    for y, row in enumerate(pixels):
+        x = 0
+        while x < SIZE:
+            end = x
+            while end + 1 < SIZE and row[end + 1] == row[x]:
+                end += 1
+            if row[x] is not TRANSPARENT:
+                colour = "#%02x%02x%02x" % PALETTE[row[x]]
+                rects.append(f'  <rect x="{x}" y="{y}" width="{end - x + 1}" height="1" '
+                             f'fill="{colour}"/>')
+            x = end + 1
+    return ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            f'<svg xmlns="http://www.w3.org/2000/svg" width="{SIZE}" height="{SIZE}" '
+            f'viewBox="0 0 {SIZE} {SIZE}" shape-rendering="crispEdges">\n'
+            "  <title>Velmora</title>\n" + "\n".join(rects) + "\n</svg>\n").encode()
 
 
 def main():
@@ -104,8 +176,10 @@ def main():
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(root, "assets")
     os.makedirs(out, exist_ok=True)
     pixels = draw()
-    outputs = {"velmora.ico": ico(pixels), "velmora.png": png(pixels, 1),
-               "velmora-128.png": png(pixels, 4)}
+    outputs = {"velmora.ico": ico(pixels), "velmora.svg": svg(pixels),
+               "velmora.png": png(pixels, 1)}
+    for side in (16, 22, 24, 48, 64, 128, 256):
+        outputs[f"velmora-{side}.png"] = png_sized(pixels, side)
     for name, data in outputs.items():
         with open(os.path.join(out, name), "wb") as f:
             f.write(data)
