@@ -45,9 +45,16 @@ run: deps-run
 	$(call BUILD,linux) --target velmora velmora-cli velmora-demo-recorder
 	tools/run-linux.sh "$(DIR)"
 
-# A Debian package of the program in build/linux/package/.
-package: all package-windows
+# The Debian package of the Linux programs in build/linux/package/, checked as
+# distributions check one (packaging/linux/check-package.sh: the menu entry,
+# the metainfo, the icons, lintian), and the Windows zip.
+package: package-linux package-windows
+
+.PHONY: package-linux
+package-linux: all
+	rm -f build/linux/package/velmora_*.deb
 	cd build/linux && cpack -G DEB
+	packaging/linux/check-package.sh build/linux/package/velmora_*.deb
 
 # The portable Windows zip in build/win32/package/: the i686 program and its
 # German read-me (packaging/windows/LIESMICH.txt), packed and checked.
@@ -57,10 +64,11 @@ package-windows: deps
 	$(call BUILD,win32) --target velmora-windows-zip
 
 # --- Tests ---------------------------------------------------------------------
-# Everything: the Linux build, the engine and file layer under AddressSanitizer
-# and UBSan, the Windows programs under Wine, the format, and the saved fuzz
-# corpus replayed under the fuzz build (clang, libFuzzer).
-test: deps test-linux test-sanitizers test-windows check-format test-fuzz-replay
+# Everything: the Linux build and its Debian package's checks, the engine and
+# file layer under AddressSanitizer and UBSan, the Windows programs under
+# Wine, the format, and the saved fuzz corpus replayed under the fuzz build
+# (clang, libFuzzer).
+test: deps test-linux package-linux test-sanitizers test-windows check-format test-fuzz-replay
 
 test-linux:
 	cmake --preset linux

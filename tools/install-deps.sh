@@ -18,13 +18,16 @@ packages=(
 )
 
 if [ "$profile" = all ]; then
-# The format check; dpkg-dev for `make package`; a virtual X server and a
+# The format check; dpkg-dev for `make package`, and the tools that check the
+# package (desktop-file-validate, appstreamcli, lintian; gio and xdg-user-dir
+# to start the menu entry; python3 for the icons); a virtual X server and a
 # window manager (for the title bar) for the screenshots and the window's
 # tests; a private session bus with the accessibility bus for the test of
 # what screen readers hear.
 packages+=(
     clang-format
     dpkg-dev
+    desktop-file-utils appstream lintian libglib2.0-bin xdg-user-dirs python3
     xvfb xauth x11-utils openbox
     at-spi2-core dbus-daemon
 )
