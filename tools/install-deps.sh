@@ -42,11 +42,11 @@ packages+=(
     xvfb xauth x11-utils imagemagick
 )
 
-# Fuzzing (clang with its libFuzzer and sanitizer runtimes), the tests on
-# real MPEG streams (ffmpeg and ffprobe) and on a FUSE mount (bindfs), needed
-# by the tests only.
+# Fuzzing (clang with its libFuzzer and sanitizer runtimes) and the test on a
+# FUSE mount (bindfs), needed by the tests only. (The tests on real MPEG
+# streams use the demo's ffmpeg and ffprobe.)
 packages+=(
-    clang libclang-rt-14-dev ffmpeg bindfs
+    clang libclang-rt-14-dev bindfs
 )
 fi
 
