@@ -104,6 +104,11 @@ private:
             codePage_ = match.captured(1).toInt();
         } else if (const auto match = include.match(text); match.hasMatch()) {
             QFile header(folder_ + "/" + match.captured(1));
+            // A header the build makes from a template beside the script
+            // (the version numbers) names nothing in the dialog.
+            if (!header.exists() && QFile::exists(header.fileName() + ".in")) {
+                return;
+            }
             if (!header.open(QIODevice::ReadOnly)) {
                 error = "cannot read " + header.fileName();
                 return;
