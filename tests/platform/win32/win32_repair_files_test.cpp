@@ -15,13 +15,22 @@ protected:
         char temp[MAX_PATH];
         GetTempPathA(sizeof temp, temp);
         const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        folder_ = std::string(temp) + "velmora-files-" + test->name() + "-" +
-                  std::to_string(GetCurrentProcessId()) + "\\";
-        ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
+        // Wine hands out the same process ids again, and a folder an earlier
+        // run could not remove may still be there: a fresh name each time.
+        const std::string stem = std::string(temp) + "velmora-files-" + test->name() + "-" +
+                                 std::to_string(GetCurrentProcessId()) + "-";
+        bool created = false;
+        for (int attempt = 0; attempt < 1000 && !created; ++attempt) {
+            folder_ = stem + std::to_string(attempt) + "\\";
+            created = CreateDirectoryA(folder_.c_str(), nullptr) != FALSE;
+        }
+        ASSERT_TRUE(created) << folder_;
     }
 
     void TearDown() override {
-        for (const std::string& name : created_) {
+        // Newest first: a folder's files go before the folder itself.
+        for (auto it = created_.rbegin(); it != created_.rend(); ++it) {
+            const std::string& name = *it;
             SetFileAttributesA((folder_ + name).c_str(), FILE_ATTRIBUTE_NORMAL);
             DeleteFileA((folder_ + name).c_str());
             RemoveDirectoryA((folder_ + name).c_str());
