@@ -11,8 +11,12 @@ namespace {
 
 constexpr char kVersion[] = "1.0.0";
 
+// watch rests on the Linux folder events; Windows has no watch yet.
 const CliCommand* const kCommands[] = {&kMakeHeaderCommand, &kCheckCommand, &kRepairCommand,
-                                       &kWatchCommand};
+#ifndef _WIN32
+                                       &kWatchCommand
+#endif
+};
 
 void PrintOverview(std::FILE* stream) {
     std::fprintf(stream,

@@ -5,10 +5,10 @@
 
 #include "cli_command.h"
 #include "cli_files.h"
+#include "cli_repair_files.h"
 #include "follow_up_head.h"
 #include "follow_up_name.h"
 #include "header_template.h"
-#include "linux_repair_files.h"
 #include "repair_controller.h"
 #include "repair_step.h"
 
@@ -37,7 +37,7 @@ void PrintLine(const char* before, const std::string& name, const char* after) {
 }
 
 // Repairs one follow-up file; false when it is left unrepaired.
-bool RepairOne(LinuxRepairFiles& files, const HeaderTemplate& headerTemplate,
+bool RepairOne(CliRepairFiles& files, const HeaderTemplate& headerTemplate,
                const std::string& directory, const std::string& name) {
     switch (LookAtHead(directory + name, headerTemplate)) {
     case FollowUpHead::Missing:
@@ -101,9 +101,11 @@ int RunRepair(const CliArguments& arguments) {
         return UsageError("Basis-Datei nicht gefunden: " + arguments.positional[0]);
     }
     SplitPath(basePath, &directory, &baseName);
-    LinuxRepairFiles files;
-    if (MaxFollowUpNameLength(baseName.c_str(), postfix.c_str()) > kMaxNameLength ||
-        directory.size() + kMaxNameLength > files.MaxPathLength()) {
+    CliRepairFiles files;
+    // As the windows judge it: the longest follow-up name must fit, in the
+    // base file's folder too (Windows allows 259 bytes for the whole path).
+    const std::size_t longestName = MaxFollowUpNameLength(baseName.c_str(), postfix.c_str());
+    if (longestName > kMaxNameLength || directory.size() + longestName > files.MaxPathLength()) {
         return UsageError("der Name der Basis-Datei ist zu lang");
     }
     HeaderTemplate headerTemplate;

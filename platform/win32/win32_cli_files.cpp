@@ -1,0 +1,213 @@
+// The command-line program's plain reads, new files and paths on Windows.
+// Reads share everything, so a recorder that is still writing is never
+// disturbed; only the repair itself (Win32RepairFiles) opens exclusively.
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+
+#include "cli_files.h"
+
+namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Names like "NUL" or "COM1.mpg" mean devices; their full path is "\\.\NUL".
+// They are never opened: opening a device can already change it.
+bool IsDeviceName(const char* path) {
+    char fullPath[MAX_PATH];
+    const DWORD length = GetFullPathNameA(path, sizeof fullPath, fullPath, nullptr);
+    return length != 0 && length < sizeof fullPath && std::strncmp(fullPath, "\\\\.\\", 4) == 0;
+}
+
+bool IsMissingError(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// The handle is a file on a disk without any of the `refused` attributes.
+bool IsRegularHandle(HANDLE handle, DWORD refused, BY_HANDLE_FILE_INFORMATION* information) {
+    return GetFileType(handle) == FILE_TYPE_DISK &&
+           GetFileInformationByHandle(handle, information) &&
+           (information->dwFileAttributes & refused) == 0;
+}
+
+// Opens only to ask what the file is: no data access, so a file another
+// program holds with share mode 0 is still looked at. Links are followed.
+HANDLE OpenToQuery(const char* path) {
+    if (IsDeviceName(path)) {
+        return INVALID_HANDLE_VALUE;
+    }
+    return CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+ReadHeadResult ReadStart(const char* path, bool followLinks, unsigned char* buffer,
+                         std::size_t size, std::size_t* count) {
+    *count = 0;
+    // Looked at before it is opened: a folder or a device is never opened,
+    // nor, unless asked, a symbolic link or junction.
+    const DWORD refused =
+        FILE_ATTRIBUTE_DIRECTORY | (followLinks ? 0 : FILE_ATTRIBUTE_REPARSE_POINT);
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return IsMissingError(GetLastError()) ? ReadHeadResult::Missing : ReadHeadResult::Failed;
+    }
+    if ((attributes & refused) != 0 || IsDeviceName(path)) {
+        return ReadHeadResult::NotAFile;
+    }
+    const DWORD flags = FILE_ATTRIBUTE_NORMAL | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    const HANDLE file =
+        CreateFileA(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return IsMissingError(GetLastError()) ? ReadHeadResult::Missing : ReadHeadResult::Failed;
+    }
+    // The name may have changed between the look and the open.
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!IsRegularHandle(file, refused, &information)) {
+        CloseHandle(file);
+        return ReadHeadResult::NotAFile;
+    }
+    while (*count < size) {
+        const std::size_t left = size - *count;
+        const DWORD chunk = left > 0x10000000 ? 0x10000000 : static_cast<DWORD>(left);
+        DWORD got = 0;
+        if (!ReadFile(file, buffer + *count, chunk, &got, nullptr)) {
+            CloseHandle(file);
+            return ReadHeadResult::Failed;
+        }
+        if (got == 0) {
+            break;
+        }
+        *count += got;
+    }
+    CloseHandle(file);
+    return ReadHeadResult::Read;
+}
+
+// The system's words for the last error, without its line end.
+std::string LastErrorText() {
+    const DWORD error = GetLastError();
+    char text[512] = {};
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, error, 0, text, sizeof text, nullptr);
+    std::string message = length > 0 ? std::string(text, length) : std::string();
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                message.back() == ' ' || message.back() == '.')) {
+        message.pop_back();
+    }
+    return message.empty() ? "Fehler " + std::to_string(error) : message;
+}
+
+bool WriteAll(HANDLE file, const unsigned char* bytes, std::size_t size) {
+    while (size > 0) {
+        const DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
+        DWORD written = 0;
+        if (!WriteFile(file, bytes, chunk, &written, nullptr) || written == 0) {
+            return false;
+        }
+        bytes += written;
+        size -= written;
+    }
+    return true;
+}
+
+}  // namespace
+
+ReadHeadResult ReadFileHead(const char* path, unsigned char* buffer, std::size_t size,
+                            std::size_t* count) {
+    return ReadStart(path, false, buffer, size, count);
+}
+
+ReadHeadResult ReadFileStart(const char* path, unsigned char* buffer, std::size_t size,
+                             std::size_t* count) {
+    return ReadStart(path, true, buffer, size, count);
+}
+
+CreateFileResult CreateNewFile(const char* path, const unsigned char* bytes, std::size_t size,
+                               bool replace, std::string* error) {
+    // Replacing writes a new file beside the old one and moves it over, so
+    // a link in the old one's place is replaced, not followed, and a failure
+    // leaves the old file as it was.
+    const std::string target = path;
+    const std::string written = replace ? target + ".velmora-new" : target;
+    const HANDLE file = CreateFileA(written.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD reason = GetLastError();
+        if (!replace && (reason == ERROR_FILE_EXISTS || reason == ERROR_ALREADY_EXISTS)) {
+            return CreateFileResult::Exists;
+        }
+        *error = LastErrorText();
+        return CreateFileResult::Failed;
+    }
+    const bool complete = WriteAll(file, bytes, size) && FlushFileBuffers(file);
+    const std::string reason = complete ? std::string() : LastErrorText();
+    const bool closed = CloseHandle(file) != FALSE;
+    if (!complete || !closed) {
+        *error = complete ? LastErrorText() : reason;
+        DeleteFileA(written.c_str());
+        return CreateFileResult::Failed;
+    }
+    if (replace && !MoveFileExA(written.c_str(), target.c_str(),
+                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        *error = LastErrorText();
+        DeleteFileA(written.c_str());
+        return CreateFileResult::Failed;
+    }
+    return CreateFileResult::Created;
+}
+
+bool AbsolutePath(const char* path, std::string* absolute) {
+    // The first call tells the length needed, zero included.
+    const DWORD needed = GetFullPathNameA(path, 0, nullptr, nullptr);
+    if (needed == 0) {
+        return false;
+    }
+    std::string full(needed, '\0');
+    const DWORD length = GetFullPathNameA(path, needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) {
+        return false;
+    }
+    full.resize(length);
+    *absolute = full;
+    return true;
+}
+
+void SplitPath(const std::string& path, std::string* directory, std::string* name) {
+    const std::size_t separator = path.find_last_of("\\/");
+    *directory = separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
+    *name = separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
+bool IsRegularFile(const char* path) {
+    const HANDLE file = OpenToQuery(path);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION information{};
+    const bool regular = IsRegularHandle(file, FILE_ATTRIBUTE_DIRECTORY, &information);
+    CloseHandle(file);
+    return regular;
+}
+
+bool AreSameFile(const char* first, const char* second) {
+    BY_HANDLE_FILE_INFORMATION a{};
+    BY_HANDLE_FILE_INFORMATION b{};
+    const HANDLE one = OpenToQuery(first);
+    if (one == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    const bool known = GetFileInformationByHandle(one, &a);
+    CloseHandle(one);
+    const HANDLE other = OpenToQuery(second);
+    if (!known || other == INVALID_HANDLE_VALUE) {
+        if (other != INVALID_HANDLE_VALUE) {
+            CloseHandle(other);
+        }
+        return false;
+    }
+    const bool same = GetFileInformationByHandle(other, &b) &&
+                      a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+                      a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+    CloseHandle(other);
+    return same;
+}
