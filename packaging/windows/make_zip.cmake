@@ -1,7 +1,7 @@
-# Packs the portable Windows zip: the program and its German read-me, nothing
-# else, and checks what went in.
+# Packs the portable Windows zip: the program, the command-line program and
+# the German read-me, nothing else, and checks what went in.
 #
-#   cmake -DPROGRAM=velmora.exe -DREADME=LIESMICH.txt -DVERSION=1.0.0
+#   cmake -DPROGRAM=velmora.exe -DCLI=velmora-cli.exe -DREADME=LIESMICH.txt -DVERSION=1.0.0
 #         -DZIP=out/velmora-1.0.0-windows-i686.zip -P make_zip.cmake
 #
 # The read-me's source is UTF-8 with Unix line ends, easy to edit here; in the
@@ -9,7 +9,7 @@
 # its umlauts on any Windows.
 cmake_minimum_required(VERSION 3.25)
 
-foreach(name PROGRAM README VERSION ZIP)
+foreach(name PROGRAM CLI README VERSION ZIP)
     if(NOT DEFINED ${name})
         message(FATAL_ERROR "make_zip.cmake needs -D${name}=...")
     endif()
@@ -19,7 +19,7 @@ get_filename_component(zip_dir "${ZIP}" DIRECTORY)
 get_filename_component(zip_stem "${ZIP}" NAME_WLE)
 set(contents "${zip_dir}/${zip_stem}")
 set(unpacked "${zip_dir}/${zip_stem}-check")
-set(expected LIESMICH.txt velmora.exe)
+set(expected LIESMICH.txt velmora-cli.exe velmora.exe)
 
 # The read-me as Windows wants it.
 file(READ "${README}" text)
@@ -34,6 +34,7 @@ file(REMOVE_RECURSE "${contents}" "${unpacked}")
 file(REMOVE "${ZIP}")
 file(MAKE_DIRECTORY "${contents}" "${unpacked}")
 file(COPY_FILE "${PROGRAM}" "${contents}/velmora.exe")
+file(COPY_FILE "${CLI}" "${contents}/velmora-cli.exe")
 file(WRITE "${contents}/LIESMICH.txt" "${bom}${text}")
 
 execute_process(COMMAND "${CMAKE_COMMAND}" -E tar cf "${ZIP}" --format=zip ${expected}
@@ -42,7 +43,7 @@ if(NOT result EQUAL 0)
     message(FATAL_ERROR "could not pack ${ZIP}")
 endif()
 
-# Exactly the two files, at the top, each as it was packed.
+# Exactly these files, at the top, each as it was packed.
 execute_process(COMMAND "${CMAKE_COMMAND}" -E tar tf "${ZIP}"
                 OUTPUT_VARIABLE listing RESULT_VARIABLE result)
 string(STRIP "${listing}" listing)

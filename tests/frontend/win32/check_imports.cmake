@@ -1,5 +1,9 @@
-# Fails unless PROGRAM imports exactly the system DLLs it may: the program is
-# linked statically and must run on a bare Windows.
+# Fails unless PROGRAM imports exactly the system DLLs in EXPECTED (upper
+# case, sorted): the program is linked statically and must run on a bare
+# Windows.
+if(NOT DEFINED EXPECTED)
+    message(FATAL_ERROR "check_imports.cmake needs -DEXPECTED=...")
+endif()
 execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
     message(FATAL_ERROR "objdump failed on ${PROGRAM}")
@@ -12,8 +16,7 @@ foreach(line IN LISTS lines)
     list(APPEND imports "${name}")
 endforeach()
 list(SORT imports)
-set(expected ADVAPI32.DLL COMDLG32.DLL KERNEL32.DLL MSVCRT.DLL USER32.DLL)
-if(NOT imports STREQUAL expected)
-    message(FATAL_ERROR "imports: ${imports}\nexpected: ${expected}")
+if(NOT imports STREQUAL EXPECTED)
+    message(FATAL_ERROR "imports: ${imports}\nexpected: ${EXPECTED}")
 endif()
 message(STATUS "imports: ${imports}")

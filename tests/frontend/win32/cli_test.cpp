@@ -1,0 +1,175 @@
+// velmora-cli.exe run as a process, as a user or a script runs it on
+// Windows: its exit code and what it printed, and the files it left.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct CliRun {
+    long exitCode = -1;  // -1: it did not start or did not end in time
+    std::string output;  // standard output and error, as they came
+};
+
+// The build hands the program's path over in Unix form; Wine has it on Z:.
+std::string CliPath() {
+    std::string path = "Z:" VELMORA_CLI;
+    for (char& c : path) {
+        c = c == '/' ? '\\' : c;
+    }
+    return path;
+}
+
+std::string ReadAll(HANDLE pipe) {
+    std::string text;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        text.append(buffer, got);
+    }
+    return text;
+}
+
+// Runs velmora-cli.exe with `arguments` in `folder`, its output through a pipe.
+CliRun RunCli(const std::string& arguments, const std::string& folder) {
+    CliRun run;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
+        return run;
+    }
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    const std::string exe = CliPath();
+    std::string commandLine = "\"" + exe + "\" " + arguments;
+    PROCESS_INFORMATION process{};
+    const bool started = CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
+                                        nullptr, folder.c_str(), &startup, &process) != FALSE;
+    CloseHandle(writeEnd);
+    if (started) {
+        run.output = ReadAll(readEnd);
+        DWORD code = 0;
+        if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0 &&
+            GetExitCodeProcess(process.hProcess, &code)) {
+            run.exitCode = static_cast<long>(code);
+        }
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(readEnd);
+    return run;
+}
+
+std::vector<unsigned char> Pattern(std::size_t size, unsigned seed) {
+    std::vector<unsigned char> bytes(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<unsigned char>((i * 7 + seed * 13) & 0xFF);
+    }
+    return bytes;
+}
+
+void WriteWhole(const std::string& path, const std::vector<unsigned char>& bytes) {
+    const HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    ASSERT_EQ(written, bytes.size()) << path;
+}
+
+std::vector<unsigned char> ReadWhole(const std::string& path) {
+    std::vector<unsigned char> bytes(4096);
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    DWORD got = 0;
+    if (file != INVALID_HANDLE_VALUE) {
+        ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
+        CloseHandle(file);
+    }
+    bytes.resize(got);
+    return bytes;
+}
+
+// The file as a repair leaves it: the header over its start, the rest as it was.
+std::vector<unsigned char> Repaired(std::vector<unsigned char> original,
+                                    const std::vector<unsigned char>& header) {
+    std::copy(header.begin(), header.end(), original.begin());
+    return original;
+}
+
+// A folder of its own for each test, emptied and removed after it.
+class CliTest : public testing::Test {
+protected:
+    void SetUp() override {
+        char temp[MAX_PATH];
+        GetTempPathA(sizeof temp, temp);
+        folder_ = std::string(temp) + "velmora-cli-test-" + std::to_string(GetCurrentProcessId());
+        CreateDirectoryA(folder_.c_str(), nullptr);
+        folder_ += "\\";
+    }
+
+    void TearDown() override {
+        for (const char* name : {"header.mpeg", "Film.mpg", "Film#1.mpg", "Film#2.mpg"}) {
+            DeleteFileA((folder_ + name).c_str());
+        }
+        RemoveDirectoryA(folder_.c_str());
+    }
+
+    std::string folder_;
+};
+
+TEST_F(CliTest, VersionEndsWithZero) {
+    const CliRun run = RunCli("--version", folder_);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.output.rfind("velmora-cli ", 0), 0u) << run.output;
+}
+
+TEST_F(CliTest, BadUsageEndsWithTwo) {
+    EXPECT_EQ(RunCli("repair", folder_).exitCode, 2);
+    EXPECT_EQ(RunCli("repair Film.mpg --unknown", folder_).exitCode, 2);
+    // watch is not a command of the Windows program yet.
+    EXPECT_EQ(RunCli("watch", folder_).exitCode, 2);
+}
+
+TEST_F(CliTest, RepairLeavesAHeldFileAloneUntilItIsClosed) {
+    const std::vector<unsigned char> header = Pattern(64, 1);
+    const std::vector<unsigned char> first = Pattern(300, 2);
+    const std::vector<unsigned char> second = Pattern(300, 3);
+    WriteWhole(folder_ + "header.mpeg", header);
+    WriteWhole(folder_ + "Film.mpg", Pattern(300, 4));
+    WriteWhole(folder_ + "Film#1.mpg", first);
+    WriteWhole(folder_ + "Film#2.mpg", second);
+
+    // Held as a recorder holds the file it writes: no sharing at all.
+    const HANDLE held = CreateFileA((folder_ + "Film#2.mpg").c_str(), GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const CliRun busy = RunCli("repair Film.mpg", folder_);
+    CloseHandle(held);
+    EXPECT_EQ(busy.exitCode, 1) << busy.output;
+    EXPECT_NE(busy.output.find("Film#1.mpg\" restauriert!"), std::string::npos) << busy.output;
+    EXPECT_NE(busy.output.find("Film#2.mpg\" nicht restauriert!"), std::string::npos)
+        << busy.output;
+    EXPECT_EQ(ReadWhole(folder_ + "Film#1.mpg"), Repaired(first, header));
+    EXPECT_EQ(ReadWhole(folder_ + "Film#2.mpg"), second);
+
+    const CliRun free = RunCli("repair Film.mpg", folder_);
+    EXPECT_EQ(free.exitCode, 0) << free.output;
+    EXPECT_NE(free.output.find("Film#1.mpg\" bereits restauriert"), std::string::npos)
+        << free.output;
+    EXPECT_NE(free.output.find("Film#2.mpg\" restauriert!"), std::string::npos) << free.output;
+    EXPECT_EQ(ReadWhole(folder_ + "Film#1.mpg"), Repaired(first, header));
+    EXPECT_EQ(ReadWhole(folder_ + "Film#2.mpg"), Repaired(second, header));
+}
+
+}  // namespace
