@@ -107,6 +107,17 @@ std::vector<unsigned char> Repaired(std::vector<unsigned char> original,
     return original;
 }
 
+// A recording's start as a recorder writes it: an MPEG-2 pack header, a
+// system header (video E0, audio C0) and a padding packet.
+std::vector<unsigned char> RecordingStart() {
+    std::vector<unsigned char> bytes = {0x00, 0x00, 0x01, 0xBA, 0x44, 0x00, 0x04, 0x00, 0x04, 0x01,
+                                        0x01, 0x89, 0xC3, 0xF8, 0x00, 0x00, 0x01, 0xBB, 0x00, 0x0C,
+                                        0x80, 0xC4, 0xE1, 0x04, 0xE1, 0xFF, 0xE0, 0xE0, 0xE8, 0xC0,
+                                        0xC0, 0x20, 0x00, 0x00, 0x01, 0xBE, 0x01, 0x00};
+    bytes.resize(bytes.size() + 0x100, 0xFF);
+    return bytes;
+}
+
 // A folder of its own for each test, emptied and removed after it.
 class CliTest : public testing::Test {
 protected:
@@ -139,6 +150,24 @@ TEST_F(CliTest, BadUsageEndsWithTwo) {
     EXPECT_EQ(RunCli("repair Film.mpg --unknown", folder_).exitCode, 2);
     // watch is not a command of the Windows program yet.
     EXPECT_EQ(RunCli("watch", folder_).exitCode, 2);
+}
+
+TEST_F(CliTest, MakeHeaderWritesANewFileAndReplacesOnlyWithForce) {
+    const std::vector<unsigned char> recording = RecordingStart();
+    WriteWhole(folder_ + "Film.mpg", recording);
+
+    EXPECT_EQ(RunCli("make-header Film.mpg", folder_).exitCode, 0);
+    const std::vector<unsigned char> made = ReadWhole(folder_ + "header.mpeg");
+    ASSERT_EQ(made.size(), 2048u);
+    EXPECT_TRUE(std::equal(recording.begin(), recording.begin() + 32, made.begin()));
+
+    EXPECT_EQ(RunCli("make-header Film.mpg --size 128", folder_).exitCode, 2);
+    EXPECT_EQ(ReadWhole(folder_ + "header.mpeg").size(), 2048u);
+    EXPECT_EQ(RunCli("make-header Film.mpg --size 128 --force", folder_).exitCode, 0);
+    EXPECT_EQ(ReadWhole(folder_ + "header.mpeg").size(), 128u);
+    // Never over the recording it reads, not even with --force.
+    EXPECT_EQ(RunCli("make-header Film.mpg -o Film.mpg --force", folder_).exitCode, 2);
+    EXPECT_EQ(ReadWhole(folder_ + "Film.mpg"), recording);
 }
 
 TEST_F(CliTest, RepairLeavesAHeldFileAloneUntilItIsClosed) {
