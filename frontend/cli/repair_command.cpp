@@ -36,12 +36,13 @@ void PrintLine(const char* before, const std::string& name, const char* after) {
     std::fflush(stdout);
 }
 
-// Repairs one follow-up file; false when it is left unrepaired.
+// Repairs one existing follow-up file whose head was looked at; false when
+// it is left unrepaired.
 bool RepairOne(CliRepairFiles& files, const HeaderTemplate& headerTemplate,
-               const std::string& directory, const std::string& name) {
-    switch (LookAtHead(directory + name, headerTemplate)) {
+               const std::string& directory, const std::string& name, FollowUpHead head) {
+    switch (head) {
     case FollowUpHead::Missing:
-        return true;  // not reached: the caller stops at the first gap
+        return true;  // the caller stops at the first gap before this
     case FollowUpHead::AlreadyRepaired:
         PrintLine(kStatusPrefix, name, "\" bereits restauriert");
         return true;
@@ -122,10 +123,11 @@ int RunRepair(const CliArguments& arguments) {
         char name[kNameBufferSize];
         BuildFollowUpName(baseName.c_str(), stemLength, postfix.c_str(),
                           static_cast<std::uint16_t>(counter), name, sizeof name);
-        if (LookAtHead(directory + name, headerTemplate) == FollowUpHead::Missing) {
+        const FollowUpHead head = LookAtHead(directory + name, headerTemplate);
+        if (head == FollowUpHead::Missing) {
             break;
         }
-        allDone = RepairOne(files, headerTemplate, directory, name) && allDone;
+        allDone = RepairOne(files, headerTemplate, directory, name, head) && allDone;
     }
     ReleaseHeaderTemplate(headerTemplate, files);
     return allDone ? kExitOk : kExitFailed;
