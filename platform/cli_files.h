@@ -6,7 +6,15 @@
 #include <cstddef>
 #include <string>
 
-enum class ReadHeadResult { Read, Missing, NotAFile, Failed };
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
+// Busy: another program holds the file and lets nobody read it (a share
+// mode without reading on Windows); never on Linux.
+enum class ReadHeadResult { Read, Missing, NotAFile, Busy, Failed };
 
 // Reads up to `size` bytes from the start of the regular file at `path`,
 // without any exclusivity (the file may be growing) and never through a
@@ -39,6 +47,10 @@ void SplitPath(const std::string& path, std::string* directory, std::string* nam
 // Whether `path` names a regular file (following links, as a user's base
 // file may be one).
 bool IsRegularFile(const char* path);
+
+// The system's words for the last failed call (errno, GetLastError()),
+// as UTF-8 text.
+std::string LastSystemErrorText();
 
 // Whether both paths name one existing file (following links), so a command
 // never replaces the file it reads from.

@@ -72,6 +72,11 @@ int CheckOne(const std::string& path, const HeaderTemplate* headerTemplate) {
     case ReadHeadResult::NotAFile:
         unreadable = "keine gew\xC3\xB6hnliche Datei";
         break;
+    case ReadHeadResult::Busy:
+        unreadable =
+            "von einem anderen Programm ge\xC3\xB6"
+            "ffnet";
+        break;
     case ReadHeadResult::Failed:
         unreadable = "Lesefehler";
         break;

@@ -12,6 +12,8 @@ FollowUpHead LookAtHead(const std::string& path, const HeaderTemplate& headerTem
         return FollowUpHead::Missing;
     case ReadHeadResult::NotAFile:
         return FollowUpHead::NotAFile;
+    case ReadHeadResult::Busy:
+        return FollowUpHead::Busy;
     case ReadHeadResult::Failed:
         return FollowUpHead::Unreadable;
     case ReadHeadResult::Read:

@@ -7,7 +7,15 @@
 #include "header_template.h"
 
 // What a follow-up file needs, decided before any write.
-enum class FollowUpHead { Missing, NotAFile, Empty, Unreadable, AlreadyRepaired, NeedsRepair };
+enum class FollowUpHead {
+    Missing,
+    NotAFile,
+    Empty,
+    Busy,  // held by another program that lets nobody read it (Windows)
+    Unreadable,
+    AlreadyRepaired,
+    NeedsRepair,
+};
 
 // The file's start beside the template, read without any exclusivity (the
 // file may be growing) and never through a link.

@@ -11,12 +11,8 @@ namespace {
 
 constexpr char kVersion[] = "1.0.0";
 
-// watch rests on the Linux folder events; Windows has no watch yet.
 const CliCommand* const kCommands[] = {&kMakeHeaderCommand, &kCheckCommand, &kRepairCommand,
-#ifndef _WIN32
-                                       &kWatchCommand
-#endif
-};
+                                       &kWatchCommand};
 
 void PrintOverview(std::FILE* stream) {
     std::fprintf(stream,

@@ -96,6 +96,7 @@ bool ReadRecording(const std::string& path, std::vector<unsigned char>* bytes,
     case ReadHeadResult::NotAFile:
         *message = "keine gew\xC3\xB6hnliche Datei: " + path;
         return false;
+    case ReadHeadResult::Busy:
     case ReadHeadResult::Failed:
         break;
     }

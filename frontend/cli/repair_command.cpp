@@ -31,6 +31,10 @@ constexpr char kUsage[] =
     "1 eine war belegt, ohne Exklusivzugriff oder nicht schreibbar; 2 falscher\n"
     "Aufruf, Basis-Datei oder Header nicht lesbar.\n";
 
+constexpr char kHeldOrReadOnlySuffix[] =
+    "\" nicht restauriert! (von einem anderen Programm ge\xC3\xB6"
+    "ffnet oder schreibgesch\xC3\xBCtzt)";
+
 void PrintLine(const char* before, const std::string& name, const char* after) {
     std::printf("%s%s%s\n", before, name.c_str(), after);
     std::fflush(stdout);
@@ -53,6 +57,9 @@ bool RepairOne(CliRepairFiles& files, const HeaderTemplate& headerTemplate,
     case FollowUpHead::Empty:
         PrintLine(kStatusPrefix, name, "\" nicht restauriert! (leer)");
         return false;
+    case FollowUpHead::Busy:
+        PrintLine(kStatusPrefix, name, kHeldOrReadOnlySuffix);
+        return false;
     case FollowUpHead::Unreadable:
         PrintLine(kStatusPrefix, name, "\" nicht restauriert! (nicht lesbar)");
         return false;
@@ -64,9 +71,7 @@ bool RepairOne(CliRepairFiles& files, const HeaderTemplate& headerTemplate,
         PrintLine(kStatusPrefix, name, kRepairedSuffix);
         return true;
     case RepairResult::Unavailable:
-        PrintLine(kStatusPrefix, name,
-                  "\" nicht restauriert! (von einem anderen Programm ge\xC3\xB6"
-                  "ffnet oder schreibgesch\xC3\xBCtzt)");
+        PrintLine(kStatusPrefix, name, kHeldOrReadOnlySuffix);
         return false;
     case RepairResult::NoExclusivity:
         PrintLine(kNoExclusivityPrefix, name, kNoExclusivitySuffix);

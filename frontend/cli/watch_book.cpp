@@ -1,6 +1,7 @@
 #include "watch_book.h"
 
-WatchBook::WatchBook(int folderCount) : folders_(static_cast<std::size_t>(folderCount)) {}
+WatchBook::WatchBook(int folderCount, long long retryPeriodMs)
+    : folders_(static_cast<std::size_t>(folderCount)), retryPeriodMs_(retryPeriodMs) {}
 
 bool WatchBook::IsOwnEcho(int folder, const char* name, FileNews news) {
     if (!echo_.active || echo_.folder != folder || echo_.name != name) {
@@ -36,6 +37,14 @@ void WatchBook::OnFileNews(int folder, const char* name, FileNews news) {
             MakeDue(folder, found->first, found->second);
         }
         return;
+    }
+    if (news == FileNews::Written) {
+        const auto found = files.find(name);
+        if (found != files.end() &&
+            (found->second.state == State::Waiting ||
+             (found->second.state == State::Parked && found->second.parkedAfterWrite))) {
+            return;
+        }
     }
     const auto [entry, added] = files.try_emplace(name);
     MakeDue(folder, entry->first, entry->second);
@@ -89,11 +98,12 @@ void WatchBook::RecordAttempt(int folder, const std::string& name, AttemptOutcom
     case AttemptOutcome::Waiting:
         SetState(found->second, State::Waiting);
         if (nextRetryMs_ < 0) {
-            nextRetryMs_ = nowMs + kRetryPeriodMs;
+            nextRetryMs_ = nowMs + retryPeriodMs_;
         }
         return;
     case AttemptOutcome::Parked:
         SetState(found->second, State::Parked);
+        found->second.parkedAfterWrite = wroteFile;
         return;
     }
 }

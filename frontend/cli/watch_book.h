@@ -11,25 +11,27 @@
 #include <unordered_map>
 #include <vector>
 
-// What the folder told about a file.
-enum class FileNews { Arrived, WriterClosed, ReaderClosed, AttributesChanged, Left };
+// What the folder told about a file. Written is what Windows tells instead
+// of the closes: that the file was written to, not whether it is let go.
+enum class FileNews { Arrived, WriterClosed, ReaderClosed, AttributesChanged, Written, Left };
 
 // What a look at a file came to.
 enum class AttemptOutcome {
     Finished,  // repaired, already repaired, not a follow-up file, or gone
-    Waiting,   // busy, empty or not writable yet: tried again within a second
+    Waiting,   // busy, empty or not writable yet: tried again each retry period
     Parked,    // an error was reported: tried again only when the file changes
 };
 
 class WatchBook {
 public:
-    // Waiting files are tried again this long after the round that left them waiting.
-    static constexpr long long kRetryPeriodMs = 1000;
-
-    explicit WatchBook(int folderCount);
+    // Waiting files are tried again retryPeriodMs after the round that left
+    // them waiting.
+    WatchBook(int folderCount, long long retryPeriodMs);
 
     // A change makes the file due (a parked one too); a reader's close
-    // makes only a waiting file due; a file that left is forgotten.
+    // makes only a waiting file due; a write makes due neither a waiting
+    // file (its round comes) nor one parked after its own failed write (the
+    // write may be its own echo); a file that left is forgotten.
     void OnFileNews(int folder, const char* name, FileNews news);
 
     // The next due file, in the order they became due.
@@ -59,6 +61,7 @@ private:
     struct Entry {
         State state = State::New;
         bool queued = false;
+        bool parkedAfterWrite = false;
     };
     struct DueFile {
         int folder;
@@ -82,5 +85,6 @@ private:
     Echo echo_;
     std::size_t waiting_ = 0;
     std::size_t parked_ = 0;
+    long long retryPeriodMs_;
     long long nextRetryMs_ = -1;
 };

@@ -1,21 +1,21 @@
 // velmora-cli watch: the headless service. Watches folders and repairs every
 // follow-up file the moment it is not empty and no other program holds it,
 // for any number of series at once. Driven by the folders' events; while a
-// file waits on another program, it is tried again once a second.
-#include <cerrno>
+// file waits on another program, it is tried again each retry period (a
+// second on Linux, which tells of every close; 200 ms on Windows, which
+// tells of none).
 #include <clocale>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "cli_command.h"
 #include "cli_files.h"
+#include "cli_repair_files.h"
+#include "folder_events.h"
 #include "follow_up_head.h"
 #include "follow_up_name.h"
 #include "header_template.h"
-#include "linux_folder_events.h"
-#include "linux_repair_files.h"
 #include "repair_controller.h"
 #include "repair_step.h"
 #include "watch_book.h"
@@ -43,12 +43,21 @@ constexpr char kUsage[] =
     "Exit-Codes: 0 beendet durch SIGTERM oder SIGINT; 1 keiner der Ordner ist\n"
     "mehr da; 2 falscher Aufruf, Ordner oder Header nicht lesbar.\n";
 
+// Every name a folder can hold must fit the longest path the file layer
+// opens. Windows limits the whole path (MAX_PATH), so there a folder need
+// only leave room for a name; a longer one cannot be opened at all.
+#ifdef _WIN32
+constexpr std::size_t kRoomForNames = 1;
+#else
+constexpr std::size_t kRoomForNames = kMaxNameLength;
+#endif
+
 // Checks between looks at files for a stop or reload, so that neither waits
 // for a long scan.
 constexpr int kAttemptsBetweenSignalChecks = 64;
 
-// The Linux file layer, keeping the system's reason when a write fails so
-// that the message can name it.
+// The platform's file layer, keeping the system's reason when a write
+// fails so that the message can name it.
 class ReasonKeepingFiles final : public ForwardingFiles {
 public:
     using ForwardingFiles::ForwardingFiles;
@@ -57,7 +66,7 @@ public:
                     std::uint32_t* bytesWritten) override {
         const bool written = ForwardingFiles::WriteBytes(file, bytes, count, bytesWritten);
         if (!written) {
-            lastWriteFailure = std::strerror(errno);
+            lastWriteFailure = LastSystemErrorText();
         } else if (*bytesWritten != count) {
             lastWriteFailure = "nur " + std::to_string(*bytesWritten) + " von " +
                                std::to_string(count) + " Byte geschrieben";
@@ -69,22 +78,22 @@ public:
 };
 
 struct WatchedFolder {
-    std::string directory;   // absolute, with its trailing '/'
+    std::string directory;   // absolute, with its trailing separator
     std::string linePrefix;  // "/path/to/folder: " when more than one folder is watched
     bool present = true;
 };
 
 struct Service {
-    explicit Service(int folderCount) : book(folderCount) {}
+    explicit Service(int folderCount) : book(folderCount, kWaitingFileRetryMs) {}
 
-    LinuxRepairFiles linuxFiles;
-    ReasonKeepingFiles files{linuxFiles};
+    CliRepairFiles systemFiles;
+    ReasonKeepingFiles files{systemFiles};
     HeaderTemplate headerTemplate;
     std::string headerPath;
     std::string postfix;
     std::vector<WatchedFolder> folders;
     int foldersPresent = 0;
-    LinuxFolderEvents events;
+    FolderEvents events;
     WatchBook book;
     bool rescanAll = false;
     bool stop = false;
@@ -130,6 +139,8 @@ Attempt LookAndRepair(Service& service, const WatchedFolder& folder, const std::
         return {AttemptOutcome::Finished, false};
     case FollowUpHead::Empty:
         return {AttemptOutcome::Waiting, false};  // nothing recorded yet
+    case FollowUpHead::Busy:
+        return {AttemptOutcome::Waiting, false};  // held with no reading allowed
     case FollowUpHead::Unreadable:
         PrintLine(stderr, folder,
                   Quoted(kStatusPrefix, name, "\" nicht restauriert! (nicht lesbar)"));
@@ -166,6 +177,8 @@ FileNews NewsOf(FolderEventKind kind) {
         return FileNews::ReaderClosed;
     case FolderEventKind::AttributesChanged:
         return FileNews::AttributesChanged;
+    case FolderEventKind::Written:
+        return FileNews::Written;
     default:
         return FileNews::Left;
     }
@@ -320,11 +333,10 @@ bool WatchFolders(Service& service, const std::vector<std::string>& arguments,
             *problem = "Ordner nicht gefunden: " + argument;
             return false;
         }
-        if (folder.directory.back() != '/') {
-            folder.directory += '/';
+        if (folder.directory.back() != kPathSeparator) {
+            folder.directory += kPathSeparator;
         }
-        // Every name a folder can hold must fit the longest path the file layer opens.
-        if (folder.directory.size() + kMaxNameLength > service.files.MaxPathLength()) {
+        if (folder.directory.size() + kRoomForNames > service.files.MaxPathLength()) {
             *problem = "Pfad des Ordners zu lang: " + argument;
             return false;
         }
@@ -348,7 +360,9 @@ int RunWatch(const CliArguments& arguments) {
         std::fputs(kUsage, stderr);
         return kExitUsage;
     }
+#ifdef LC_MESSAGES
     std::setlocale(LC_MESSAGES, "");  // the system's reasons in the system's language
+#endif
     Service service(static_cast<int>(arguments.positional.size()));
     service.postfix = arguments.Value("--postfix", "#");
     if (service.postfix.size() > kMaxPostfixLength) {

@@ -142,3 +142,7 @@ bool AreSameFile(const char* first, const char* second) {
     return stat(first, &a) == 0 && stat(second, &b) == 0 && a.st_dev == b.st_dev &&
            a.st_ino == b.st_ino;
 }
+
+std::string LastSystemErrorText() {
+    return std::strerror(errno);
+}

@@ -1,5 +1,3 @@
-#include "linux_folder_events.h"
-
 #include <dirent.h>
 #include <poll.h>
 #include <signal.h>
@@ -9,7 +7,22 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <vector>
+
+#include "folder_events.h"
+
+const int kWaitingFileRetryMs = 1000;
+
+struct FolderEvents::Source {
+    int FolderOfWatch(int watch) const;
+
+    int inotifyFd = -1;
+    int signalFd = -1;
+    std::vector<int> watches;  // by folder number; -1 when not watched
+    alignas(8) char buffer[16384];
+};
 
 namespace {
 
@@ -44,14 +57,16 @@ void CloseIfOpen(int* fd) {
 
 }  // namespace
 
-LinuxFolderEvents::~LinuxFolderEvents() {
-    CloseIfOpen(&inotifyFd_);
-    CloseIfOpen(&signalFd_);
+FolderEvents::FolderEvents() : source_(std::make_unique<Source>()) {}
+
+FolderEvents::~FolderEvents() {
+    CloseIfOpen(&source_->inotifyFd);
+    CloseIfOpen(&source_->signalFd);
 }
 
-bool LinuxFolderEvents::Open(std::string* error) {
-    inotifyFd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (inotifyFd_ < 0) {
+bool FolderEvents::Open(std::string* error) {
+    source_->inotifyFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (source_->inotifyFd < 0) {
         *error = std::strerror(errno);
         return false;
     }
@@ -63,59 +78,59 @@ bool LinuxFolderEvents::Open(std::string* error) {
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGHUP);
     if (sigprocmask(SIG_BLOCK, &signals, nullptr) != 0 ||
-        (signalFd_ = signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC)) < 0) {
+        (source_->signalFd = signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC)) < 0) {
         *error = std::strerror(errno);
         return false;
     }
     return true;
 }
 
-bool LinuxFolderEvents::Watch(int folder, const char* path, std::string* error) {
-    const int watch = inotify_add_watch(inotifyFd_, path, kFolderMask);
+bool FolderEvents::Watch(int folder, const char* path, std::string* error) {
+    const int watch = inotify_add_watch(source_->inotifyFd, path, kFolderMask);
     if (watch < 0) {
         *error = std::strerror(errno);
         return false;
     }
     // The kernel gives the same watch for the same folder under another name.
-    if (FolderOfWatch(watch) >= 0) {
+    if (source_->FolderOfWatch(watch) >= 0) {
         *error = "derselbe Ordner wie ein anderer der Liste";
         return false;
     }
-    if (watches_.size() <= static_cast<std::size_t>(folder)) {
-        watches_.resize(static_cast<std::size_t>(folder) + 1, -1);
+    if (source_->watches.size() <= static_cast<std::size_t>(folder)) {
+        source_->watches.resize(static_cast<std::size_t>(folder) + 1, -1);
     }
-    watches_[static_cast<std::size_t>(folder)] = watch;
+    source_->watches[static_cast<std::size_t>(folder)] = watch;
     return true;
 }
 
-void LinuxFolderEvents::Unwatch(int folder) {
-    if (folder < 0 || static_cast<std::size_t>(folder) >= watches_.size()) {
+void FolderEvents::Unwatch(int folder) {
+    if (folder < 0 || static_cast<std::size_t>(folder) >= source_->watches.size()) {
         return;
     }
-    int& watch = watches_[static_cast<std::size_t>(folder)];
+    int& watch = source_->watches[static_cast<std::size_t>(folder)];
     if (watch >= 0) {
-        inotify_rm_watch(inotifyFd_, watch);  // fails harmlessly when the kernel did it
+        inotify_rm_watch(source_->inotifyFd, watch);  // fails harmlessly when the kernel did it
         watch = -1;
     }
 }
 
-int LinuxFolderEvents::FolderOfWatch(int watch) const {
-    for (std::size_t folder = 0; folder < watches_.size(); ++folder) {
-        if (watches_[folder] == watch) {
+int FolderEvents::Source::FolderOfWatch(int watch) const {
+    for (std::size_t folder = 0; folder < watches.size(); ++folder) {
+        if (watches[folder] == watch) {
             return static_cast<int>(folder);
         }
     }
     return -1;
 }
 
-void LinuxFolderEvents::WaitForNews(int timeoutMs) {
-    pollfd sources[2] = {{inotifyFd_, POLLIN, 0}, {signalFd_, POLLIN, 0}};
+void FolderEvents::WaitForNews(int timeoutMs) {
+    pollfd sources[2] = {{source_->inotifyFd, POLLIN, 0}, {source_->signalFd, POLLIN, 0}};
     poll(sources, 2, timeoutMs);  // EINTR or not: the caller looks at what is pending
 }
 
-void LinuxFolderEvents::ReadEvents(const std::function<void(const FolderEvent&)>& onEvent) {
+void FolderEvents::ReadEvents(const std::function<void(const FolderEvent&)>& onEvent) {
     for (;;) {
-        const ssize_t length = read(inotifyFd_, buffer_, sizeof buffer_);
+        const ssize_t length = read(source_->inotifyFd, source_->buffer, sizeof source_->buffer);
         if (length <= 0) {
             if (length < 0 && errno == EINTR) {
                 continue;
@@ -123,13 +138,13 @@ void LinuxFolderEvents::ReadEvents(const std::function<void(const FolderEvent&)>
             return;  // EAGAIN: nothing more queued
         }
         for (ssize_t offset = 0; offset < length;) {
-            const auto* event = reinterpret_cast<const inotify_event*>(buffer_ + offset);
+            const auto* event = reinterpret_cast<const inotify_event*>(source_->buffer + offset);
             offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
             if (event->mask & IN_Q_OVERFLOW) {
                 onEvent({-1, FolderEventKind::Overflow, ""});
                 continue;
             }
-            const int folder = FolderOfWatch(event->wd);
+            const int folder = source_->FolderOfWatch(event->wd);
             if (folder < 0) {
                 continue;  // a watch given up a moment ago
             }
@@ -149,9 +164,9 @@ void LinuxFolderEvents::ReadEvents(const std::function<void(const FolderEvent&)>
     }
 }
 
-ServiceSignal LinuxFolderEvents::TakeSignal() {
+ServiceSignal FolderEvents::TakeSignal() {
     signalfd_siginfo info{};
-    while (read(signalFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+    while (read(source_->signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
         if (info.ssi_signo == SIGHUP) {
             return ServiceSignal::Reload;
         }

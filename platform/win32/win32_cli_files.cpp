@@ -58,7 +58,11 @@ ReadHeadResult ReadStart(const char* path, bool followLinks, unsigned char* buff
     const HANDLE file =
         CreateFileA(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        return IsMissingError(GetLastError()) ? ReadHeadResult::Missing : ReadHeadResult::Failed;
+        const DWORD error = GetLastError();
+        if (error == ERROR_SHARING_VIOLATION) {
+            return ReadHeadResult::Busy;  // a recorder holding it with share mode 0
+        }
+        return IsMissingError(error) ? ReadHeadResult::Missing : ReadHeadResult::Failed;
     }
     // The name may have changed between the look and the open.
     BY_HANDLE_FILE_INFORMATION information{};
@@ -83,18 +87,14 @@ ReadHeadResult ReadStart(const char* path, bool followLinks, unsigned char* buff
     return ReadHeadResult::Read;
 }
 
-// The system's words for the last error, without its line end.
-std::string LastErrorText() {
-    const DWORD error = GetLastError();
-    char text[512] = {};
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, error, 0, text, sizeof text, nullptr);
-    std::string message = length > 0 ? std::string(text, length) : std::string();
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                                message.back() == ' ' || message.back() == '.')) {
-        message.pop_back();
+std::string Utf8FromWide(const wchar_t* text, int length) {
+    if (length <= 0) {
+        return std::string();
     }
-    return message.empty() ? "Fehler " + std::to_string(error) : message;
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, length, utf8.data(), size, nullptr, nullptr);
+    return utf8;
 }
 
 bool WriteAll(HANDLE file, const unsigned char* bytes, std::size_t size) {
@@ -136,20 +136,20 @@ CreateFileResult CreateNewFile(const char* path, const unsigned char* bytes, std
         if (!replace && (reason == ERROR_FILE_EXISTS || reason == ERROR_ALREADY_EXISTS)) {
             return CreateFileResult::Exists;
         }
-        *error = LastErrorText();
+        *error = LastSystemErrorText();
         return CreateFileResult::Failed;
     }
     const bool complete = WriteAll(file, bytes, size) && FlushFileBuffers(file);
-    const std::string reason = complete ? std::string() : LastErrorText();
+    const std::string reason = complete ? std::string() : LastSystemErrorText();
     const bool closed = CloseHandle(file) != FALSE;
     if (!complete || !closed) {
-        *error = complete ? LastErrorText() : reason;
+        *error = complete ? LastSystemErrorText() : reason;
         DeleteFileA(written.c_str());
         return CreateFileResult::Failed;
     }
     if (replace && !MoveFileExA(written.c_str(), target.c_str(),
                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        *error = LastErrorText();
+        *error = LastSystemErrorText();
         DeleteFileA(written.c_str());
         return CreateFileResult::Failed;
     }
@@ -210,4 +210,18 @@ bool AreSameFile(const char* first, const char* second) {
                       a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
     CloseHandle(other);
     return same;
+}
+
+// The system's words for the last error, as UTF-8 and without its line end.
+std::string LastSystemErrorText() {
+    const DWORD error = GetLastError();
+    wchar_t text[512] = {};
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, error, 0, text, 512, nullptr);
+    std::string message = Utf8FromWide(text, static_cast<int>(length));
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                message.back() == ' ' || message.back() == '.')) {
+        message.pop_back();
+    }
+    return message.empty() ? "Fehler " + std::to_string(error) : message;
 }

@@ -25,7 +25,7 @@ using Names = std::vector<std::string>;
 // scheduled while nothing waits; its own reads' and write's closes right
 // after a look do not make it due again, another program's closes do.
 TEST(WatchBook, WaitingFilesAreRetriedOncePerPeriodAndOwnEchoesIgnored) {
-    WatchBook book(2);
+    WatchBook book(2, 1000);
     EXPECT_EQ(book.MillisecondsToRetry(0), -1);
     book.OnFileNews(0, "Film#1.mpg", FileNews::Arrived);
     book.OnFileNews(1, "Talk#1.mpg", FileNews::Arrived);
@@ -64,7 +64,7 @@ TEST(WatchBook, WaitingFilesAreRetriedOncePerPeriodAndOwnEchoesIgnored) {
 // A parked file waits for a change, not for time or readers; a file that
 // left, or whose folder went, is forgotten even when it was due.
 TEST(WatchBook, ParkedFilesWaitForAChangeAndLeftFilesAreForgotten) {
-    WatchBook book(2);
+    WatchBook book(2, 1000);
     book.OnFileNews(0, "Film#1.mpg", FileNews::Arrived);
     ASSERT_EQ(TakeAllDue(book).size(), 1u);
     book.RecordAttempt(0, "Film#1.mpg", AttemptOutcome::Parked, true, 0);
@@ -85,6 +85,27 @@ TEST(WatchBook, ParkedFilesWaitForAChangeAndLeftFilesAreForgotten) {
     book.ForgetFolder(1);
     EXPECT_EQ(TakeAllDue(book), Names{});
     EXPECT_EQ(book.TrackedCount(), 1u);
+}
+
+// Windows tells of writes instead of closes. A write must not make a
+// waiting file due (a recorder writes all the time; the file's round comes
+// anyway), nor one parked after its own failed write (that write's echo
+// would wake it over and over); any other file is looked at.
+TEST(WatchBook, WritesWakeOnlyFilesThatNeitherWaitNorFailedTheirOwnWrite) {
+    WatchBook book(1, 200);
+    for (const char* name : {"Busy#1.mpg", "Full#1.mpg", "Locked#1.mpg"}) {
+        book.OnFileNews(0, name, FileNews::Arrived);
+    }
+    ASSERT_EQ(TakeAllDue(book).size(), 3u);
+    book.RecordAttempt(0, "Busy#1.mpg", AttemptOutcome::Waiting, false, 0);
+    book.RecordAttempt(0, "Full#1.mpg", AttemptOutcome::Parked, true, 0);
+    book.RecordAttempt(0, "Locked#1.mpg", AttemptOutcome::Parked, false, 0);
+    book.EndOfEchoes();
+    for (const char* name : {"Busy#1.mpg", "Full#1.mpg", "Locked#1.mpg", "New#1.mpg"}) {
+        book.OnFileNews(0, name, FileNews::Written);
+    }
+    EXPECT_EQ(TakeAllDue(book), (Names{"0/Locked#1.mpg", "0/New#1.mpg"}));
+    EXPECT_EQ(book.MillisecondsToRetry(0), 200);
 }
 
 }  // namespace

@@ -33,16 +33,21 @@ std::string ReadAll(HANDLE pipe) {
     return text;
 }
 
-// Runs velmora-cli.exe with `arguments` in `folder`, its output through a pipe.
-CliRun RunCli(const std::string& arguments, const std::string& folder) {
-    CliRun run;
+// velmora-cli.exe started with `arguments` in `folder`, its output through
+// a pipe, on this test's console.
+struct StartedCli {
+    HANDLE process = nullptr;
+    HANDLE output = nullptr;  // the pipe's read end
+};
+
+StartedCli StartCli(const std::string& arguments, const std::string& folder) {
+    StartedCli started;
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE readEnd = nullptr;
     HANDLE writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
-        return run;
+    if (!CreatePipe(&started.output, &writeEnd, &inherit, 0)) {
+        return started;
     }
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(started.output, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -52,21 +57,58 @@ CliRun RunCli(const std::string& arguments, const std::string& folder) {
     const std::string exe = CliPath();
     std::string commandLine = "\"" + exe + "\" " + arguments;
     PROCESS_INFORMATION process{};
-    const bool started = CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
-                                        nullptr, folder.c_str(), &startup, &process) != FALSE;
+    if (CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                       folder.c_str(), &startup, &process)) {
+        CloseHandle(process.hThread);
+        started.process = process.hProcess;
+    }
     CloseHandle(writeEnd);
-    if (started) {
-        run.output = ReadAll(readEnd);
+    return started;
+}
+
+// Waits for the program's end and reads what it printed.
+CliRun FinishCli(StartedCli started) {
+    CliRun run;
+    if (started.process != nullptr) {
+        run.output = ReadAll(started.output);
         DWORD code = 0;
-        if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0 &&
-            GetExitCodeProcess(process.hProcess, &code)) {
+        if (WaitForSingleObject(started.process, 30000) == WAIT_OBJECT_0 &&
+            GetExitCodeProcess(started.process, &code)) {
             run.exitCode = static_cast<long>(code);
         }
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
+        CloseHandle(started.process);
     }
-    CloseHandle(readEnd);
+    if (started.output != nullptr) {
+        CloseHandle(started.output);
+    }
     return run;
+}
+
+CliRun RunCli(const std::string& arguments, const std::string& folder) {
+    return FinishCli(StartCli(arguments, folder));
+}
+
+// Reads what the running program has printed so far into *text, until
+// `expected` is in it or `timeoutMs` has passed.
+bool WaitForOutput(HANDLE pipe, const std::string& expected, DWORD timeoutMs, std::string* text) {
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    while (text->find(expected) == std::string::npos) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) {
+            return false;  // the program has ended
+        }
+        if (available > 0) {
+            std::string chunk(available, '\0');
+            DWORD got = 0;
+            ReadFile(pipe, chunk.data(), available, &got, nullptr);
+            text->append(chunk, 0, got);
+        } else if (GetTickCount64() > end) {
+            return false;
+        } else {
+            Sleep(5);
+        }
+    }
+    return true;
 }
 
 std::vector<unsigned char> Pattern(std::size_t size, unsigned seed) {
@@ -121,6 +163,13 @@ std::vector<unsigned char> RecordingStart() {
 // A folder of its own for each test, emptied and removed after it.
 class CliTest : public testing::Test {
 protected:
+    static void SetUpTestSuite() {
+        // The programs get a console of their own, as in cmd.exe: it carries
+        // Ctrl+C (Wine's console of a program run from a Unix shell does not).
+        FreeConsole();
+        AllocConsole();
+    }
+
     void SetUp() override {
         char temp[MAX_PATH];
         GetTempPathA(sizeof temp, temp);
@@ -130,7 +179,8 @@ protected:
     }
 
     void TearDown() override {
-        for (const char* name : {"header.mpeg", "Film.mpg", "Film#1.mpg", "Film#2.mpg"}) {
+        for (const char* name :
+             {"header.mpeg", "Film.mpg", "Film#1.mpg", "Film#2.mpg", "Film#3.mpg"}) {
             DeleteFileA((folder_ + name).c_str());
         }
         RemoveDirectoryA(folder_.c_str());
@@ -148,8 +198,8 @@ TEST_F(CliTest, VersionEndsWithZero) {
 TEST_F(CliTest, BadUsageEndsWithTwo) {
     EXPECT_EQ(RunCli("repair", folder_).exitCode, 2);
     EXPECT_EQ(RunCli("repair Film.mpg --unknown", folder_).exitCode, 2);
-    // watch is not a command of the Windows program yet.
     EXPECT_EQ(RunCli("watch", folder_).exitCode, 2);
+    EXPECT_EQ(RunCli("watch missing-folder", folder_).exitCode, 2);
 }
 
 TEST_F(CliTest, MakeHeaderWritesANewFileAndReplacesOnlyWithForce) {
@@ -199,6 +249,54 @@ TEST_F(CliTest, RepairLeavesAHeldFileAloneUntilItIsClosed) {
     EXPECT_NE(free.output.find("Film#2.mpg\" restauriert!"), std::string::npos) << free.output;
     EXPECT_EQ(ReadWhole(folder_ + "Film#1.mpg"), Repaired(first, header));
     EXPECT_EQ(ReadWhole(folder_ + "Film#2.mpg"), Repaired(second, header));
+}
+
+// watch as a recording PC runs it: a file renamed into the folder is
+// repaired, a file held with share mode 0 is left alone (and not called
+// unreadable) until the recorder closes it, and Ctrl+C ends it with 0.
+TEST_F(CliTest, WatchRepairsWhatComesInWaitsForAHeldFileAndEndsOnCtrlC) {
+    const std::vector<unsigned char> header = Pattern(64, 1);
+    const std::vector<unsigned char> renamed = Pattern(300, 2);
+    const std::vector<unsigned char> recorded = Pattern(300, 3);
+    WriteWhole(folder_ + "header.mpeg", header);
+    WriteWhole(folder_ + "Film.mpg", Pattern(300, 4));
+    const std::string outside = folder_.substr(0, folder_.size() - 1) + "-Film#1.mpg";
+    WriteWhole(outside, renamed);
+
+    StartedCli watch = StartCli("watch .", folder_);
+    ASSERT_NE(watch.process, nullptr);
+    std::string output;
+    ASSERT_TRUE(WaitForOutput(watch.output, "Beobachte 1 Ordner.", 10000, &output)) << output;
+
+    ASSERT_TRUE(MoveFileA(outside.c_str(), (folder_ + "Film#1.mpg").c_str()));
+    EXPECT_TRUE(WaitForOutput(watch.output, "\"Film#1.mpg\" restauriert!", 5000, &output))
+        << output;
+    EXPECT_EQ(ReadWhole(folder_ + "Film#1.mpg"), Repaired(renamed, header));
+
+    // A recorder's part, written while held with no sharing at all.
+    const HANDLE recorder = CreateFileA((folder_ + "Film#2.mpg").c_str(), GENERIC_WRITE, 0, nullptr,
+                                        CREATE_NEW, 0, nullptr);
+    ASSERT_NE(recorder, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(recorder, recorded.data(), static_cast<DWORD>(recorded.size()), &written, nullptr);
+    EXPECT_FALSE(WaitForOutput(watch.output, "Film#2.mpg", 1000, &output)) << output;
+    CloseHandle(recorder);
+    EXPECT_TRUE(WaitForOutput(watch.output, "\"Film#2.mpg\" restauriert!", 5000, &output))
+        << output;
+    EXPECT_EQ(ReadWhole(folder_ + "Film#2.mpg"), Repaired(recorded, header));
+
+    // Ctrl+C goes to every program on the console, this test's own too
+    // (which ignores it; Wine sends neither Ctrl+Break nor to one group). The
+    // program is ended by force if it did not work: it never outlives the test.
+    SetConsoleCtrlHandler(nullptr, TRUE);
+    const bool sent = GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+    if (!sent || WaitForSingleObject(watch.process, 10000) != WAIT_OBJECT_0) {
+        TerminateProcess(watch.process, 99);
+    }
+    EXPECT_TRUE(sent) << GetLastError();
+    const CliRun ended = FinishCli(watch);
+    EXPECT_EQ(ended.exitCode, 0) << output << ended.output;
+    EXPECT_EQ(output.find("nicht"), std::string::npos) << output;
 }
 
 }  // namespace

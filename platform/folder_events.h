@@ -1,17 +1,20 @@
-// What happens in watched folders (inotify) and the service's signals
-// (signalfd), waited for together in one poll: the event source of
-// `velmora-cli watch`. Nothing here decides what to do with a file.
+// What happens in watched folders and the service's requests to stop (or
+// reload), waited for together: the event source of `velmora-cli watch`.
+// Nothing here decides what to do with a file. One implementation per
+// platform: inotify and a signalfd on Linux, directory change notifications
+// and the console's control events on Windows.
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
-#include <vector>
 
 enum class FolderEventKind {
     Arrived,            // created in the folder or moved into it
-    WriterClosed,       // a program that had it open for writing closed it
-    ReaderClosed,       // a program that had it open for reading closed it
+    WriterClosed,       // a program that had it open for writing closed it (Linux)
+    ReaderClosed,       // a program that had it open for reading closed it (Linux)
     AttributesChanged,  // permissions, owner, link count
+    Written,            // written to, without a word on who still holds it (Windows)
     Left,               // deleted or moved out
     FolderGone,         // the folder itself was deleted, moved or unmounted
     Overflow,           // the kernel dropped events: every folder must be looked at again
@@ -25,15 +28,22 @@ struct FolderEvent {
 
 enum class ServiceSignal { None, Stop, Reload };
 
-class LinuxFolderEvents {
-public:
-    LinuxFolderEvents() = default;
-    ~LinuxFolderEvents();
-    LinuxFolderEvents(const LinuxFolderEvents&) = delete;
-    LinuxFolderEvents& operator=(const LinuxFolderEvents&) = delete;
+// How often a file that waits on another program is tried again. Linux
+// tells of every close, so this is only a safety net; Windows tells of no
+// close, so a waiting file is tried as often as the window tries it.
+extern const int kWaitingFileRetryMs;
 
-    // Makes the inotify instance and takes SIGTERM, SIGINT and SIGHUP out of
-    // normal delivery into a signalfd. *error holds the system's reason.
+class FolderEvents {
+public:
+    FolderEvents();
+    ~FolderEvents();
+    FolderEvents(const FolderEvents&) = delete;
+    FolderEvents& operator=(const FolderEvents&) = delete;
+
+    // Makes the event source and takes the requests to stop (SIGTERM and
+    // SIGINT, and SIGHUP to reload; on Windows Ctrl+C, Ctrl+Break and the
+    // console's close) out of their normal handling, so that they are taken
+    // between repairs. *error holds the system's reason.
     bool Open(std::string* error);
 
     // Watches the folder at `path` (a folder, not a file) under the number
@@ -48,16 +58,12 @@ public:
     // Hands each event already queued to onEvent, without waiting.
     void ReadEvents(const std::function<void(const FolderEvent&)>& onEvent);
 
-    // The next pending signal, without waiting; None when there is none.
+    // The next pending request, without waiting; None when there is none.
     ServiceSignal TakeSignal();
 
 private:
-    int FolderOfWatch(int watch) const;
-
-    int inotifyFd_ = -1;
-    int signalFd_ = -1;
-    std::vector<int> watches_;  // by folder number; -1 when not watched
-    alignas(8) char buffer_[16384];
+    struct Source;  // the platform's handles
+    std::unique_ptr<Source> source_;
 };
 
 // The names in the folder at `path` that may be files (not subfolders), in
