@@ -6,10 +6,9 @@
 #include <string>
 
 #include "cli_command.h"
+#include "version.h"
 
 namespace {
-
-constexpr char kVersion[] = "1.0.0";
 
 const CliCommand* const kCommands[] = {&kMakeHeaderCommand, &kCheckCommand, &kRepairCommand,
                                        &kWatchCommand};
@@ -56,7 +55,7 @@ int main(int argc, char* argv[]) {
         return kExitOk;
     }
     if (first == "--version") {
-        std::printf("velmora-cli %s\n", kVersion);
+        std::printf("velmora-cli %s\n", VELMORA_VERSION);
         return kExitOk;
     }
     const CliCommand* command = FindCommand(argv[1]);

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "version.h"
+
 namespace {
 
 struct CliRun {
@@ -189,10 +191,27 @@ protected:
     std::string folder_;
 };
 
-TEST_F(CliTest, VersionEndsWithZero) {
+// One of the version resource's texts (German, Unicode), or "" without it.
+std::string VersionResourceText(const std::string& exe, const char* name) {
+    std::vector<BYTE> info(GetFileVersionInfoSizeA(exe.c_str(), nullptr));
+    void* value = nullptr;
+    UINT length = 0;
+    const std::string path = std::string("\\StringFileInfo\\040704B0\\") + name;
+    if (info.empty() ||
+        !GetFileVersionInfoA(exe.c_str(), 0, static_cast<DWORD>(info.size()), info.data()) ||
+        !VerQueryValueA(info.data(), path.c_str(), &value, &length) || length == 0) {
+        return "";
+    }
+    return static_cast<const char*>(value);
+}
+
+// --version and Explorer's details tell the project's version.
+TEST_F(CliTest, VersionIsTheProjectsInTheOptionAndTheResource) {
     const CliRun run = RunCli("--version", folder_);
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.output.rfind("velmora-cli ", 0), 0u) << run.output;
+    EXPECT_EQ(run.output, "velmora-cli " VELMORA_VERSION "\r\n");  // a text stream
+    EXPECT_EQ(VersionResourceText(CliPath(), "FileVersion"), VELMORA_VERSION_TEXT);
+    EXPECT_EQ(VersionResourceText(CliPath(), "OriginalFilename"), "velmora-cli.exe");
 }
 
 TEST_F(CliTest, BadUsageEndsWithTwo) {
