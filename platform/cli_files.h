@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 
 #ifdef _WIN32
@@ -55,3 +56,13 @@ std::string LastSystemErrorText();
 // Whether both paths name one existing file (following links), so a command
 // never replaces the file it reads from.
 bool AreSameFile(const char* first, const char* second);
+
+// The program's texts are UTF-8. A file name is text as the file system
+// spells it: UTF-8 on Linux, the ANSI code page on Windows; this is its
+// UTF-8 form, for messages.
+std::string NameAsText(const std::string& name);
+
+// Writes UTF-8 text to `stream` (stdout or stderr): on Linux as it is; on
+// Windows as characters to a console window, and in the console's code
+// page (the ANSI code page without a console) to a file or pipe.
+void WriteText(std::FILE* stream, const std::string& text);

@@ -1,6 +1,9 @@
 #include "cli_command.h"
 
+#include <cstdarg>
 #include <cstring>
+
+#include "cli_files.h"
 
 namespace {
 
@@ -98,4 +101,19 @@ std::string FromWindows1252(const char* text) {
         }
     }
     return out;
+}
+
+void Print(std::FILE* stream, const char* format, ...) {
+    std::va_list arguments;
+    va_start(arguments, format);
+    std::va_list again;
+    va_copy(again, arguments);
+    const int length = std::vsnprintf(nullptr, 0, format, arguments);
+    va_end(arguments);
+    std::string text(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
+    if (length > 0) {
+        std::vsnprintf(text.data(), text.size() + 1, format, again);
+    }
+    va_end(again);
+    WriteText(stream, text);
 }

@@ -48,5 +48,16 @@ extern const CliCommand kRepairCommand;
 extern const CliCommand kWatchCommand;
 
 // The engine's own texts (the template messages) are Windows-1252; the
-// terminal's are UTF-8. File names are printed as the file system has them.
+// program's are UTF-8. File names become text through NameAsText.
 std::string FromWindows1252(const char* text);
+
+#ifdef __MINGW32__
+#define VELMORA_PRINTF_FORMAT gnu_printf
+#else
+#define VELMORA_PRINTF_FORMAT printf
+#endif
+
+// printf into UTF-8 text, written to stdout or stderr in the terminal's
+// encoding (WriteText).
+void Print(std::FILE* stream, const char* format, ...)
+    __attribute__((format(VELMORA_PRINTF_FORMAT, 2, 3)));

@@ -146,3 +146,11 @@ bool AreSameFile(const char* first, const char* second) {
 std::string LastSystemErrorText() {
     return std::strerror(errno);
 }
+
+std::string NameAsText(const std::string& name) {
+    return name;
+}
+
+void WriteText(std::FILE* stream, const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stream);
+}

@@ -1,6 +1,7 @@
 // The command-line program's plain reads, new files and paths on Windows.
 // Reads share everything, so a recorder that is still writing is never
 // disturbed; only the repair itself (Win32RepairFiles) opens exclusively.
+#include <io.h>
 #include <windows.h>
 
 #include <cstring>
@@ -224,4 +225,46 @@ std::string LastSystemErrorText() {
         message.pop_back();
     }
     return message.empty() ? "Fehler " + std::to_string(error) : message;
+}
+
+namespace {
+
+std::wstring WideFrom(UINT codePage, const std::string& text) {
+    if (text.empty()) {
+        return std::wstring();
+    }
+    const int length = static_cast<int>(text.size());
+    const int size = MultiByteToWideChar(codePage, 0, text.data(), length, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
+    MultiByteToWideChar(codePage, 0, text.data(), length, wide.data(), size);
+    return wide;
+}
+
+}  // namespace
+
+std::string NameAsText(const std::string& name) {
+    const std::wstring wide = WideFrom(CP_ACP, name);
+    return Utf8FromWide(wide.data(), static_cast<int>(wide.size()));
+}
+
+void WriteText(std::FILE* stream, const std::string& text) {
+    const std::wstring wide = WideFrom(CP_UTF8, text);
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
+        // Straight to the console as characters, after what the C library
+        // still holds, whatever the console's code page.
+        std::fflush(stream);
+        DWORD written = 0;
+        WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+        return;
+    }
+    const UINT consolePage = GetConsoleOutputCP();
+    const UINT codePage = consolePage != 0 ? consolePage : CP_ACP;
+    const int length = static_cast<int>(wide.size());
+    const int size =
+        WideCharToMultiByte(codePage, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+    WideCharToMultiByte(codePage, 0, wide.data(), length, bytes.data(), size, nullptr, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), stream);
 }
