@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 enum class ReadHeadResult { Read, Missing, NotAFile, Failed };
@@ -43,3 +44,29 @@ bool IsRegularFile(const char* path);
 // Whether both paths name one existing file (following links), so a command
 // never replaces the file it reads from.
 bool AreSameFile(const char* first, const char* second);
+
+// How `repair` gets what it reports onto the disk before it exits. Where
+// this is true (Windows, which flushes a whole volume only for an
+// administrator) each repaired file is flushed before its line; otherwise
+// (Linux) the sync at the end writes them all at once.
+bool FlushesEachRepair();
+
+// The sync of one `repair` run, begun before its first write: on Linux the
+// folder held open, so that its syncfs at the end also reports a write-back
+// error the system met meanwhile, on any file of the file system.
+struct RepairSync {
+    std::intptr_t handle = -1;
+};
+
+// *error holds the system's reason on failure.
+bool BeginRepairSync(const char* folder, RepairSync* sync, std::string* error);
+
+// Makes every repair written since BeginRepairSync durable (Linux: syncfs,
+// one call for any number of files; where FlushesEachRepair, nothing is
+// left to do) and ends the sync. *error holds the system's reason on
+// failure.
+bool FinishRepairSync(RepairSync* sync, std::string* error);
+
+// The system's words for the error of the call that just failed (errno,
+// GetLastError).
+std::string LastSystemError();

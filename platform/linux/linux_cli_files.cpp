@@ -142,3 +142,34 @@ bool AreSameFile(const char* first, const char* second) {
     return stat(first, &a) == 0 && stat(second, &b) == 0 && a.st_dev == b.st_dev &&
            a.st_ino == b.st_ino;
 }
+
+bool FlushesEachRepair() {
+    return false;
+}
+
+bool BeginRepairSync(const char* folder, RepairSync* sync, std::string* error) {
+    const int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        *error = std::strerror(errno);
+        return false;
+    }
+    sync->handle = fd;
+    return true;
+}
+
+bool FinishRepairSync(RepairSync* sync, std::string* error) {
+    const int fd = static_cast<int>(sync->handle);
+    sync->handle = -1;
+    // Since Linux 5.8 syncfs also fails for a write-back error that struck
+    // the file system since the descriptor was opened.
+    const bool synced = syncfs(fd) == 0;
+    if (!synced) {
+        *error = std::strerror(errno);
+    }
+    close(fd);
+    return synced;
+}
+
+std::string LastSystemError() {
+    return std::strerror(errno);
+}

@@ -211,3 +211,19 @@ bool AreSameFile(const char* first, const char* second) {
     CloseHandle(other);
     return same;
 }
+
+bool FlushesEachRepair() {
+    return true;
+}
+
+bool BeginRepairSync(const char* /*folder*/, RepairSync* /*sync*/, std::string* /*error*/) {
+    return true;  // each repaired file is flushed before its line
+}
+
+bool FinishRepairSync(RepairSync* /*sync*/, std::string* /*error*/) {
+    return true;
+}
+
+std::string LastSystemError() {
+    return LastErrorText();
+}
