@@ -45,6 +45,22 @@ bool IsRegularFile(const char* path);
 // never replaces the file it reads from.
 bool AreSameFile(const char* first, const char* second);
 
+// One state of a file: which file it is, its size and when it was last
+// written. A later stamp that differs means that the file changed, or that
+// another file took its name.
+struct FileStamp {
+    std::uint64_t volume = 0;
+    std::uint64_t file = 0;
+    std::uint64_t size = 0;
+    std::int64_t written = 0;  // in the platform's units
+
+    bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of the file at `path` (links followed); false when it cannot be
+// told.
+bool StampFile(const char* path, FileStamp* stamp);
+
 // How `repair` gets what it reports onto the disk before it exits. Where
 // this is true (Windows, which flushes a whole volume only for an
 // administrator) each repaired file is flushed before its line; otherwise

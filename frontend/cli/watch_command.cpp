@@ -90,6 +90,7 @@ public:
 // its follow-up files is first looked at, and made again after the base
 // file changed.
 struct SeriesTemplate {
+    FileStamp base;  // the base file as it was when the template was made
     bool made = false;
     HeaderTemplate headerTemplate;  // when made
     // When none could be made: its follow-up files, left alone (parked)
@@ -164,12 +165,18 @@ void ForgetSeries(Service& service, int number, FolderSeries::iterator series) {
     service.series[static_cast<std::size_t>(number)].erase(series);
 }
 
-// A file that changed may be a base file: its series' template, or the
-// reason there is none, no longer holds.
+// A file with news may be a base file. When it changed, its series'
+// template, or the reason there is none, no longer holds. (Its news may be
+// none of a change: the first scan, a close without a write.)
 void ForgetSeriesOfBase(Service& service, int number, const std::string& name) {
     FolderSeries& folderSeries = service.series[static_cast<std::size_t>(number)];
     const auto found = folderSeries.find(name);
-    if (found != folderSeries.end()) {
+    if (found == folderSeries.end()) {
+        return;
+    }
+    const WatchedFolder& folder = service.folders[static_cast<std::size_t>(number)];
+    FileStamp now;
+    if (!StampFile((folder.directory + name).c_str(), &now) || !(now == found->second.base)) {
         ForgetSeries(service, number, found);
     }
 }
@@ -187,9 +194,12 @@ FolderSeries::iterator MakeSeriesTemplateOf(Service& service, int number,
         ForgetMadeTemplates(service);
     }
     const WatchedFolder& folder = service.folders[static_cast<std::size_t>(number)];
+    const std::string basePath = folder.directory + baseName;
     SeriesTemplate series;
     std::string reason;
-    series.made = MakeSeriesTemplate(folder.directory + baseName, &series.headerTemplate, &reason);
+    // Stamped before it is read: a change while it is read is a later stamp.
+    StampFile(basePath.c_str(), &series.base);
+    series.made = MakeSeriesTemplate(basePath, &series.headerTemplate, &reason);
     if (series.made) {
         ++service.madeTemplates;
     } else {

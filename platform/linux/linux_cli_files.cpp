@@ -143,6 +143,19 @@ bool AreSameFile(const char* first, const char* second) {
            a.st_ino == b.st_ino;
 }
 
+bool StampFile(const char* path, FileStamp* stamp) {
+    struct stat status {};
+    if (stat(path, &status) != 0) {
+        return false;
+    }
+    stamp->volume = status.st_dev;
+    stamp->file = status.st_ino;
+    stamp->size = static_cast<std::uint64_t>(status.st_size);
+    stamp->written =
+        static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
+    return true;
+}
+
 bool FlushesEachRepair() {
     return false;
 }
