@@ -7,6 +7,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -91,8 +92,7 @@ public:
 // file changed.
 struct SeriesTemplate {
     FileStamp base;  // the base file as it was when the template was made
-    bool made = false;
-    HeaderTemplate headerTemplate;  // when made
+    std::unique_ptr<HeaderTemplate> made;
     // When none could be made: its follow-up files, left alone (parked)
     // until the base file changes.
     std::vector<std::string> leftAlone;
@@ -161,7 +161,7 @@ void ForgetSeries(Service& service, int number, FolderSeries::iterator series) {
     for (const std::string& followUp : series->second.leftAlone) {
         service.book.MakeDueAgain(number, followUp);
     }
-    service.madeTemplates -= series->second.made;
+    service.madeTemplates -= series->second.made != nullptr;
     service.series[static_cast<std::size_t>(number)].erase(series);
 }
 
@@ -183,7 +183,7 @@ void ForgetSeriesOfBase(Service& service, int number, const std::string& name) {
 
 void ForgetMadeTemplates(Service& service) {
     for (FolderSeries& folderSeries : service.series) {
-        std::erase_if(folderSeries, [](const auto& entry) { return entry.second.made; });
+        std::erase_if(folderSeries, [](const auto& entry) { return entry.second.made != nullptr; });
     }
     service.madeTemplates = 0;
 }
@@ -199,8 +199,9 @@ FolderSeries::iterator MakeSeriesTemplateOf(Service& service, int number,
     std::string reason;
     // Stamped before it is read: a change while it is read is a later stamp.
     StampFile(basePath.c_str(), &series.base);
-    series.made = MakeSeriesTemplate(basePath, &series.headerTemplate, &reason);
-    if (series.made) {
+    auto headerTemplate = std::make_unique<HeaderTemplate>();
+    if (MakeSeriesTemplate(basePath, headerTemplate.get(), &reason)) {
+        series.made = std::move(headerTemplate);
         ++service.madeTemplates;
     } else {
         PrintLine(stderr, folder,
@@ -227,8 +228,8 @@ const HeaderTemplate* TemplateFor(Service& service, int number, const std::strin
         found = MakeSeriesTemplateOf(service, number, baseName);
     }
     SeriesTemplate& series = found->second;
-    if (series.made) {
-        return &series.headerTemplate;
+    if (series.made != nullptr) {
+        return series.made.get();
     }
     if (std::find(series.leftAlone.begin(), series.leftAlone.end(), name) ==
         series.leftAlone.end()) {
