@@ -133,12 +133,17 @@ long WakeUps(pid_t pid) {
            StatusField(pid, "nonvoluntary_ctxt_switches");
 }
 
-bool WriteNew(const std::string& path, const Bytes& bytes) {
+// *closing is when the writer began to close the file: the service, woken
+// by the close, may take this process's processor before the close returns.
+bool WriteNew(const std::string& path, const Bytes& bytes, Clock::time_point* closing = nullptr) {
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) {
         return false;
     }
     const bool written = WriteAllTo(fd, bytes.data(), bytes.size());
+    if (closing != nullptr) {
+        *closing = Clock::now();
+    }
     return close(fd) == 0 && written;
 }
 
@@ -176,10 +181,10 @@ bool MeasureLatency(SyncMode mode) {
     for (long n = 1; n <= files; ++n) {
         const std::string name = "Film#" + std::to_string(n) + ".mpg";
         const Bytes damaged = Damaged(8192, static_cast<unsigned>(n));
-        if (!WriteNew(dir / name, damaged)) {
+        Clock::time_point closed;
+        if (!WriteNew(dir / name, damaged, &closed)) {
             return Fail("cannot write " + name);
         }
-        const auto closed = Clock::now();
         if (!service.NextLine(&line)) {
             return Fail("no line for " + name);
         }
