@@ -9,10 +9,17 @@ namespace {
 // pack that starts just before that end be read whole.
 constexpr std::size_t kSearchLength = 1024 * 1024;
 
-// The recording's first bytes; false with a message when it cannot be read.
-bool ReadRecording(const std::string& path, std::vector<unsigned char>* bytes,
+// The first look covers the first 64 KiB, every pack starting there read
+// whole: a pack found there is the one the search of the whole MiB finds.
+// Recordings start with it, so a watch over an archive of many series reads
+// an eighth as much.
+constexpr std::size_t kFirstLookLength = 64 * 1024;
+
+// The recording's first `length` bytes, or all of a shorter one; false with
+// a message when it cannot be read.
+bool ReadRecording(const std::string& path, std::size_t length, std::vector<unsigned char>* bytes,
                    std::string* message) {
-    bytes->resize(kSearchLength + kLongestPackAndSystemHeader);
+    bytes->resize(length);
     std::size_t count = 0;
     switch (ReadFileStart(path.c_str(), bytes->data(), bytes->size(), &count)) {
     case ReadHeadResult::Read:
@@ -56,13 +63,33 @@ bool FindPack(const std::string& path, const std::vector<unsigned char>& bytes, 
     return false;
 }
 
+// The recording's start and the pack to copy from it, or false with the
+// reason there is none.
+bool ReadAndFindPack(const std::string& path, std::vector<unsigned char>* recording,
+                     HeaderPack* found, std::string* message) {
+    const std::size_t firstLook = kFirstLookLength + kLongestPackAndSystemHeader;
+    if (!ReadRecording(path, firstLook, recording, message)) {
+        return false;
+    }
+    const bool wholeFile = recording->size() < firstLook;
+    if (!wholeFile) {
+        if (FindHeaderPack(recording->data(), recording->size(), kFirstLookLength, found) ==
+            HeaderSearch::Found) {
+            return true;
+        }
+        if (!ReadRecording(path, kSearchLength + kLongestPackAndSystemHeader, recording, message)) {
+            return false;
+        }
+    }
+    return FindPack(path, *recording, found, message);
+}
+
 }  // namespace
 
 bool MakeRecordingHeader(const std::string& path, std::size_t size, RecordingHeader* header,
                          std::string* message) {
     std::vector<unsigned char> recording;
-    if (!ReadRecording(path, &recording, message) ||
-        !FindPack(path, recording, &header->found, message)) {
+    if (!ReadAndFindPack(path, &recording, &header->found, message)) {
         return false;
     }
     if (!BuildHeaderTemplate(recording.data(), header->found, size, &header->bytes)) {

@@ -161,7 +161,7 @@ Bytes PackWithLongSystemHeader() {
 
 // A transport stream, a text, a header cut short, a missing file and a size
 // out of range or too small for the headers: exit code 2, a message, and no
-// file written.
+// file written. A pack far into the first MiB is found.
 TEST(MakeHeader, RefusesWhatGivesNoTemplateAndWritesNothing) {
     TempDir dir;
     ASSERT_NO_FATAL_FAILURE(MakeRecording(dir / "source.mpg", kMpeg2, 1));
@@ -204,6 +204,15 @@ TEST(MakeHeader, RefusesWhatGivesNoTemplateAndWritesNothing) {
     const CliRun smallest = RunCli({"make-header", "many-streams.mpg", "--size", "80"}, dir.path());
     EXPECT_EQ(smallest.exitCode, 0) << smallest.err;
     EXPECT_EQ(ReadFile(dir / "header.mpeg").size(), 80u);
+
+    // Found past the first look at 64 KiB, within the first MiB.
+    Bytes late = Pattern(300000, 1);
+    const Bytes pack = PackWithLongSystemHeader();
+    late.insert(late.end(), pack.begin(), pack.end());
+    WriteFile(dir / "late.mpg", late);
+    const CliRun found = RunCli({"make-header", "late.mpg", "-o", "late.mpeg"}, dir.path());
+    EXPECT_EQ(found.exitCode, 0) << found.err;
+    EXPECT_NE(found.out.find("bei Byte 300000 "), std::string::npos) << found.out;
 }
 
 // An existing file is replaced only with --force, never when it is the
