@@ -44,6 +44,12 @@ public:
     // nothing needs to change.
     virtual void StopWriting(FileHandle /*file*/) {}
 
+    // Makes what was written to the file durable: on the disk, not only in
+    // the system's cache, so that it survives a power cut. False when the
+    // system could not; its reason is the platform's last error (errno,
+    // GetLastError) right after the call.
+    virtual bool FlushFile(FileHandle file) = 0;
+
     virtual void CloseFile(FileHandle file) = 0;
 
     // The longest path, in bytes, that the platform opens: directory and
@@ -75,6 +81,7 @@ public:
         return inner_.WriteBytes(file, bytes, count, bytesWritten);
     }
     void StopWriting(FileHandle file) override { inner_.StopWriting(file); }
+    bool FlushFile(FileHandle file) override { return inner_.FlushFile(file); }
     void CloseFile(FileHandle file) override { inner_.CloseFile(file); }
     std::uint32_t MaxPathLength() const override { return inner_.MaxPathLength(); }
 

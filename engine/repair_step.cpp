@@ -7,7 +7,7 @@ bool WriteTemplate(RepairFiles& files, const HeaderTemplate& headerTemplate, Fil
 }
 
 RepairResult RepairFollowUpFile(RepairFiles& files, const HeaderTemplate& headerTemplate,
-                                const char* directory, const char* name) {
+                                const char* directory, const char* name, Durability durability) {
     OpenFailure failure = OpenFailure::None;
     const FileHandle file = files.OpenForWriting(directory, name, &failure);
     if (file == kNoFile) {
@@ -15,9 +15,16 @@ RepairResult RepairFollowUpFile(RepairFiles& files, const HeaderTemplate& header
                                                      : RepairResult::Unavailable;
     }
     const bool written = WriteTemplate(files, headerTemplate, file);
-    if (!written) {
+    const bool flush = written && durability == Durability::FlushedBeforeReturn;
+    if (!written || flush) {
+        // Nothing more is written: another program that opens the file now
+        // need not wait for a message, nor for the disk.
         files.StopWriting(file);
     }
+    const bool flushed = !flush || files.FlushFile(file);
     files.CloseFile(file);
-    return written ? RepairResult::Repaired : RepairResult::WriteFailed;
+    if (!written) {
+        return RepairResult::WriteFailed;
+    }
+    return flushed ? RepairResult::Repaired : RepairResult::FlushFailed;
 }

@@ -9,10 +9,16 @@
 // start. True only when every byte of the template was written.
 bool WriteTemplate(RepairFiles& files, const HeaderTemplate& headerTemplate, FileHandle file);
 
-enum class RepairResult { Repaired, Unavailable, NoExclusivity, WriteFailed };
+enum class RepairResult { Repaired, Unavailable, NoExclusivity, WriteFailed, FlushFailed };
+
+// When a repair reaches the disk: when the system writes its cache back, or
+// before RepairFollowUpFile returns (a program that reports each repair as
+// it happens, or one without a cheaper way to sync many files at once).
+enum class Durability { LeftToTheSystem, FlushedBeforeReturn };
 
 // For programs that repair without a person watching: opens `name` in
 // `directory` exclusively, writes the template, and closes it again. A file
-// that cannot be opened now (missing, busy, read-only) is Unavailable.
+// that cannot be opened now (missing, busy, read-only) is Unavailable;
+// FlushFailed means written, but not known to be on the disk.
 RepairResult RepairFollowUpFile(RepairFiles& files, const HeaderTemplate& headerTemplate,
-                                const char* directory, const char* name);
+                                const char* directory, const char* name, Durability durability);

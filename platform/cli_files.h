@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -66,3 +67,40 @@ std::string NameAsText(const std::string& name);
 // Windows as characters to a console window, and in the console's code
 // page (the ANSI code page without a console) to a file or pipe.
 void WriteText(std::FILE* stream, const std::string& text);
+// One state of a file: which file it is, its size and when it was last
+// written. A later stamp that differs means that the file changed, or that
+// another file took its name.
+struct FileStamp {
+    std::uint64_t volume = 0;
+    std::uint64_t file = 0;
+    std::uint64_t size = 0;
+    std::int64_t written = 0;  // in the platform's units
+
+    bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of the file at `path` (links followed); false when it cannot be
+// told.
+bool StampFile(const char* path, FileStamp* stamp);
+
+// How `repair` gets what it reports onto the disk before it exits. Where
+// this is true (Windows, which flushes a whole volume only for an
+// administrator) each repaired file is flushed before its line; otherwise
+// (Linux) the sync at the end writes them all at once.
+bool FlushesEachRepair();
+
+// The sync of one `repair` run, begun before its first write: on Linux the
+// folder held open, so that its syncfs at the end also reports a write-back
+// error the system met meanwhile, on any file of the file system.
+struct RepairSync {
+    std::intptr_t handle = -1;
+};
+
+// *error holds the system's reason on failure.
+bool BeginRepairSync(const char* folder, RepairSync* sync, std::string* error);
+
+// Makes every repair written since BeginRepairSync durable (Linux: syncfs,
+// one call for any number of files; where FlushesEachRepair, nothing is
+// left to do) and ends the sync. *error holds the system's reason on
+// failure.
+bool FinishRepairSync(RepairSync* sync, std::string* error);

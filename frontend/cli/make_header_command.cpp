@@ -4,12 +4,12 @@
 // part's pictures.
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "cli_command.h"
 #include "cli_files.h"
 #include "header_template.h"
 #include "program_stream.h"
+#include "recording_header.h"
 
 namespace {
 
@@ -30,10 +30,6 @@ constexpr char kUsage[] =
     "Exit-Codes: 0 geschrieben; 1 die Header-Datei lie\xC3\x9F sich nicht schreiben;\n"
     "2 falscher Aufruf, Aufnahme nicht lesbar, ein Transportstrom oder ohne Pack\n"
     "mit System-Header, Header-Datei schon vorhanden (ohne --force).\n";
-
-// The pack is looked for in the first MiB; reading a little more lets a
-// pack that starts just before that end be read whole.
-constexpr std::size_t kSearchLength = 1024 * 1024;
 
 int Refuse(const std::string& message) {
     std::fprintf(stderr, "velmora-cli make-header: %s\n", message.c_str());
@@ -81,50 +77,6 @@ std::string Describe(const HeaderPack& found) {
            " bit/s, Stream-IDs " + StreamIdList(found.system) + ")";
 }
 
-// The recording's first bytes; false with a message when it cannot be read.
-bool ReadRecording(const std::string& path, std::vector<unsigned char>* bytes,
-                   std::string* message) {
-    bytes->resize(kSearchLength + kLongestPackAndSystemHeader);
-    std::size_t count = 0;
-    switch (ReadFileStart(path.c_str(), bytes->data(), bytes->size(), &count)) {
-    case ReadHeadResult::Read:
-        bytes->resize(count);
-        return true;
-    case ReadHeadResult::Missing:
-        *message = "Aufnahme nicht gefunden: " + path;
-        return false;
-    case ReadHeadResult::NotAFile:
-        *message = "keine gew\xC3\xB6hnliche Datei: " + path;
-        return false;
-    case ReadHeadResult::Busy:
-    case ReadHeadResult::Failed:
-        break;
-    }
-    *message = "Aufnahme nicht lesbar: " + path;
-    return false;
-}
-
-// The pack to copy, or false with the reason there is none.
-bool FindPack(const std::string& path, const std::vector<unsigned char>& bytes, HeaderPack* found,
-              std::string* message) {
-    switch (FindHeaderPack(bytes.data(), bytes.size(), kSearchLength, found)) {
-    case HeaderSearch::Found:
-        return true;
-    case HeaderSearch::TransportStream:
-        *message = path +
-                   " ist ein MPEG-Transportstrom (Sync-Byte 0x47 an jedem Paketanfang), kein "
-                   "Programmstrom: er hat keinen Pack-Header";
-        return false;
-    case HeaderSearch::Truncated:
-        *message = path + ": Pack- oder System-Header am Dateiende abgeschnitten";
-        return false;
-    case HeaderSearch::NotFound:
-        break;
-    }
-    *message = path + ": kein MPEG-Pack mit System-Header im ersten MiB";
-    return false;
-}
-
 int RunMakeHeader(const CliArguments& arguments) {
     if (arguments.positional.size() != 1) {
         std::fputs(kUsage, stderr);
@@ -139,21 +91,13 @@ int RunMakeHeader(const CliArguments& arguments) {
     if (AreSameFile(recording.c_str(), output.c_str())) {
         return Refuse("die Header-Datei w\xC3\xA4re die Aufnahme selbst: " + output);
     }
-    std::vector<unsigned char> bytes;
-    HeaderPack found;
+    RecordingHeader header;
     std::string message;
-    if (!ReadRecording(recording, &bytes, &message) ||
-        !FindPack(recording, bytes, &found, &message)) {
+    if (!MakeRecordingHeader(recording, size, &header, &message)) {
         return Refuse(message);
     }
-    std::vector<unsigned char> headerBytes;
-    if (!BuildHeaderTemplate(bytes.data(), found, size, &headerBytes)) {
-        return Refuse("--size " + std::to_string(size) +
-                      " ist zu klein: Pack- und System-Header brauchen mit dem Padding-Paket " +
-                      std::to_string(SmallestTemplateSize(found)) + " Byte");
-    }
     std::string error;
-    switch (CreateNewFile(output.c_str(), headerBytes.data(), headerBytes.size(),
+    switch (CreateNewFile(output.c_str(), header.bytes.data(), header.bytes.size(),
                           arguments.Has("--force"), &error)) {
     case CreateFileResult::Created:
         break;
@@ -164,8 +108,8 @@ int RunMakeHeader(const CliArguments& arguments) {
                      error.c_str());
         return kExitFailed;
     }
-    std::printf("%s; %s geschrieben (%zu Byte)\n", Describe(found).c_str(), output.c_str(),
-                headerBytes.size());
+    std::printf("%s; %s geschrieben (%zu Byte)\n", Describe(header.found).c_str(), output.c_str(),
+                header.bytes.size());
     return kExitOk;
 }
 

@@ -9,27 +9,50 @@
 #include "follow_up_head.h"
 #include "follow_up_name.h"
 #include "header_template.h"
+#include "recording_header.h"
 #include "repair_controller.h"
 #include "repair_step.h"
 
 namespace {
 
 constexpr char kUsage[] =
-    "Aufruf: velmora-cli repair BASISDATEI [--postfix P] [--header DATEI]\n"
+    "Aufruf: velmora-cli repair BASISDATEI [--postfix P] [--header DATEI | --from-base]\n"
     "\n"
     "Stellt den Header der Folge-Dateien einer beendeten Aufnahme wieder her:\n"
     "zu BASISDATEI Film.mpg die Dateien Film#1.mpg, Film#2.mpg, ... bis zur\n"
     "ersten fehlenden Nummer. Jede Datei wird nur geschrieben, wenn kein anderes\n"
     "Programm sie offen hat; eine, die schon mit dem Header beginnt, bleibt\n"
-    "unber\xC3\xBChrt. Eine Zeile je Datei.\n"
+    "unber\xC3\xBChrt. Eine Zeile je Datei. Vor dem Ende ist jede gemeldete\n"
+    "Restaurierung auf dem Datentr\xC3\xA4ger.\n"
     "\n"
     "  --postfix P      Text zwischen Name und Nummer (Vorgabe: #, h\xC3\xB6"
     "chstens 7 Byte)\n"
     "  --header DATEI   der Header (Vorgabe: header.mpeg im aktuellen Ordner)\n"
+    "  --from-base      der Header aus der Basis-Datei selbst, wie ihn make-header\n"
+    "                   macht (2048 Byte), statt aus einer Header-Datei\n"
     "\n"
-    "Exit-Codes: 0 jede vorhandene Folge-Datei ist restauriert oder war es schon;\n"
-    "1 eine war belegt, ohne Exklusivzugriff oder nicht schreibbar; 2 falscher\n"
-    "Aufruf, Basis-Datei oder Header nicht lesbar.\n";
+    "Exit-Codes: 0 jede vorhandene Folge-Datei ist restauriert oder war es schon,\n"
+    "und das auf dem Datentr\xC3\xA4ger; 1 eine war belegt, ohne Exklusivzugriff\n"
+    "oder nicht schreibbar, oder das Sichern auf den Datentr\xC3\xA4ger schlug fehl;\n"
+    "2 falscher Aufruf, Basis-Datei oder Header nicht lesbar, aus der Basis-Datei\n"
+    "kein Header (--from-base).\n";
+
+// The platform's file layer, keeping the system's reason when a flush fails
+// so that the line can name it.
+class FlushReasonKeepingFiles final : public ForwardingFiles {
+public:
+    using ForwardingFiles::ForwardingFiles;
+
+    bool FlushFile(FileHandle file) override {
+        const bool flushed = ForwardingFiles::FlushFile(file);
+        if (!flushed) {
+            lastFlushFailure = LastSystemErrorText();
+        }
+        return flushed;
+    }
+
+    std::string lastFlushFailure;
+};
 
 constexpr char kHeldOrReadOnlySuffix[] =
     "\" nicht restauriert! (von einem anderen Programm ge\xC3\xB6"
@@ -42,7 +65,7 @@ void PrintLine(const char* before, const std::string& name, const char* after) {
 
 // Repairs one existing follow-up file whose head was looked at; false when
 // it is left unrepaired.
-bool RepairOne(CliRepairFiles& files, const HeaderTemplate& headerTemplate,
+bool RepairOne(FlushReasonKeepingFiles& files, const HeaderTemplate& headerTemplate,
                const std::string& directory, const std::string& name, FollowUpHead head) {
     switch (head) {
     case FollowUpHead::Missing:
@@ -66,7 +89,10 @@ bool RepairOne(CliRepairFiles& files, const HeaderTemplate& headerTemplate,
     case FollowUpHead::NeedsRepair:
         break;
     }
-    switch (RepairFollowUpFile(files, headerTemplate, directory.c_str(), name.c_str())) {
+    const Durability durability =
+        FlushesEachRepair() ? Durability::FlushedBeforeReturn : Durability::LeftToTheSystem;
+    switch (
+        RepairFollowUpFile(files, headerTemplate, directory.c_str(), name.c_str(), durability)) {
     case RepairResult::Repaired:
         PrintLine(kStatusPrefix, name, kRepairedSuffix);
         return true;
@@ -81,7 +107,33 @@ bool RepairOne(CliRepairFiles& files, const HeaderTemplate& headerTemplate,
                      FromWindows1252(kWriteFailedMessage).c_str());
         PrintLine(kStatusPrefix, name, kNotRepairedSuffix);
         return false;
+    case RepairResult::FlushFailed:
+        std::fprintf(stderr, "%s: nicht auf den Datentr\xC3\xA4ger geschrieben: %s\n", name.c_str(),
+                     files.lastFlushFailure.c_str());
+        PrintLine(kStatusPrefix, name, kNotRepairedSuffix);
+        return false;
     }
+    return false;
+}
+
+// The template from --header (or header.mpeg), or with --from-base made
+// from the base file; false with the message why there is none.
+bool ChooseTemplate(const CliArguments& arguments, RepairFiles& files, const std::string& basePath,
+                    HeaderTemplate* headerTemplate, std::string* message) {
+    if (arguments.Has("--from-base")) {
+        if (MakeSeriesTemplate(basePath, headerTemplate, message)) {
+            return true;
+        }
+        *message = "kein Header aus der Basis-Datei: " + *message;
+        return false;
+    }
+    const TemplateLoadResult loaded = LoadHeaderTemplateFrom(
+        *headerTemplate, files, arguments.Value("--header", kTemplateFileName).c_str());
+    if (loaded == TemplateLoadResult::Loaded) {
+        return true;
+    }
+    ReleaseHeaderTemplate(*headerTemplate, files);
+    *message = FromWindows1252(TemplateLoadMessage(loaded));
     return false;
 }
 
@@ -95,6 +147,11 @@ int RunRepair(const CliArguments& arguments) {
         std::fputs(kUsage, stderr);
         return kExitUsage;
     }
+    if (arguments.Has("--header") && arguments.Has("--from-base")) {
+        return UsageError(
+            "--header und --from-base schlie\xC3\x9F"
+            "en einander aus");
+    }
     const std::string postfix = arguments.Value("--postfix", "#");
     if (postfix.size() > kMaxPostfixLength) {
         return UsageError("der Postfix ist l\xC3\xA4nger als 7 Byte");
@@ -107,7 +164,8 @@ int RunRepair(const CliArguments& arguments) {
         return UsageError("Basis-Datei nicht gefunden: " + arguments.positional[0]);
     }
     SplitPath(basePath, &directory, &baseName);
-    CliRepairFiles files;
+    CliRepairFiles platformFiles;
+    FlushReasonKeepingFiles files{platformFiles};
     // As the windows judge it: the longest follow-up name must fit, in the
     // base file's folder too (Windows allows 259 bytes for the whole path).
     const std::size_t longestName = MaxFollowUpNameLength(baseName.c_str(), postfix.c_str());
@@ -115,11 +173,14 @@ int RunRepair(const CliArguments& arguments) {
         return UsageError("der Name der Basis-Datei ist zu lang");
     }
     HeaderTemplate headerTemplate;
-    const TemplateLoadResult loaded = LoadHeaderTemplateFrom(
-        headerTemplate, files, arguments.Value("--header", kTemplateFileName).c_str());
-    if (loaded != TemplateLoadResult::Loaded) {
+    std::string message;
+    if (!ChooseTemplate(arguments, files, basePath, &headerTemplate, &message)) {
+        return UsageError(message);
+    }
+    RepairSync sync;
+    if (!BeginRepairSync(directory.c_str(), &sync, &message)) {
         ReleaseHeaderTemplate(headerTemplate, files);
-        return UsageError(FromWindows1252(TemplateLoadMessage(loaded)));
+        return UsageError("Ordner der Basis-Datei nicht lesbar: " + message);
     }
 
     const std::uint16_t stemLength = StemLengthOfName(baseName.c_str());
@@ -135,13 +196,24 @@ int RunRepair(const CliArguments& arguments) {
         allDone = RepairOne(files, headerTemplate, directory, name, head) && allDone;
     }
     ReleaseHeaderTemplate(headerTemplate, files);
+    // Also after a run that only found files already repaired: a run killed
+    // before its sync may have left them in the system's cache alone.
+    if (!FinishRepairSync(&sync, &message)) {
+        std::fprintf(stderr,
+                     "velmora-cli repair: die Restaurierungen sind nicht sicher auf dem "
+                     "Datentr\xC3\xA4ger: %s\n",
+                     message.c_str());
+        return kExitFailed;
+    }
     return allDone ? kExitOk : kExitFailed;
 }
 
 }  // namespace
 
 const CliCommand kRepairCommand{
-    "repair",  "stellt die Folge-Dateien einer beendeten Aufnahme wieder her",
-    kUsage,    {{"--postfix", "-p", true}, {"--header", nullptr, true}},
+    "repair",
+    "stellt die Folge-Dateien einer beendeten Aufnahme wieder her",
+    kUsage,
+    {{"--postfix", "-p", true}, {"--header", nullptr, true}, {"--from-base", nullptr, false}},
     RunRepair,
 };

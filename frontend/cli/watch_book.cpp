@@ -140,6 +140,14 @@ void WatchBook::ForgetFolder(int folder) {
     }
 }
 
+void WatchBook::MakeDueAgain(int folder, const std::string& name) {
+    Folder& files = folders_[static_cast<std::size_t>(folder)];
+    const auto found = files.find(name);
+    if (found != files.end()) {
+        MakeDue(folder, found->first, found->second);
+    }
+}
+
 std::size_t WatchBook::TrackedCount() const {
     std::size_t count = 0;
     for (const Folder& files : folders_) {

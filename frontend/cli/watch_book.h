@@ -52,6 +52,11 @@ public:
     // A folder that is gone: its files are forgotten.
     void ForgetFolder(int folder);
 
+    // A file parked for a reason outside itself (its base file gave no
+    // template) whose reason may have gone: due again. One that is no
+    // longer in the book stays out.
+    void MakeDueAgain(int folder, const std::string& name);
+
     std::size_t WaitingCount() const { return waiting_; }
     std::size_t ParkedCount() const { return parked_; }
     std::size_t TrackedCount() const;

@@ -4,9 +4,12 @@
 // file waits on another program, it is tried again each retry period (a
 // second on Linux, which tells of every close; 200 ms on Windows, which
 // tells of none).
+#include <algorithm>
 #include <clocale>
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "cli_command.h"
@@ -16,6 +19,7 @@
 #include "follow_up_head.h"
 #include "follow_up_name.h"
 #include "header_template.h"
+#include "recording_header.h"
 #include "repair_controller.h"
 #include "repair_step.h"
 #include "watch_book.h"
@@ -23,22 +27,29 @@
 namespace {
 
 constexpr char kUsage[] =
-    "Aufruf: velmora-cli watch ORDNER... [--postfix P] [--header DATEI]\n"
+    "Aufruf: velmora-cli watch ORDNER... [--postfix P] [--header DATEI | --from-base]\n"
     "\n"
     "Beobachtet die Ordner als Dienst und stellt den Header jeder Folge-Datei\n"
     "wieder her (Film#1.mpg, Film#2.mpg, ... neben Film.mpg im selben Ordner),\n"
     "sobald sie nicht leer ist und kein anderes Programm sie offen hat, f\xC3\xBCr\n"
     "beliebig viele Aufnahmen zugleich. Dateien, die schon mit dem Header\n"
     "beginnen, bleiben unber\xC3\xBChrt. Eine Zeile je restaurierte Datei auf der\n"
-    "Standardausgabe, Fehler auf der Standardfehlerausgabe; bei mehr als einem\n"
-    "Ordner steht der Ordner vorn.\n"
+    "Standardausgabe, erst wenn ihr Header auf dem Datentr\xC3\xA4ger ist; Fehler auf\n"
+    "der Standardfehlerausgabe; bei mehr als einem Ordner steht der Ordner vorn.\n"
     "\n"
     "  --postfix P      Text zwischen Name und Nummer (Vorgabe: #, h\xC3\xB6"
     "chstens 7 Byte)\n"
     "  --header DATEI   der Header (Vorgabe: header.mpeg im aktuellen Ordner)\n"
+    "  --from-base      statt einer Header-Datei: jede Aufnahme bekommt den Header\n"
+    "                   ihrer eigenen Basis-Datei, wie ihn make-header macht (2048\n"
+    "                   Byte), sobald eine ihrer Folge-Dateien zum ersten Mal\n"
+    "                   ansteht; l\xC3\xA4sst sich keiner machen, wird das einmal\n"
+    "                   gemeldet, und ihre Folge-Dateien bleiben unber\xC3\xBChrt, bis\n"
+    "                   sich die Basis-Datei \xC3\xA4ndert\n"
     "\n"
     "SIGTERM und SIGINT beenden den Dienst, SIGHUP l\xC3\xA4\x64t den Header neu (geht\n"
-    "das nicht, bleibt der bisherige).\n"
+    "das nicht, bleibt der bisherige); mit --from-base macht SIGHUP jeden Header\n"
+    "neu aus seiner Basis-Datei, sobald er wieder gebraucht wird.\n"
     "\n"
     "Exit-Codes: 0 beendet durch SIGTERM oder SIGINT; 1 keiner der Ordner ist\n"
     "mehr da; 2 falscher Aufruf, Ordner oder Header nicht lesbar.\n";
@@ -74,8 +85,34 @@ public:
         return written;
     }
 
+    bool FlushFile(FileHandle file) override {
+        const bool flushed = ForwardingFiles::FlushFile(file);
+        if (!flushed) {
+            lastWriteFailure = LastSystemErrorText();
+        }
+        return flushed;
+    }
+
     std::string lastWriteFailure;
 };
+
+// With --from-base, a series' template: made from its base file when one of
+// its follow-up files is first looked at, and made again after the base
+// file changed.
+struct SeriesTemplate {
+    FileStamp base;  // the base file as it was when the template was made
+    std::unique_ptr<HeaderTemplate> made;
+    // When none could be made: its follow-up files, left alone (parked)
+    // until the base file changes.
+    std::vector<std::string> leftAlone;
+};
+
+// By base name, in one folder.
+using FolderSeries = std::unordered_map<std::string, SeriesTemplate>;
+
+// Templates kept at most (2 KiB each); beyond, the made ones are forgotten
+// and made again from their base files when next needed.
+constexpr std::size_t kMaxKeptTemplates = 1024;
 
 struct WatchedFolder {
     std::string directory;   // absolute, with its trailing separator
@@ -90,6 +127,9 @@ struct Service {
     ReasonKeepingFiles files{systemFiles};
     HeaderTemplate headerTemplate;
     std::string headerPath;
+    bool fromBase = false;
+    std::vector<FolderSeries> series;  // by folder number, with --from-base
+    std::size_t madeTemplates = 0;
     std::string postfix;
     std::vector<WatchedFolder> folders;
     int foldersPresent = 0;
@@ -115,12 +155,96 @@ std::string Quoted(const char* before, const std::string& name, const char* afte
 }
 
 // A follow-up file: a follow-up name whose base file is in the same folder.
-bool IsFollowUpFile(const Service& service, const WatchedFolder& folder, const std::string& name) {
-    char baseName[kNameBufferSize];
+bool IsFollowUpFile(const Service& service, const WatchedFolder& folder, const std::string& name,
+                    std::string* baseName) {
+    char base[kNameBufferSize];
     std::uint16_t counter = 0;
-    return ParseFollowUpName(name.c_str(), service.postfix.c_str(), baseName, sizeof baseName,
-                             &counter) &&
-           IsRegularFile((folder.directory + baseName).c_str());
+    if (!ParseFollowUpName(name.c_str(), service.postfix.c_str(), base, sizeof base, &counter)) {
+        return false;
+    }
+    *baseName = base;
+    return IsRegularFile((folder.directory + *baseName).c_str());
+}
+
+void ForgetSeries(Service& service, int number, FolderSeries::iterator series) {
+    for (const std::string& followUp : series->second.leftAlone) {
+        service.book.MakeDueAgain(number, followUp);
+    }
+    service.madeTemplates -= series->second.made != nullptr;
+    service.series[static_cast<std::size_t>(number)].erase(series);
+}
+
+// A file with news may be a base file. When it changed, its series'
+// template, or the reason there is none, no longer holds. (Its news may be
+// none of a change: the first scan, a close without a write.)
+void ForgetSeriesOfBase(Service& service, int number, const std::string& name) {
+    FolderSeries& folderSeries = service.series[static_cast<std::size_t>(number)];
+    const auto found = folderSeries.find(name);
+    if (found == folderSeries.end()) {
+        return;
+    }
+    const WatchedFolder& folder = service.folders[static_cast<std::size_t>(number)];
+    FileStamp now;
+    if (!StampFile((folder.directory + name).c_str(), &now) || !(now == found->second.base)) {
+        ForgetSeries(service, number, found);
+    }
+}
+
+void ForgetMadeTemplates(Service& service) {
+    for (FolderSeries& folderSeries : service.series) {
+        std::erase_if(folderSeries, [](const auto& entry) { return entry.second.made != nullptr; });
+    }
+    service.madeTemplates = 0;
+}
+
+FolderSeries::iterator MakeSeriesTemplateOf(Service& service, int number,
+                                            const std::string& baseName) {
+    if (service.madeTemplates >= kMaxKeptTemplates) {
+        ForgetMadeTemplates(service);
+    }
+    const WatchedFolder& folder = service.folders[static_cast<std::size_t>(number)];
+    const std::string basePath = folder.directory + baseName;
+    SeriesTemplate series;
+    std::string reason;
+    // Stamped before it is read: a change while it is read is a later stamp.
+    StampFile(basePath.c_str(), &series.base);
+    auto headerTemplate = std::make_unique<HeaderTemplate>();
+    if (MakeSeriesTemplate(basePath, headerTemplate.get(), &reason)) {
+        series.made = std::move(headerTemplate);
+        ++service.madeTemplates;
+    } else {
+        PrintLine(stderr, folder,
+                  "Kein Header aus der Basis-Datei: " + reason +
+                      ". Ihre Folge-Dateien bleiben unber\xC3\xBChrt, bis sich die Basis-Datei "
+                      "\xC3\xA4ndert.");
+    }
+    return service.series[static_cast<std::size_t>(number)]
+        .emplace(baseName, std::move(series))
+        .first;
+}
+
+// The template for a follow-up file: the one given, or with --from-base its
+// series' own; nullptr when its base file gives none (the file is then left
+// alone until the base file changes).
+const HeaderTemplate* TemplateFor(Service& service, int number, const std::string& baseName,
+                                  const std::string& name) {
+    if (!service.fromBase) {
+        return &service.headerTemplate;
+    }
+    FolderSeries& folderSeries = service.series[static_cast<std::size_t>(number)];
+    auto found = folderSeries.find(baseName);
+    if (found == folderSeries.end()) {
+        found = MakeSeriesTemplateOf(service, number, baseName);
+    }
+    SeriesTemplate& series = found->second;
+    if (series.made != nullptr) {
+        return series.made.get();
+    }
+    if (std::find(series.leftAlone.begin(), series.leftAlone.end(), name) ==
+        series.leftAlone.end()) {
+        series.leftAlone.push_back(name);
+    }
+    return nullptr;
 }
 
 struct Attempt {
@@ -128,11 +252,20 @@ struct Attempt {
     bool wroteFile;  // opened for writing: its close is one of the next events
 };
 
-Attempt LookAndRepair(Service& service, const WatchedFolder& folder, const std::string& name) {
-    if (!IsFollowUpFile(service, folder, name)) {
+Attempt LookAndRepair(Service& service, int number, const std::string& name) {
+    const WatchedFolder& folder = service.folders[static_cast<std::size_t>(number)];
+    if (service.fromBase) {
+        ForgetSeriesOfBase(service, number, name);
+    }
+    std::string baseName;
+    if (!IsFollowUpFile(service, folder, name, &baseName)) {
         return {AttemptOutcome::Finished, false};
     }
-    switch (LookAtHead(folder.directory + name, service.headerTemplate)) {
+    const HeaderTemplate* headerTemplate = TemplateFor(service, number, baseName, name);
+    if (headerTemplate == nullptr) {
+        return {AttemptOutcome::Parked, false};
+    }
+    switch (LookAtHead(folder.directory + name, *headerTemplate)) {
     case FollowUpHead::Missing:
     case FollowUpHead::NotAFile:  // a link, a FIFO or a device is never written
     case FollowUpHead::AlreadyRepaired:
@@ -148,8 +281,9 @@ Attempt LookAndRepair(Service& service, const WatchedFolder& folder, const std::
     case FollowUpHead::NeedsRepair:
         break;
     }
-    switch (RepairFollowUpFile(service.files, service.headerTemplate, folder.directory.c_str(),
-                               name.c_str())) {
+    // Its line is printed only once its head is on the disk.
+    switch (RepairFollowUpFile(service.files, *headerTemplate, folder.directory.c_str(),
+                               name.c_str(), Durability::FlushedBeforeReturn)) {
     case RepairResult::Repaired:
         PrintLine(stdout, folder, Quoted(kStatusPrefix, name, kRepairedSuffix));
         return {AttemptOutcome::Finished, true};
@@ -162,6 +296,11 @@ Attempt LookAndRepair(Service& service, const WatchedFolder& folder, const std::
         PrintLine(stderr, folder,
                   std::string(kWriteFailedMessage) + " \"" + name +
                       "\": " + service.files.lastWriteFailure);
+        return {AttemptOutcome::Parked, true};
+    case RepairResult::FlushFailed:
+        PrintLine(stderr, folder,
+                  "Header von \"" + name + "\" nicht auf den Datentr\xC3\xA4ger geschrieben: " +
+                      service.files.lastWriteFailure);
         return {AttemptOutcome::Parked, true};
     }
     return {AttemptOutcome::Parked, false};
@@ -244,7 +383,23 @@ void RescanAll(Service& service) {
     }
 }
 
+// With --from-base: every series' template is made again when next needed,
+// and the files left alone for want of one are looked at again.
+void ForgetAllSeries(Service& service) {
+    for (std::size_t number = 0; number < service.series.size(); ++number) {
+        FolderSeries& folderSeries = service.series[number];
+        while (!folderSeries.empty()) {
+            ForgetSeries(service, static_cast<int>(number), folderSeries.begin());
+        }
+    }
+    PrintMessage(stdout, "Header werden neu aus den Basis-Dateien gemacht.");
+}
+
 void ReloadTemplate(Service& service) {
+    if (service.fromBase) {
+        ForgetAllSeries(service);
+        return;
+    }
     // The template file is held open and locked; it has to be let go before
     // it can be opened again.
     HeaderTemplate previous = service.headerTemplate;
@@ -286,8 +441,7 @@ void ProcessDueFiles(Service& service) {
     int number = -1;
     std::string name;
     for (int attempts = 1; !service.stop && service.book.TakeDue(&number, &name); ++attempts) {
-        const Attempt attempt =
-            LookAndRepair(service, service.folders[static_cast<std::size_t>(number)], name);
+        const Attempt attempt = LookAndRepair(service, number, name);
         service.book.RecordAttempt(number, name, attempt.outcome, attempt.wroteFile,
                                    MonotonicMilliseconds());
         ReadFolderEvents(service);
@@ -363,7 +517,14 @@ int RunWatch(const CliArguments& arguments) {
 #ifdef LC_MESSAGES
     std::setlocale(LC_MESSAGES, "");  // the system's reasons in the system's language
 #endif
+    if (arguments.Has("--header") && arguments.Has("--from-base")) {
+        return UsageError(
+            "--header und --from-base schlie\xC3\x9F"
+            "en einander aus");
+    }
     Service service(static_cast<int>(arguments.positional.size()));
+    service.fromBase = arguments.Has("--from-base");
+    service.series.resize(arguments.positional.size());
     service.postfix = arguments.Value("--postfix", "#");
     if (service.postfix.size() > kMaxPostfixLength) {
         return UsageError("der Postfix ist l\xC3\xA4nger als 7 Byte");
@@ -375,16 +536,18 @@ int RunWatch(const CliArguments& arguments) {
     if (!WatchFolders(service, arguments.positional, &error)) {
         return UsageError(error);
     }
-    // Absolute, so that a reload finds the same file.
-    if (!AbsolutePath(arguments.Value("--header", kTemplateFileName).c_str(),
-                      &service.headerPath)) {
-        return UsageError(FromWindows1252(TemplateLoadMessage(TemplateLoadResult::NotFound)));
-    }
-    const TemplateLoadResult loaded =
-        LoadHeaderTemplateFrom(service.headerTemplate, service.files, service.headerPath.c_str());
-    if (loaded != TemplateLoadResult::Loaded) {
-        ReleaseHeaderTemplate(service.headerTemplate, service.files);
-        return UsageError(FromWindows1252(TemplateLoadMessage(loaded)));
+    if (!service.fromBase) {
+        // Absolute, so that a reload finds the same file.
+        if (!AbsolutePath(arguments.Value("--header", kTemplateFileName).c_str(),
+                          &service.headerPath)) {
+            return UsageError(FromWindows1252(TemplateLoadMessage(TemplateLoadResult::NotFound)));
+        }
+        const TemplateLoadResult loaded = LoadHeaderTemplateFrom(
+            service.headerTemplate, service.files, service.headerPath.c_str());
+        if (loaded != TemplateLoadResult::Loaded) {
+            ReleaseHeaderTemplate(service.headerTemplate, service.files);
+            return UsageError(FromWindows1252(TemplateLoadMessage(loaded)));
+        }
     }
     // Watched before the first scan, so nothing that happens meanwhile is missed.
     for (std::size_t number = 0; number < service.folders.size(); ++number) {
@@ -404,7 +567,9 @@ int RunWatch(const CliArguments& arguments) {
 }  // namespace
 
 const CliCommand kWatchCommand{
-    "watch",  "beobachtet Ordner als Dienst und stellt jede fertige Folge-Datei wieder her",
-    kUsage,   {{"--postfix", "-p", true}, {"--header", nullptr, true}},
+    "watch",
+    "beobachtet Ordner als Dienst und stellt jede fertige Folge-Datei wieder her",
+    kUsage,
+    {{"--postfix", "-p", true}, {"--header", nullptr, true}, {"--from-base", nullptr, false}},
     RunWatch,
 };

@@ -154,3 +154,42 @@ std::string NameAsText(const std::string& name) {
 void WriteText(std::FILE* stream, const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stream);
 }
+bool StampFile(const char* path, FileStamp* stamp) {
+    struct stat status {};
+    if (stat(path, &status) != 0) {
+        return false;
+    }
+    stamp->volume = status.st_dev;
+    stamp->file = status.st_ino;
+    stamp->size = static_cast<std::uint64_t>(status.st_size);
+    stamp->written =
+        static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
+    return true;
+}
+
+bool FlushesEachRepair() {
+    return false;
+}
+
+bool BeginRepairSync(const char* folder, RepairSync* sync, std::string* error) {
+    const int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        *error = std::strerror(errno);
+        return false;
+    }
+    sync->handle = fd;
+    return true;
+}
+
+bool FinishRepairSync(RepairSync* sync, std::string* error) {
+    const int fd = static_cast<int>(sync->handle);
+    sync->handle = -1;
+    // Since Linux 5.8 syncfs also fails for a write-back error that struck
+    // the file system since the descriptor was opened.
+    const bool synced = syncfs(fd) == 0;
+    if (!synced) {
+        *error = std::strerror(errno);
+    }
+    close(fd);
+    return synced;
+}

@@ -30,6 +30,7 @@ public:
     bool WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
                     std::uint32_t* bytesWritten) override;
     void StopWriting(FileHandle file) override;
+    bool FlushFile(FileHandle file) override;
     void CloseFile(FileHandle file) override;
     std::uint32_t MaxPathLength() const override;
 

@@ -268,3 +268,35 @@ void WriteText(std::FILE* stream, const std::string& text) {
     WideCharToMultiByte(codePage, 0, wide.data(), length, bytes.data(), size, nullptr, nullptr);
     std::fwrite(bytes.data(), 1, bytes.size(), stream);
 }
+
+bool StampFile(const char* path, FileStamp* stamp) {
+    const HANDLE file = OpenToQuery(path);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION information{};
+    const bool known = GetFileInformationByHandle(file, &information) != FALSE;
+    CloseHandle(file);
+    if (!known) {
+        return false;
+    }
+    stamp->volume = information.dwVolumeSerialNumber;
+    stamp->file = (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow;
+    stamp->size = (std::uint64_t{information.nFileSizeHigh} << 32) | information.nFileSizeLow;
+    stamp->written = static_cast<std::int64_t>(
+        (std::uint64_t{information.ftLastWriteTime.dwHighDateTime} << 32) |
+        information.ftLastWriteTime.dwLowDateTime);
+    return true;
+}
+
+bool FlushesEachRepair() {
+    return true;
+}
+
+bool BeginRepairSync(const char* /*folder*/, RepairSync* /*sync*/, std::string* /*error*/) {
+    return true;  // each repaired file is flushed before its line
+}
+
+bool FinishRepairSync(RepairSync* /*sync*/, std::string* /*error*/) {
+    return true;
+}

@@ -147,6 +147,11 @@ bool Win32RepairFiles::WriteBytes(FileHandle file, const void* bytes, std::uint3
     return ok;
 }
 
+bool Win32RepairFiles::FlushFile(FileHandle file) {
+    // Needs the write access the repair's handle has.
+    return FlushFileBuffers(Handle(file)) != FALSE;
+}
+
 void Win32RepairFiles::CloseFile(FileHandle file) {
     CloseHandle(Handle(file));
 }

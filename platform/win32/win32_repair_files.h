@@ -17,6 +17,7 @@ public:
                    std::uint32_t* bytesRead) override;
     bool WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
                     std::uint32_t* bytesWritten) override;
+    bool FlushFile(FileHandle file) override;
     void CloseFile(FileHandle file) override;
     std::uint32_t MaxPathLength() const override;
 };

@@ -122,6 +122,10 @@ public:
         *bytesWritten = scenario_.shortWrites ? count - 1 : count;
         return !scenario_.failWrites;
     }
+    bool FlushFile(FileHandle) override {
+        Require(false, "the window leaves its writes to the system");
+        return false;
+    }
     void CloseFile(FileHandle file) override {
         if (file == kTemplateHandle) {
             ++templateCloses;

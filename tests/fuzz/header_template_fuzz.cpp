@@ -57,6 +57,10 @@ public:
         Require(false, "loading the template writes nothing");
         return false;
     }
+    bool FlushFile(FileHandle) override {
+        Require(false, "loading the template flushes nothing");
+        return false;
+    }
     void CloseFile(FileHandle file) override {
         Require(file == kTemplateHandle, "closes only the template");
         ++closes;

@@ -1,9 +1,11 @@
 // velmora-cli make-header and check on real MPEG streams made by ffmpeg: the
 // template made from a recording repairs a follow-up file so that ffprobe
 // reads it as the recording; what is no program stream is refused with
-// nothing written; check's verdicts and exit codes.
+// nothing written; check's verdicts and exit codes. repair and watch with
+// --from-base, each series with the template of its own base file.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -16,6 +18,7 @@
 #include "mpeg_streams.h"
 #include "program_stream.h"
 #include "test_files.h"
+#include "watch_process.h"
 
 namespace {
 
@@ -27,21 +30,22 @@ struct StreamKind {
     const char* videoCodec;
     const char* format;
     std::size_t templateSize;
+    const char* pictureSize;
 };
 
 void PrintTo(const StreamKind& kind, std::ostream* out) {
     *out << kind.name;
 }
 
-const StreamKind kMpeg2{"MPEG-2", "mpeg2video", "vob", 2048};
-const StreamKind kMpeg1{"MPEG-1", "mpeg1video", "mpeg", 1024};
+const StreamKind kMpeg2{"MPEG-2", "mpeg2video", "vob", 2048, "320x240"};
+const StreamKind kMpeg1{"MPEG-1", "mpeg1video", "mpeg", 1024, "352x288"};
 
 void MakeRecording(const std::string& path, const StreamKind& kind, int seconds) {
     const std::string duration = std::to_string(seconds);
     const ShellRun made = RunShell(
         std::string("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=duration=") + duration +
-        ":size=320x240:rate=25 -f lavfi -i sine=duration=" + duration + " -c:v " + kind.videoCodec +
-        " -b:v 2M -c:a mp2 -f " + kind.format + " '" + path + "'");
+        ":size=" + kind.pictureSize + ":rate=25 -f lavfi -i sine=duration=" + duration + " -c:v " +
+        kind.videoCodec + " -b:v 2M -c:a mp2 -f " + kind.format + " '" + path + "'");
     ASSERT_EQ(made.status, 0) << "ffmpeg and ffprobe are needed (tools/install-deps.sh)";
 }
 
@@ -157,7 +161,7 @@ Bytes PackWithLongSystemHeader() {
 
 // A transport stream, a text, a header cut short, a missing file and a size
 // out of range or too small for the headers: exit code 2, a message, and no
-// file written.
+// file written. A pack far into the first MiB is found.
 TEST(MakeHeader, RefusesWhatGivesNoTemplateAndWritesNothing) {
     TempDir dir;
     ASSERT_NO_FATAL_FAILURE(MakeRecording(dir / "source.mpg", kMpeg2, 1));
@@ -200,6 +204,15 @@ TEST(MakeHeader, RefusesWhatGivesNoTemplateAndWritesNothing) {
     const CliRun smallest = RunCli({"make-header", "many-streams.mpg", "--size", "80"}, dir.path());
     EXPECT_EQ(smallest.exitCode, 0) << smallest.err;
     EXPECT_EQ(ReadFile(dir / "header.mpeg").size(), 80u);
+
+    // Found past the first look at 64 KiB, within the first MiB.
+    Bytes late = Pattern(300000, 1);
+    const Bytes pack = PackWithLongSystemHeader();
+    late.insert(late.end(), pack.begin(), pack.end());
+    WriteFile(dir / "late.mpg", late);
+    const CliRun found = RunCli({"make-header", "late.mpg", "-o", "late.mpeg"}, dir.path());
+    EXPECT_EQ(found.exitCode, 0) << found.err;
+    EXPECT_NE(found.out.find("bei Byte 300000 "), std::string::npos) << found.out;
 }
 
 // An existing file is replaced only with --force, never when it is the
@@ -298,6 +311,130 @@ TEST(Check, VerdictsAndExitCodes) {
         RunCli({"check", "mpeg2video.mpg", "--header", "start.mpeg"}, dir.path());
     EXPECT_EQ(whileHeld.exitCode, 0) << whileHeld.err;
     ReleaseHeaderTemplate(held, service);
+}
+
+// What ffprobe reads of a file's pictures: how many it decodes, and the
+// file's start and duration.
+std::string VideoTiming(const std::string& path) {
+    return RunShell(
+               "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+               "stream=nb_read_frames:format=start_time,duration -of default=nw=1 '" +
+               path + "'")
+        .out;
+}
+
+void MakeTransportStream(const std::string& path) {
+    ASSERT_EQ(RunShell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=duration=1 -c:v "
+                       "mpeg2video -f mpegts '" +
+                       path + "'")
+                  .status,
+              0);
+}
+
+// A series of the recording's first half as base file: its part 1 the second
+// half behind 2048 bytes the recorder left for the header.
+struct Series {
+    std::string stem;
+    Bytes part;     // the second half, as recorded
+    Bytes headers;  // the base file's pack header and system header
+};
+
+void MakeSeries(const std::string& dir, const std::string& work, Series* series,
+                const StreamKind& kind, int seconds) {
+    ASSERT_NO_FATAL_FAILURE(MakeRecording(work + "source.mpg", kind, seconds));
+    const Bytes recording = ReadFile(work + "source.mpg");
+    const std::size_t cut = PackStartFrom(recording, recording.size() / 2);
+    WriteFile(dir + series->stem + ".mpg", Slice(recording, 0, cut));
+    series->part = Slice(recording, cut, recording.size());
+    WriteFile(work + series->stem + "-part.mpg", series->part);
+    const FileStart start = CheckFileStart(recording.data(), recording.size());
+    series->headers = Slice(recording, 0, start.pack.length + start.system.length);
+}
+
+Bytes LeftForTheHeader(const Bytes& part) {
+    Bytes file(kZeroedHead + part.size(), 0);
+    std::copy(part.begin(), part.end(), file.begin() + kZeroedHead);
+    return file;
+}
+
+// Two series in one folder, MPEG-2 and MPEG-1 of other picture sizes, and a
+// third whose base file is a transport stream; no header file anywhere.
+// watch --from-base gives each part its own base file's pack header and
+// system header, and ffprobe reads it exactly as the part alone: the same
+// frames, start and duration (the base file's first 2048 bytes would add its
+// pictures). The transport stream's parts are reported once and left alone
+// until their base file changes.
+TEST(FromBase, WatchRepairsEachSeriesWithItsOwnBaseFilesHeaders) {
+    TempDir dir;
+    TempDir work;
+    Series film{"Film", {}, {}};
+    Series talk{"Talk", {}, {}};
+    ASSERT_NO_FATAL_FAILURE(MakeSeries(dir.path(), work.path(), &film, kMpeg2, 6));
+    ASSERT_NO_FATAL_FAILURE(MakeSeries(dir.path(), work.path(), &talk, kMpeg1, 4));
+    ASSERT_NE(film.headers, talk.headers);
+    ASSERT_NO_FATAL_FAILURE(MakeTransportStream(dir / "News.mpg"));
+    WriteFile(dir / "News#1.mpg", Pattern(6000, 5));
+
+    WatchProcess service({dir.path(), "--from-base"}, work.path());
+    ASSERT_TRUE(service.WaitUntilReady());
+    const std::string refused =
+        "Kein Header aus der Basis-Datei: " + dir / "News.mpg" + " ist ein MPEG-Transportstrom";
+    EXPECT_EQ(CountOf(service.Err(), refused), 1) << service.Err();
+    WriteFile(dir / "News#2.mpg", Pattern(6000, 6));
+    for (const Series* series : {&film, &talk}) {
+        WriteFile(dir / FollowUpOf(series->stem, 1), LeftForTheHeader(series->part));
+    }
+    ASSERT_TRUE(service.WaitForOut("restauriert!", 2)) << service.Out() << service.Err();
+    for (const Series* series : {&film, &talk}) {
+        const Bytes repaired = ReadFile(dir / FollowUpOf(series->stem, 1));
+        ASSERT_EQ(repaired.size(), kZeroedHead + series->part.size());
+        EXPECT_EQ(Slice(repaired, 0, series->headers.size()), series->headers) << series->stem;
+        EXPECT_EQ(Slice(repaired, kZeroedHead, repaired.size()), series->part) << series->stem;
+        const std::string pristine = VideoTiming(work / (series->stem + "-part.mpg"));
+        EXPECT_NE(pristine.find("nb_read_frames="), std::string::npos) << pristine;
+        EXPECT_EQ(VideoTiming(dir / FollowUpOf(series->stem, 1)), pristine) << series->stem;
+    }
+    EXPECT_EQ(CountOf(service.Err(), refused), 1) << "News#2.mpg was reported again";
+    EXPECT_EQ(ReadFile(dir / "News#1.mpg"), Pattern(6000, 5));
+    EXPECT_EQ(ReadFile(dir / "News#2.mpg"), Pattern(6000, 6));
+
+    // The base file becomes a program stream: both parts are repaired with it.
+    WriteFile(dir / "News.mpg", ReadFile(dir / "Film.mpg"));
+    ASSERT_TRUE(service.WaitForOut("restauriert!", 4)) << service.Err();
+    EXPECT_EQ(Slice(ReadFile(dir / "News#2.mpg"), 0, film.headers.size()), film.headers);
+}
+
+// repair --from-base needs no header file; a base file that gives no
+// template is exit code 2 with its reason and nothing written. --header and
+// --from-base together are bad usage, for repair and watch.
+TEST(FromBase, RepairFromTheBaseFileAndTheOptionsThatExcludeEachOther) {
+    TempDir dir;
+    TempDir work;
+    Series talk{"Talk", {}, {}};
+    ASSERT_NO_FATAL_FAILURE(MakeSeries(dir.path(), work.path(), &talk, kMpeg1, 2));
+    WriteFile(dir / "Talk#1.mpg", LeftForTheHeader(talk.part));
+    const CliRun repaired = RunCli({"repair", "Talk.mpg", "--from-base"}, dir.path());
+    EXPECT_EQ(repaired.exitCode, 0) << repaired.err;
+    EXPECT_EQ(repaired.out, "Header \"Talk#1.mpg\" restauriert!\n");
+    EXPECT_EQ(Slice(ReadFile(dir / "Talk#1.mpg"), 0, talk.headers.size()), talk.headers);
+
+    ASSERT_NO_FATAL_FAILURE(MakeTransportStream(dir / "News.mpg"));
+    WriteFile(dir / "News#1.mpg", Pattern(6000, 5));
+    const CliRun refused = RunCli({"repair", "News.mpg", "--from-base"}, dir.path());
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_NE(refused.err.find("Transportstrom"), std::string::npos) << refused.err;
+    EXPECT_EQ(ReadFile(dir / "News#1.mpg"), Pattern(6000, 5));
+
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"repair", "Talk.mpg", "--from-base", "--header", "h.mpeg"},
+          {"watch", dir.path(), "--header", "h.mpeg", "--from-base"}}) {
+        const CliRun run = RunCli(arguments, dir.path());
+        EXPECT_EQ(run.exitCode, 2) << arguments[0];
+        EXPECT_NE(run.err.find("--header und --from-base schlie\xC3\x9F"
+                               "en einander aus"),
+                  std::string::npos)
+            << run.err;
+    }
 }
 
 }  // namespace

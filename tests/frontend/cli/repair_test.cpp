@@ -1,10 +1,15 @@
 // velmora-cli repair on real files: each follow-up file up to the first gap
-// repaired once, a second run writing nothing, and the exit codes.
+// repaired once, a second run writing nothing, the exit codes, and the one
+// sync before it ends.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "cli_process.h"
 #include "linux_test_support.h"
+#include "sync_shim.h"
 #include "test_files.h"
 
 namespace {
@@ -111,6 +116,28 @@ TEST_F(RepairCommandTest, ExitCodesSayWhatWasLeftUndone) {
         EXPECT_EQ(run.out, "") << arguments.back();
         EXPECT_NE(run.err, "") << arguments.back();
     }
+}
+
+// Exit code 0 only once the repairs are on the disk: one syncfs before the
+// end for the whole series (also when every file was repaired already, by a
+// run that may have been killed before its sync); a failed sync is exit
+// code 1 with the system's reason.
+TEST_F(RepairCommandTest, SyncsOnceBeforeItEndsAndAFailedSyncIsExitCodeOne) {
+    {
+        SyncShim shim(SyncMode::Real);
+        const CliRun run = Repair();
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(shim.FileSystemSyncs(), 1);
+        EXPECT_EQ(shim.FileSyncs(), 0) << "one sync for the series, not one per file";
+    }
+    SyncShim failing(SyncMode::Failed);
+    const CliRun run = Repair();
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(failing.FileSystemSyncs(), 1);
+    EXPECT_NE(
+        run.err.find("nicht sicher auf dem Datentr\xC3\xA4ger: " + std::string(std::strerror(EIO))),
+        std::string::npos)
+        << run.err;
 }
 
 }  // namespace

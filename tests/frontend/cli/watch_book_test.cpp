@@ -61,8 +61,9 @@ TEST(WatchBook, WaitingFilesAreRetriedOncePerPeriodAndOwnEchoesIgnored) {
     EXPECT_EQ(book.MillisecondsToRetry(2100), -1);
 }
 
-// A parked file waits for a change, not for time or readers; a file that
-// left, or whose folder went, is forgotten even when it was due.
+// A parked file waits for a change (its own, or one it was parked for), not
+// for time or readers; a file that left, or whose folder went, is forgotten
+// even when it was due.
 TEST(WatchBook, ParkedFilesWaitForAChangeAndLeftFilesAreForgotten) {
     WatchBook book(2, 1000);
     book.OnFileNews(0, "Film#1.mpg", FileNews::Arrived);
@@ -84,6 +85,14 @@ TEST(WatchBook, ParkedFilesWaitForAChangeAndLeftFilesAreForgotten) {
     book.OnFileNews(1, "Talk#1.mpg", FileNews::Arrived);
     book.ForgetFolder(1);
     EXPECT_EQ(TakeAllDue(book), Names{});
+    EXPECT_EQ(book.TrackedCount(), 1u);
+    // Parked for its base file's sake: due again when that changes; a file
+    // that left stays out.
+    book.RecordAttempt(0, "Film#1.mpg", AttemptOutcome::Parked, false, 0);
+    book.EndOfEchoes();
+    book.MakeDueAgain(0, "Film#1.mpg");
+    book.MakeDueAgain(0, "Film#2.mpg");
+    EXPECT_EQ(TakeAllDue(book), Names{"0/Film#1.mpg"});
     EXPECT_EQ(book.TrackedCount(), 1u);
 }
 

@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 #include "cli_process.h"
 #include "linux_test_support.h"
 #include "proof_support.h"
+#include "sync_shim.h"
 #include "watch_process.h"
 
 namespace {
@@ -266,6 +269,35 @@ TEST_F(WatchTest, FolderAndWriteFailures) {
     EXPECT_EQ(service.WaitForExit(5000), 1);
     EXPECT_NE(service.Err().find("Kein Ordner mehr zu beobachten"), std::string::npos);
     rename((dir / "moved").c_str(), first.path().c_str());  // for TempDir to remove
+}
+
+// A line is printed only once the repaired head is on the disk: one
+// fdatasync per repaired file before its line. When the flush fails there is
+// no line, and the reason goes to the error stream.
+TEST_F(WatchTest, EachRepairIsOnTheDiskBeforeItsLine) {
+    WriteFile(dir / "Film.mpg", Pattern(8000, 1));
+    {
+        SyncShim shim(SyncMode::Real);
+        WatchProcess service({dir.path()}, dir.path());
+        ASSERT_TRUE(service.WaitUntilReady());
+        for (int n = 1; n <= 3; ++n) {
+            WriteFile(dir / FollowUpOf("Film", n), Damaged(5000, static_cast<unsigned>(n)));
+            ASSERT_TRUE(service.WaitForOut(Repaired(FollowUpOf("Film", n))));
+            EXPECT_EQ(shim.FileSyncs(), n);
+        }
+    }
+    setenv("LC_ALL", "C", 1);  // the system's reason as strerror gives it here
+    SyncShim failing(SyncMode::Failed);
+    WatchProcess service({dir.path()}, dir.path());
+    ASSERT_TRUE(service.WaitUntilReady());
+    WriteFile(dir / "Film#4.mpg", Damaged(5000, 4));
+    EXPECT_TRUE(
+        service.WaitForErr("Header von \"Film#4.mpg\" nicht auf den Datentr\xC3\xA4ger "
+                           "geschrieben: " +
+                           std::string(std::strerror(EIO))))
+        << service.Err();
+    EXPECT_EQ(service.Out(), "Beobachte 1 Ordner.\n");
+    unsetenv("LC_ALL");
 }
 
 }  // namespace

@@ -104,9 +104,9 @@ private:
             codePage_ = match.captured(1).toInt();
         } else if (const auto match = include.match(text); match.hasMatch()) {
             QFile header(folder_ + "/" + match.captured(1));
-            // A header the build makes from a template beside the script
-            // (the version numbers) names nothing in the dialog.
-            if (!header.exists() && QFile::exists(header.fileName() + ".in")) {
+            // The header the build makes with the version numbers names
+            // nothing in the dialog.
+            if (match.captured(1) == "version.h") {
                 return;
             }
             if (!header.open(QIODevice::ReadOnly)) {
