@@ -82,7 +82,7 @@ int CheckOne(const std::string& path, const HeaderTemplate* headerTemplate) {
         break;
     }
     if (unreadable != nullptr) {
-        std::printf("%s: nicht lesbar: %s\n", path.c_str(), unreadable);
+        Print(stdout, "%s: nicht lesbar: %s\n", NameAsText(path).c_str(), unreadable);
         return kExitUsage;
     }
     bytes.resize(count);
@@ -93,7 +93,8 @@ int CheckOne(const std::string& path, const HeaderTemplate* headerTemplate) {
         findings += same ? "; beginnt mit dem Header" : "; beginnt nicht mit dem Header";
         passed = passed && same;
     }
-    std::printf("%s: %s: %s\n", path.c_str(), passed ? "in Ordnung" : "FEHLER", findings.c_str());
+    Print(stdout, "%s: %s: %s\n", NameAsText(path).c_str(), passed ? "in Ordnung" : "FEHLER",
+          findings.c_str());
     return passed ? kExitOk : kExitFailed;
 }
 
@@ -110,7 +111,7 @@ TemplateLoadResult ReadTemplateToCompare(const std::string& path, HeaderTemplate
 
 int RunCheck(const CliArguments& arguments) {
     if (arguments.positional.empty()) {
-        std::fputs(kUsage, stderr);
+        Print(stderr, "%s", kUsage);
         return kExitUsage;
     }
     HeaderTemplate headerTemplate;
@@ -119,8 +120,8 @@ int RunCheck(const CliArguments& arguments) {
         const TemplateLoadResult loaded =
             ReadTemplateToCompare(arguments.Value("--header", ""), &headerTemplate);
         if (loaded != TemplateLoadResult::Loaded) {
-            std::fprintf(stderr, "velmora-cli check: %s\n",
-                         FromWindows1252(TemplateLoadMessage(loaded)).c_str());
+            Print(stderr, "velmora-cli check: %s\n",
+                  FromWindows1252(TemplateLoadMessage(loaded)).c_str());
             return kExitUsage;
         }
     }

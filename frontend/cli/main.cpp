@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli_command.h"
+#include "cli_files.h"
 #include "version.h"
 
 namespace {
@@ -14,23 +15,23 @@ const CliCommand* const kCommands[] = {&kMakeHeaderCommand, &kCheckCommand, &kRe
                                        &kWatchCommand};
 
 void PrintOverview(std::FILE* stream) {
-    std::fprintf(stream,
-                 "Aufruf: velmora-cli BEFEHL [OPTIONEN] [ARGUMENTE]\n"
-                 "\n"
-                 "Stellt den MPEG-Header der Folge-Dateien einer Aufnahme wieder her\n"
-                 "(Film.mpg, Film#1.mpg, Film#2.mpg, ...), an Ort und Stelle.\n"
-                 "\n"
-                 "Befehle:\n");
+    Print(stream,
+          "Aufruf: velmora-cli BEFEHL [OPTIONEN] [ARGUMENTE]\n"
+          "\n"
+          "Stellt den MPEG-Header der Folge-Dateien einer Aufnahme wieder her\n"
+          "(Film.mpg, Film#1.mpg, Film#2.mpg, ...), an Ort und Stelle.\n"
+          "\n"
+          "Befehle:\n");
     for (const CliCommand* command : kCommands) {
-        std::fprintf(stream, "  %-12s %s\n", command->name, command->summary);
+        Print(stream, "  %-12s %s\n", command->name, command->summary);
     }
-    std::fprintf(stream,
-                 "\n"
-                 "  velmora-cli BEFEHL --help   zeigt die Hilfe zu einem Befehl.\n"
-                 "  velmora-cli --version       zeigt die Version.\n"
-                 "\n"
-                 "Exit-Codes: 0 alles erledigt, 1 nicht alles erledigt, 2 falscher Aufruf\n"
-                 "oder unlesbare Eingabe.\n");
+    Print(stream,
+          "\n"
+          "  velmora-cli BEFEHL --help   zeigt die Hilfe zu einem Befehl.\n"
+          "  velmora-cli --version       zeigt die Version.\n"
+          "\n"
+          "Exit-Codes: 0 alles erledigt, 1 nicht alles erledigt, 2 falscher Aufruf\n"
+          "oder unlesbare Eingabe.\n");
 }
 
 const CliCommand* FindCommand(const char* name) {
@@ -55,24 +56,24 @@ int main(int argc, char* argv[]) {
         return kExitOk;
     }
     if (first == "--version") {
-        std::printf("velmora-cli %s\n", VELMORA_VERSION);
+        Print(stdout, "velmora-cli %s\n", VELMORA_VERSION);
         return kExitOk;
     }
     const CliCommand* command = FindCommand(argv[1]);
     if (command == nullptr) {
-        std::fprintf(stderr, "velmora-cli: unbekannter Befehl \"%s\"\n\n", argv[1]);
+        Print(stderr, "velmora-cli: unbekannter Befehl \"%s\"\n\n", NameAsText(argv[1]).c_str());
         PrintOverview(stderr);
         return kExitUsage;
     }
     CliArguments arguments;
     std::string error;
     if (!ParseArguments(argc - 2, argv + 2, command->options, &arguments, &error)) {
-        std::fprintf(stderr, "velmora-cli %s: %s\n\n%s", command->name, error.c_str(),
-                     command->usage);
+        Print(stderr, "velmora-cli %s: %s\n\n%s", command->name, NameAsText(error).c_str(),
+              command->usage);
         return kExitUsage;
     }
     if (arguments.Has("--help")) {
-        std::fputs(command->usage, stdout);
+        Print(stdout, "%s", command->usage);
         return kExitOk;
     }
     return command->run(arguments);

@@ -32,7 +32,7 @@ constexpr char kUsage[] =
     "mit System-Header, Header-Datei schon vorhanden (ohne --force).\n";
 
 int Refuse(const std::string& message) {
-    std::fprintf(stderr, "velmora-cli make-header: %s\n", message.c_str());
+    Print(stderr, "velmora-cli make-header: %s\n", message.c_str());
     return kExitUsage;
 }
 
@@ -79,7 +79,7 @@ std::string Describe(const HeaderPack& found) {
 
 int RunMakeHeader(const CliArguments& arguments) {
     if (arguments.positional.size() != 1) {
-        std::fputs(kUsage, stderr);
+        Print(stderr, "%s", kUsage);
         return kExitUsage;
     }
     const std::string recording = arguments.positional[0];
@@ -89,7 +89,7 @@ int RunMakeHeader(const CliArguments& arguments) {
         return Refuse("--size erwartet eine Zahl von 64 bis 2048");
     }
     if (AreSameFile(recording.c_str(), output.c_str())) {
-        return Refuse("die Header-Datei w\xC3\xA4re die Aufnahme selbst: " + output);
+        return Refuse("die Header-Datei w\xC3\xA4re die Aufnahme selbst: " + NameAsText(output));
     }
     RecordingHeader header;
     std::string message;
@@ -102,14 +102,14 @@ int RunMakeHeader(const CliArguments& arguments) {
     case CreateFileResult::Created:
         break;
     case CreateFileResult::Exists:
-        return Refuse(output + " gibt es schon (--force ersetzt die Datei)");
+        return Refuse(NameAsText(output) + " gibt es schon (--force ersetzt die Datei)");
     case CreateFileResult::Failed:
-        std::fprintf(stderr, "velmora-cli make-header: %s nicht geschrieben: %s\n", output.c_str(),
-                     error.c_str());
+        Print(stderr, "velmora-cli make-header: %s nicht geschrieben: %s\n",
+              NameAsText(output).c_str(), error.c_str());
         return kExitFailed;
     }
-    std::printf("%s; %s geschrieben (%zu Byte)\n", Describe(header.found).c_str(), output.c_str(),
-                header.bytes.size());
+    Print(stdout, "%s; %s geschrieben (%zu Byte)\n", Describe(header.found).c_str(),
+          NameAsText(output).c_str(), header.bytes.size());
     return kExitOk;
 }
 

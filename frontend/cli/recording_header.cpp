@@ -26,10 +26,10 @@ bool ReadRecording(const std::string& path, std::size_t length, std::vector<unsi
         bytes->resize(count);
         return true;
     case ReadHeadResult::Missing:
-        *message = "Aufnahme nicht gefunden: " + path;
+        *message = "Aufnahme nicht gefunden: " + NameAsText(path);
         return false;
     case ReadHeadResult::NotAFile:
-        *message = "keine gew\xC3\xB6hnliche Datei: " + path;
+        *message = "keine gew\xC3\xB6hnliche Datei: " + NameAsText(path);
         return false;
     case ReadHeadResult::Busy:
         *message =
@@ -40,7 +40,7 @@ bool ReadRecording(const std::string& path, std::size_t length, std::vector<unsi
     case ReadHeadResult::Failed:
         break;
     }
-    *message = "Aufnahme nicht lesbar: " + path;
+    *message = "Aufnahme nicht lesbar: " + NameAsText(path);
     return false;
 }
 
@@ -48,7 +48,7 @@ bool ReadRecording(const std::string& path, std::size_t length, std::vector<unsi
 bool FindPack(const std::string& path, const std::vector<unsigned char>& bytes, HeaderPack* found,
               std::string* message) {
     if (bytes.empty()) {
-        *message = path + " ist noch leer";
+        *message = NameAsText(path) + " ist noch leer";
         return false;
     }
     switch (FindHeaderPack(bytes.data(), bytes.size(), kSearchLength, found)) {
@@ -60,12 +60,12 @@ bool FindPack(const std::string& path, const std::vector<unsigned char>& bytes, 
                    "Programmstrom: er hat keinen Pack-Header";
         return false;
     case HeaderSearch::Truncated:
-        *message = path + ": Pack- oder System-Header am Dateiende abgeschnitten";
+        *message = NameAsText(path) + ": Pack- oder System-Header am Dateiende abgeschnitten";
         return false;
     case HeaderSearch::NotFound:
         break;
     }
-    *message = path + ": kein MPEG-Pack mit System-Header im ersten MiB";
+    *message = NameAsText(path) + ": kein MPEG-Pack mit System-Header im ersten MiB";
     return false;
 }
 
@@ -99,7 +99,7 @@ bool MakeRecordingHeader(const std::string& path, std::size_t size, RecordingHea
         return false;
     }
     if (!BuildHeaderTemplate(recording.data(), header->found, size, &header->bytes)) {
-        *message = path + ": Pack- und System-Header brauchen mit dem Padding-Paket " +
+        *message = NameAsText(path) + ": Pack- und System-Header brauchen mit dem Padding-Paket " +
                    std::to_string(SmallestTemplateSize(header->found)) + " Byte, " +
                    std::to_string(size) + " sind zu klein";
         return false;
@@ -117,7 +117,7 @@ bool MakeSeriesTemplate(const std::string& basePath, HeaderTemplate* headerTempl
     const TemplateLoadResult made = TemplateFromBytes(
         *headerTemplate, header.bytes.data(), static_cast<std::uint32_t>(header.bytes.size()));
     if (made != TemplateLoadResult::Loaded) {
-        *message = basePath + ": " + FromWindows1252(TemplateLoadMessage(made));
+        *message = NameAsText(basePath) + ": " + FromWindows1252(TemplateLoadMessage(made));
         return false;
     }
     return true;

@@ -59,7 +59,7 @@ constexpr char kHeldOrReadOnlySuffix[] =
     "ffnet oder schreibgesch\xC3\xBCtzt)";
 
 void PrintLine(const char* before, const std::string& name, const char* after) {
-    std::printf("%s%s%s\n", before, name.c_str(), after);
+    Print(stdout, "%s%s%s\n", before, NameAsText(name).c_str(), after);
     std::fflush(stdout);
 }
 
@@ -103,13 +103,13 @@ bool RepairOne(FlushReasonKeepingFiles& files, const HeaderTemplate& headerTempl
         PrintLine(kNoExclusivityPrefix, name, kNoExclusivitySuffix);
         return false;
     case RepairResult::WriteFailed:
-        std::fprintf(stderr, "%s: %s\n", name.c_str(),
-                     FromWindows1252(kWriteFailedMessage).c_str());
+        Print(stderr, "%s: %s\n", NameAsText(name).c_str(),
+              FromWindows1252(kWriteFailedMessage).c_str());
         PrintLine(kStatusPrefix, name, kNotRepairedSuffix);
         return false;
     case RepairResult::FlushFailed:
-        std::fprintf(stderr, "%s: nicht auf den Datentr\xC3\xA4ger geschrieben: %s\n", name.c_str(),
-                     files.lastFlushFailure.c_str());
+        Print(stderr, "%s: nicht auf den Datentr\xC3\xA4ger geschrieben: %s\n",
+              NameAsText(name).c_str(), files.lastFlushFailure.c_str());
         PrintLine(kStatusPrefix, name, kNotRepairedSuffix);
         return false;
     }
@@ -138,13 +138,13 @@ bool ChooseTemplate(const CliArguments& arguments, RepairFiles& files, const std
 }
 
 int UsageError(const std::string& message) {
-    std::fprintf(stderr, "velmora-cli repair: %s\n", message.c_str());
+    Print(stderr, "velmora-cli repair: %s\n", message.c_str());
     return kExitUsage;
 }
 
 int RunRepair(const CliArguments& arguments) {
     if (arguments.positional.size() != 1) {
-        std::fputs(kUsage, stderr);
+        Print(stderr, "%s", kUsage);
         return kExitUsage;
     }
     if (arguments.Has("--header") && arguments.Has("--from-base")) {
@@ -161,7 +161,7 @@ int RunRepair(const CliArguments& arguments) {
     std::string baseName;
     if (!AbsolutePath(arguments.positional[0].c_str(), &basePath) ||
         !IsRegularFile(basePath.c_str())) {
-        return UsageError("Basis-Datei nicht gefunden: " + arguments.positional[0]);
+        return UsageError("Basis-Datei nicht gefunden: " + NameAsText(arguments.positional[0]));
     }
     SplitPath(basePath, &directory, &baseName);
     CliRepairFiles platformFiles;
@@ -199,10 +199,10 @@ int RunRepair(const CliArguments& arguments) {
     // Also after a run that only found files already repaired: a run killed
     // before its sync may have left them in the system's cache alone.
     if (!FinishRepairSync(&sync, &message)) {
-        std::fprintf(stderr,
-                     "velmora-cli repair: die Restaurierungen sind nicht sicher auf dem "
-                     "Datentr\xC3\xA4ger: %s\n",
-                     message.c_str());
+        Print(stderr,
+              "velmora-cli repair: die Restaurierungen sind nicht sicher auf dem "
+              "Datentr\xC3\xA4ger: %s\n",
+              message.c_str());
         return kExitFailed;
     }
     return allDone ? kExitOk : kExitFailed;

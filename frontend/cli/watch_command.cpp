@@ -141,17 +141,17 @@ struct Service {
 };
 
 void PrintLine(std::FILE* stream, const WatchedFolder& folder, const std::string& text) {
-    std::fprintf(stream, "%s%s\n", folder.linePrefix.c_str(), text.c_str());
+    Print(stream, "%s%s\n", folder.linePrefix.c_str(), text.c_str());
     std::fflush(stream);  // journald reads line by line
 }
 
 void PrintMessage(std::FILE* stream, const std::string& text) {
-    std::fprintf(stream, "%s\n", text.c_str());
+    Print(stream, "%s\n", text.c_str());
     std::fflush(stream);
 }
 
 std::string Quoted(const char* before, const std::string& name, const char* after) {
-    return before + name + after;
+    return before + NameAsText(name) + after;
 }
 
 // A follow-up file: a follow-up name whose base file is in the same folder.
@@ -294,12 +294,13 @@ Attempt LookAndRepair(Service& service, int number, const std::string& name) {
         return {AttemptOutcome::Parked, false};
     case RepairResult::WriteFailed:
         PrintLine(stderr, folder,
-                  std::string(kWriteFailedMessage) + " \"" + name +
+                  std::string(kWriteFailedMessage) + " \"" + NameAsText(name) +
                       "\": " + service.files.lastWriteFailure);
         return {AttemptOutcome::Parked, true};
     case RepairResult::FlushFailed:
         PrintLine(stderr, folder,
-                  "Header von \"" + name + "\" nicht auf den Datentr\xC3\xA4ger geschrieben: " +
+                  "Header von \"" + NameAsText(name) +
+                      "\" nicht auf den Datentr\xC3\xA4ger geschrieben: " +
                       service.files.lastWriteFailure);
         return {AttemptOutcome::Parked, true};
     }
@@ -332,7 +333,7 @@ void OnFolderGone(Service& service, int number) {
     --service.foldersPresent;
     service.events.Unwatch(number);
     service.book.ForgetFolder(number);
-    PrintMessage(stderr, "Ordner nicht mehr da: " + folder.directory);
+    PrintMessage(stderr, "Ordner nicht mehr da: " + NameAsText(folder.directory));
     if (service.foldersPresent == 0) {
         PrintMessage(stderr, "Kein Ordner mehr zu beobachten, Ende.");
         service.stop = true;
@@ -377,8 +378,9 @@ void RescanAll(Service& service) {
         std::string error;
         if (service.folders[number].present &&
             !ScanFolder(service, static_cast<int>(number), &error)) {
-            PrintMessage(stderr, "Ordner nicht lesbar: " + service.folders[number].directory +
-                                     " (" + error + ")");
+            PrintMessage(stderr,
+                         "Ordner nicht lesbar: " + NameAsText(service.folders[number].directory) +
+                             " (" + error + ")");
         }
     }
 }
@@ -407,7 +409,7 @@ void ReloadTemplate(Service& service) {
     const TemplateLoadResult loaded =
         LoadHeaderTemplateFrom(service.headerTemplate, service.files, service.headerPath.c_str());
     if (loaded == TemplateLoadResult::Loaded) {
-        PrintMessage(stdout, "Header neu geladen: " + service.headerPath + " (" +
+        PrintMessage(stdout, "Header neu geladen: " + NameAsText(service.headerPath) + " (" +
                                  std::to_string(service.headerTemplate.length) + " Byte)");
         return;
     }
@@ -473,7 +475,7 @@ int ServeUntilStopped(Service& service) {
 }
 
 int UsageError(const std::string& message) {
-    std::fprintf(stderr, "velmora-cli watch: %s\n", message.c_str());
+    Print(stderr, "velmora-cli watch: %s\n", message.c_str());
     return kExitUsage;
 }
 
@@ -484,23 +486,24 @@ bool WatchFolders(Service& service, const std::vector<std::string>& arguments,
     for (const std::string& argument : arguments) {
         WatchedFolder folder;
         if (!AbsolutePath(argument.c_str(), &folder.directory)) {
-            *problem = "Ordner nicht gefunden: " + argument;
+            *problem = "Ordner nicht gefunden: " + NameAsText(argument);
             return false;
         }
         if (folder.directory.back() != kPathSeparator) {
             folder.directory += kPathSeparator;
         }
         if (folder.directory.size() + kRoomForNames > service.files.MaxPathLength()) {
-            *problem = "Pfad des Ordners zu lang: " + argument;
+            *problem = "Pfad des Ordners zu lang: " + NameAsText(argument);
             return false;
         }
         if (several) {
-            folder.linePrefix = folder.directory.substr(0, folder.directory.size() - 1) + ": ";
+            folder.linePrefix =
+                NameAsText(folder.directory.substr(0, folder.directory.size() - 1)) + ": ";
         }
         std::string error;
         const int number = static_cast<int>(service.folders.size());
         if (!service.events.Watch(number, folder.directory.c_str(), &error)) {
-            *problem = "Ordner nicht beobachtbar: " + argument + " (" + error + ")";
+            *problem = "Ordner nicht beobachtbar: " + NameAsText(argument) + " (" + error + ")";
             return false;
         }
         service.folders.push_back(folder);
@@ -511,7 +514,7 @@ bool WatchFolders(Service& service, const std::vector<std::string>& arguments,
 
 int RunWatch(const CliArguments& arguments) {
     if (arguments.positional.empty()) {
-        std::fputs(kUsage, stderr);
+        Print(stderr, "%s", kUsage);
         return kExitUsage;
     }
 #ifdef LC_MESSAGES
@@ -553,8 +556,8 @@ int RunWatch(const CliArguments& arguments) {
     for (std::size_t number = 0; number < service.folders.size(); ++number) {
         if (!ScanFolder(service, static_cast<int>(number), &error)) {
             ReleaseHeaderTemplate(service.headerTemplate, service.files);
-            return UsageError("Ordner nicht lesbar: " + arguments.positional[number] + " (" +
-                              error + ")");
+            return UsageError("Ordner nicht lesbar: " + NameAsText(arguments.positional[number]) +
+                              " (" + error + ")");
         }
     }
     ProcessDueFiles(service);

@@ -270,6 +270,46 @@ TEST_F(CliTest, RepairLeavesAHeldFileAloneUntilItIsClosed) {
     EXPECT_EQ(ReadWhole(folder_ + "Film#2.mpg"), Repaired(second, header));
 }
 
+// The text of `wide` as the console shows it when it goes to a pipe: in
+// the console's code page.
+std::string InConsoleCodePage(const std::wstring& wide) {
+    const UINT page = GetConsoleOutputCP();
+    const int size = WideCharToMultiByte(page, 0, wide.data(), static_cast<int>(wide.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(page, 0, wide.data(), static_cast<int>(wide.size()), text.data(), size,
+                        nullptr, nullptr);
+    return text;
+}
+
+// File names come in the ANSI code page and the program's own texts are
+// UTF-8; both must reach a redirected output in the console's code page,
+// as cmd.exe's own commands write it.
+TEST_F(CliTest, OutputIsInTheConsolesCodePageNamesAndTextsAlike) {
+    const std::wstring base = L"Stra\u00DFe";
+    char ansi[MAX_PATH] = {};
+    ASSERT_GT(WideCharToMultiByte(CP_ACP, 0, base.c_str(), -1, ansi, sizeof ansi, nullptr, nullptr),
+              0);
+    WriteWhole(folder_ + "header.mpeg", Pattern(64, 1));
+    WriteWhole(folder_ + ansi + ".mpg", Pattern(300, 2));
+    WriteWhole(folder_ + ansi + "#1.mpg", Pattern(300, 3));
+    WriteWhole(folder_ + ansi + "#2.mpg", Pattern(300, 4));
+    const HANDLE held = CreateFileA((folder_ + ansi + "#2.mpg").c_str(), GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    const CliRun run = RunCli(std::string("repair \"") + ansi + ".mpg\"", folder_);
+    CloseHandle(held);
+    for (const char* name : {".mpg", "#1.mpg", "#2.mpg"}) {
+        DeleteFileA((folder_ + ansi + name).c_str());
+    }
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_NE(run.output.find(InConsoleCodePage(L"Header \"" + base + L"#1.mpg\" restauriert!")),
+              std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find(InConsoleCodePage(L"Programm ge\u00F6\x66\x66net")),
+              std::string::npos)
+        << run.output;
+}
+
 // watch as a recording PC runs it: a file renamed into the folder is
 // repaired, a file held with share mode 0 is left alone (and not called
 // unreadable) until the recorder closes it, and Ctrl+C ends it with 0.
