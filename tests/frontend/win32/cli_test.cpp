@@ -16,13 +16,17 @@ struct CliRun {
     std::string output;  // standard output and error, as they came
 };
 
-// The build hands the program's path over in Unix form; Wine has it on Z:.
-std::string CliPath() {
-    std::string path = "Z:" VELMORA_CLI;
+// The build hands paths over in Unix form; Wine has them on Z:.
+std::string WinePath(const char* unixPath) {
+    std::string path = std::string("Z:") + unixPath;
     for (char& c : path) {
         c = c == '/' ? '\\' : c;
     }
     return path;
+}
+
+std::string CliPath() {
+    return WinePath(VELMORA_CLI);
 }
 
 std::string ReadAll(HANDLE pipe) {
@@ -131,8 +135,8 @@ void WriteWhole(const std::string& path, const std::vector<unsigned char>& bytes
     ASSERT_EQ(written, bytes.size()) << path;
 }
 
-std::vector<unsigned char> ReadWhole(const std::string& path) {
-    std::vector<unsigned char> bytes(4096);
+std::vector<unsigned char> ReadWhole(const std::string& path, std::size_t limit = 4096) {
+    std::vector<unsigned char> bytes(limit);
     const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, 0, nullptr);
     DWORD got = 0;
@@ -237,6 +241,28 @@ TEST_F(CliTest, MakeHeaderWritesANewFileAndReplacesOnlyWithForce) {
     // Never over the recording it reads, not even with --force.
     EXPECT_EQ(RunCli("make-header Film.mpg -o Film.mpg --force", folder_).exitCode, 2);
     EXPECT_EQ(ReadWhole(folder_ + "Film.mpg"), recording);
+}
+
+// A recording as ffmpeg writes it: its header made, a part cut from its
+// middle with the start lost repaired with it, and then found sound.
+TEST_F(CliTest, HeaderFromARealMpeg2RecordingRepairsAPartOfIt) {
+    const std::vector<unsigned char> recording =
+        ReadWhole(WinePath(VELMORA_MPEG2_RECORDING), 1 << 20);
+    ASSERT_GT(recording.size(), 200000u);
+    WriteWhole(folder_ + "Film.mpg", recording);
+    std::vector<unsigned char> part(recording.begin() + 100000, recording.begin() + 200000);
+    std::fill(part.begin(), part.begin() + 2048, 0);
+    WriteWhole(folder_ + "Film#1.mpg", part);
+
+    const CliRun made = RunCli("make-header Film.mpg", folder_);
+    EXPECT_EQ(made.exitCode, 0) << made.output;
+    EXPECT_EQ(RunCli("check Film#1.mpg", folder_).exitCode, 1);
+    const CliRun repaired = RunCli("repair Film.mpg", folder_);
+    EXPECT_EQ(repaired.exitCode, 0) << repaired.output;
+    const CliRun checked = RunCli("check --header header.mpeg Film#1.mpg", folder_);
+    EXPECT_EQ(checked.exitCode, 0) << checked.output;
+    EXPECT_EQ(ReadWhole(folder_ + "Film#1.mpg", 1 << 20),
+              Repaired(part, ReadWhole(folder_ + "header.mpeg")));
 }
 
 TEST_F(CliTest, RepairLeavesAHeldFileAloneUntilItIsClosed) {
