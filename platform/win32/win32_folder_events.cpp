@@ -205,9 +205,13 @@ bool FolderEvents::Watch(int folder, const char* path, std::string* error) {
     auto watched = std::make_unique<WatchedFolder>();
     watched->pending = &source_->pending;
     watched->number = folder;
-    watched->handle = CreateFileA(
-        path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+    // Without delete sharing, the folder can be neither deleted nor moved
+    // while it is watched: the notifications would follow a moved folder
+    // while the service still wrote to its old path. (A folder that goes
+    // all the same, with its network share, ends its notifications.)
+    watched->handle =
+        CreateFileA(path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
     if (watched->handle == INVALID_HANDLE_VALUE) {
         *error = LastSystemErrorText();
         return false;
