@@ -9,6 +9,7 @@
 #include "follow_up_head.h"
 #include "follow_up_name.h"
 #include "header_template.h"
+#include "reason_keeping_files.h"
 #include "recording_header.h"
 #include "repair_controller.h"
 #include "repair_step.h"
@@ -37,23 +38,6 @@ constexpr char kUsage[] =
     "2 falscher Aufruf, Basis-Datei oder Header nicht lesbar, aus der Basis-Datei\n"
     "kein Header (--from-base).\n";
 
-// The platform's file layer, keeping the system's reason when a flush fails
-// so that the line can name it.
-class FlushReasonKeepingFiles final : public ForwardingFiles {
-public:
-    using ForwardingFiles::ForwardingFiles;
-
-    bool FlushFile(FileHandle file) override {
-        const bool flushed = ForwardingFiles::FlushFile(file);
-        if (!flushed) {
-            lastFlushFailure = LastSystemErrorText();
-        }
-        return flushed;
-    }
-
-    std::string lastFlushFailure;
-};
-
 constexpr char kHeldOrReadOnlySuffix[] =
     "\" nicht restauriert! (von einem anderen Programm ge\xC3\xB6"
     "ffnet oder schreibgesch\xC3\xBCtzt)";
@@ -65,7 +49,7 @@ void PrintLine(const char* before, const std::string& name, const char* after) {
 
 // Repairs one existing follow-up file whose head was looked at; false when
 // it is left unrepaired.
-bool RepairOne(FlushReasonKeepingFiles& files, const HeaderTemplate& headerTemplate,
+bool RepairOne(ReasonKeepingFiles& files, const HeaderTemplate& headerTemplate,
                const std::string& directory, const std::string& name, FollowUpHead head) {
     switch (head) {
     case FollowUpHead::Missing:
@@ -103,13 +87,13 @@ bool RepairOne(FlushReasonKeepingFiles& files, const HeaderTemplate& headerTempl
         PrintLine(kNoExclusivityPrefix, name, kNoExclusivitySuffix);
         return false;
     case RepairResult::WriteFailed:
-        Print(stderr, "%s: %s\n", NameAsText(name).c_str(),
-              FromWindows1252(kWriteFailedMessage).c_str());
+        Print(stderr, "%s: %s (%s)\n", NameAsText(name).c_str(),
+              FromWindows1252(kWriteFailedMessage).c_str(), files.lastFailure.c_str());
         PrintLine(kStatusPrefix, name, kNotRepairedSuffix);
         return false;
     case RepairResult::FlushFailed:
         Print(stderr, "%s: nicht auf den Datentr\xC3\xA4ger geschrieben: %s\n",
-              NameAsText(name).c_str(), files.lastFlushFailure.c_str());
+              NameAsText(name).c_str(), files.lastFailure.c_str());
         PrintLine(kStatusPrefix, name, kNotRepairedSuffix);
         return false;
     }
@@ -165,7 +149,7 @@ int RunRepair(const CliArguments& arguments) {
     }
     SplitPath(basePath, &directory, &baseName);
     CliRepairFiles platformFiles;
-    FlushReasonKeepingFiles files{platformFiles};
+    ReasonKeepingFiles files{platformFiles};
     // As the windows judge it: the longest follow-up name must fit, in the
     // base file's folder too (Windows allows 259 bytes for the whole path).
     const std::size_t longestName = MaxFollowUpNameLength(baseName.c_str(), postfix.c_str());

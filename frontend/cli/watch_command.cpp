@@ -19,6 +19,7 @@
 #include "follow_up_head.h"
 #include "follow_up_name.h"
 #include "header_template.h"
+#include "reason_keeping_files.h"
 #include "recording_header.h"
 #include "repair_controller.h"
 #include "repair_step.h"
@@ -66,35 +67,6 @@ constexpr std::size_t kRoomForNames = kMaxNameLength;
 // Checks between looks at files for a stop or reload, so that neither waits
 // for a long scan.
 constexpr int kAttemptsBetweenSignalChecks = 64;
-
-// The platform's file layer, keeping the system's reason when a write
-// fails so that the message can name it.
-class ReasonKeepingFiles final : public ForwardingFiles {
-public:
-    using ForwardingFiles::ForwardingFiles;
-
-    bool WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
-                    std::uint32_t* bytesWritten) override {
-        const bool written = ForwardingFiles::WriteBytes(file, bytes, count, bytesWritten);
-        if (!written) {
-            lastWriteFailure = LastSystemErrorText();
-        } else if (*bytesWritten != count) {
-            lastWriteFailure = "nur " + std::to_string(*bytesWritten) + " von " +
-                               std::to_string(count) + " Byte geschrieben";
-        }
-        return written;
-    }
-
-    bool FlushFile(FileHandle file) override {
-        const bool flushed = ForwardingFiles::FlushFile(file);
-        if (!flushed) {
-            lastWriteFailure = LastSystemErrorText();
-        }
-        return flushed;
-    }
-
-    std::string lastWriteFailure;
-};
 
 // With --from-base, a series' template: made from its base file when one of
 // its follow-up files is first looked at, and made again after the base
@@ -295,13 +267,13 @@ Attempt LookAndRepair(Service& service, int number, const std::string& name) {
     case RepairResult::WriteFailed:
         PrintLine(stderr, folder,
                   std::string(kWriteFailedMessage) + " \"" + NameAsText(name) +
-                      "\": " + service.files.lastWriteFailure);
+                      "\": " + service.files.lastFailure);
         return {AttemptOutcome::Parked, true};
     case RepairResult::FlushFailed:
-        PrintLine(stderr, folder,
-                  "Header von \"" + NameAsText(name) +
-                      "\" nicht auf den Datentr\xC3\xA4ger geschrieben: " +
-                      service.files.lastWriteFailure);
+        PrintLine(
+            stderr, folder,
+            "Header von \"" + NameAsText(name) +
+                "\" nicht auf den Datentr\xC3\xA4ger geschrieben: " + service.files.lastFailure);
         return {AttemptOutcome::Parked, true};
     }
     return {AttemptOutcome::Parked, false};
