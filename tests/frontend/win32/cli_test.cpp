@@ -336,6 +336,12 @@ TEST_F(CliTest, OutputIsInTheConsolesCodePageNamesAndTextsAlike) {
         << run.output;
 }
 
+// This test's own answer to the Ctrl+C it sends. (Ignoring it with a null
+// handler instead would be inherited by the programs it starts next.)
+BOOL WINAPI IgnoreControl(DWORD /*type*/) {
+    return TRUE;
+}
+
 // watch as a recording PC runs it: a file renamed into the folder is
 // repaired, a file held with share mode 0 is left alone (and not called
 // unreadable) until the recorder closes it, and Ctrl+C ends it with 0.
@@ -373,7 +379,7 @@ TEST_F(CliTest, WatchRepairsWhatComesInWaitsForAHeldFileAndEndsOnCtrlC) {
     // Ctrl+C goes to every program on the console, this test's own too
     // (which ignores it; Wine sends neither Ctrl+Break nor to one group). The
     // program is ended by force if it did not work: it never outlives the test.
-    SetConsoleCtrlHandler(nullptr, TRUE);
+    SetConsoleCtrlHandler(IgnoreControl, TRUE);
     const bool sent = GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
     if (!sent || WaitForSingleObject(watch.process, 10000) != WAIT_OBJECT_0) {
         TerminateProcess(watch.process, 99);
