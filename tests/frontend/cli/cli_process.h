@@ -28,8 +28,10 @@ inline std::string ReadUntilClosed(int fd) {
     return text;
 }
 
-// Runs velmora-cli with `arguments` in the folder `workingFolder`.
-inline CliRun RunCli(const std::vector<std::string>& arguments, const std::string& workingFolder) {
+// Runs velmora-cli with `arguments` in the folder `workingFolder`; as the
+// user nobody (65534) when `asNobody`.
+inline CliRun RunCli(const std::vector<std::string>& arguments, const std::string& workingFolder,
+                     bool asNobody = false) {
     CliRun run;
     int out[2];
     int err[2];
@@ -40,7 +42,8 @@ inline CliRun RunCli(const std::vector<std::string>& arguments, const std::strin
     if (pid == 0) {
         dup2(out[1], 1);
         dup2(err[1], 2);
-        if (chdir(workingFolder.c_str()) != 0) {
+        if ((asNobody && (setgid(65534) != 0 || setuid(65534) != 0)) ||
+            chdir(workingFolder.c_str()) != 0) {
             _exit(127);
         }
         ExecProgram(VELMORA_CLI, nullptr, arguments);

@@ -122,6 +122,22 @@ TEST_F(RepairCommandTest, ExitCodesSayWhatWasLeftUndone) {
 // end for the whole series (also when every file was repaired already, by a
 // run that may have been killed before its sync); a failed sync is exit
 // code 1 with the system's reason.
+// A folder its user may enter but not list cannot be opened for syncfs:
+// its files are repaired all the same, with the whole system synced.
+TEST_F(RepairCommandTest, AFolderThatCannotBeListedIsRepairedAllTheSame) {
+    for (const char* name :
+         {"header.mpeg", "Film.mpg", "Film#1.mpg", "Film#2.mpg", "Film#3.mpg", "Film#5.mpg"}) {
+        ASSERT_EQ(chown((dir / name).c_str(), 65534, 65534), 0);
+    }
+    ASSERT_EQ(chown(dir.path().c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0300), 0);
+    const Bytes second = ReadFile(dir / "Film#2.mpg");
+    const CliRun run = RunCli({"repair", "Film.mpg"}, dir.path(), true);
+    chmod(dir.path().c_str(), 0700);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(ReadFile(dir / "Film#2.mpg"), WithTemplateHead(second));
+}
+
 TEST_F(RepairCommandTest, SyncsOnceBeforeItEndsAndAFailedSyncIsExitCodeOne) {
     {
         SyncShim shim(SyncMode::Real);
