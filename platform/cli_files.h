@@ -19,15 +19,23 @@ inline constexpr char kPathSeparator = '/';
 enum class ReadHeadResult { Read, Missing, NotAFile, Busy, Failed };
 
 // Reads up to `size` bytes from the start of the regular file at `path`,
-// without any exclusivity (the file may be growing) and never through a
-// symbolic link in its last component; *count is the number read.
-ReadHeadResult ReadFileHead(const char* path, unsigned char* buffer, std::size_t size,
-                            std::size_t* count);
+// without any exclusivity (the file may be growing); *count is the number
+// read. A symbolic link in its last component is followed only when
+// `followLinks`; still only a regular file is ever opened.
+ReadHeadResult ReadRegularFileStart(const char* path, bool followLinks, unsigned char* buffer,
+                                    std::size_t size, std::size_t* count);
 
-// The same for a file the user named (a recording to read or check): a
-// symbolic link is followed; still only a regular file is ever opened.
-ReadHeadResult ReadFileStart(const char* path, unsigned char* buffer, std::size_t size,
-                             std::size_t* count);
+// A follow-up file's head: never through a link.
+inline ReadHeadResult ReadFileHead(const char* path, unsigned char* buffer, std::size_t size,
+                                   std::size_t* count) {
+    return ReadRegularFileStart(path, false, buffer, size, count);
+}
+
+// A file the user named (a recording to read or check): a link is followed.
+inline ReadHeadResult ReadFileStart(const char* path, unsigned char* buffer, std::size_t size,
+                                    std::size_t* count) {
+    return ReadRegularFileStart(path, true, buffer, size, count);
+}
 
 enum class CreateFileResult { Created, Exists, Failed };
 

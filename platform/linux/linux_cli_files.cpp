@@ -26,8 +26,10 @@ bool WriteAll(int fd, const unsigned char* bytes, std::size_t size) {
     return true;
 }
 
-ReadHeadResult ReadStart(const char* path, bool followLinks, unsigned char* buffer,
-                         std::size_t size, std::size_t* count) {
+}  // namespace
+
+ReadHeadResult ReadRegularFileStart(const char* path, bool followLinks, unsigned char* buffer,
+                                    std::size_t size, std::size_t* count) {
     *count = 0;
     // Looked at before it is opened: a FIFO or a device is never opened.
     struct stat status {};
@@ -63,18 +65,6 @@ ReadHeadResult ReadStart(const char* path, bool followLinks, unsigned char* buff
     }
     close(fd);
     return ReadHeadResult::Read;
-}
-
-}  // namespace
-
-ReadHeadResult ReadFileHead(const char* path, unsigned char* buffer, std::size_t size,
-                            std::size_t* count) {
-    return ReadStart(path, false, buffer, size, count);
-}
-
-ReadHeadResult ReadFileStart(const char* path, unsigned char* buffer, std::size_t size,
-                             std::size_t* count) {
-    return ReadStart(path, true, buffer, size, count);
 }
 
 CreateFileResult CreateNewFile(const char* path, const unsigned char* bytes, std::size_t size,

@@ -41,8 +41,10 @@ HANDLE OpenToQuery(const char* path) {
     return CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-ReadHeadResult ReadStart(const char* path, bool followLinks, unsigned char* buffer,
-                         std::size_t size, std::size_t* count) {
+}  // namespace
+
+ReadHeadResult ReadRegularFileStart(const char* path, bool followLinks, unsigned char* buffer,
+                                    std::size_t size, std::size_t* count) {
     *count = 0;
     // Looked at before it is opened: a folder or a device is never opened,
     // nor, unless asked, a symbolic link or junction.
@@ -88,6 +90,8 @@ ReadHeadResult ReadStart(const char* path, bool followLinks, unsigned char* buff
     return ReadHeadResult::Read;
 }
 
+namespace {
+
 std::string Utf8FromWide(const wchar_t* text, int length) {
     if (length <= 0) {
         return std::string();
@@ -112,16 +116,6 @@ bool WriteAll(HANDLE file, const unsigned char* bytes, std::size_t size) {
 }
 
 }  // namespace
-
-ReadHeadResult ReadFileHead(const char* path, unsigned char* buffer, std::size_t size,
-                            std::size_t* count) {
-    return ReadStart(path, false, buffer, size, count);
-}
-
-ReadHeadResult ReadFileStart(const char* path, unsigned char* buffer, std::size_t size,
-                             std::size_t* count) {
-    return ReadStart(path, true, buffer, size, count);
-}
 
 CreateFileResult CreateNewFile(const char* path, const unsigned char* bytes, std::size_t size,
                                bool replace, std::string* error) {
