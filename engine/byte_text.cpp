@@ -52,3 +52,42 @@ bool TextJoiner::Finish() {
     }
     return fits_;
 }
+
+bool EscapeControlByte(unsigned char byte, char escaped[5]) {
+    if (byte >= 0x20 && byte != 0x7F) {
+        return false;
+    }
+    constexpr char kHex[] = "0123456789abcdef";
+    escaped[0] = '\\';
+    escaped[2] = '\0';
+    switch (byte) {
+    case '\n':
+        escaped[1] = 'n';
+        return true;
+    case '\t':
+        escaped[1] = 't';
+        return true;
+    case '\r':
+        escaped[1] = 'r';
+        return true;
+    default:
+        escaped[1] = 'x';
+        escaped[2] = kHex[byte >> 4];
+        escaped[3] = kHex[byte & 0xF];
+        escaped[4] = '\0';
+        return true;
+    }
+}
+
+void EscapeControlCharacters(const char* text, char* out, std::size_t size) {
+    TextJoiner joined(out, size);
+    for (const char* c = text; *c != '\0'; ++c) {
+        char escaped[5];
+        if (EscapeControlByte(static_cast<unsigned char>(*c), escaped)) {
+            joined.Append(escaped);
+        } else {
+            joined.Append(c, 1);
+        }
+    }
+    joined.Finish();
+}

@@ -29,3 +29,13 @@ private:
     std::size_t used_ = 0;
     bool fits_;
 };
+
+// A control character (a byte below 0x20, or 0x7F) as a line of text shows
+// it, so that a file name can neither start a new line nor steer a
+// terminal: \n, \t, \r or \xHH, zero-terminated in `escaped`. False, and
+// nothing written, for any other byte.
+bool EscapeControlByte(unsigned char byte, char escaped[5]);
+
+// `text` with each control character escaped, into `out` (size bytes), cut
+// where the next piece would not fit and always zero-terminated.
+void EscapeControlCharacters(const char* text, char* out, std::size_t size);

@@ -68,26 +68,49 @@ void RepairController::OnBaseFileChosen(const char* fullPath, std::uint16_t file
     view_.SetCurrentFileText(followUpName_);
     view_.SetToggleCaption(kStartCaption);
     view_.EnableToggle();
-    runFlag_ = false;
+    SetRunning(false);
     ++seriesNumber_;
     exclusivityReported_ = false;
+    otherOwnerReported_ = false;
 }
 
 void RepairController::OnToggle() {
-    runFlag_ = !runFlag_;
+    SetRunning(!runFlag_);
     view_.SetToggleCaption(runFlag_ ? kStopCaption : kStartCaption);
+}
+
+void RepairController::SetRunning(bool running) {
+    runFlag_ = running;
+    if (running && folder_ == kNoFolder) {
+        folder_ = files_.HoldFolder(baseDirectory_);  // none yet: tried again on each tick
+    } else if (!running && folder_ != kNoFolder) {
+        files_.ReleaseFolder(folder_);
+        folder_ = kNoFolder;
+    }
+}
+
+void RepairController::ReportOnce(bool* reported, const char* before, const char* after) {
+    if (!*reported) {
+        *reported = true;
+        AppendStatusLine(before, followUpName_, after);
+    }
 }
 
 void RepairController::OnTick() {
     if (!runFlag_) {
         return;
     }
+    // A folder missing at Start is waited for like a missing file.
+    if (folder_ == kNoFolder && (folder_ = files_.HoldFolder(baseDirectory_)) == kNoFolder) {
+        return;
+    }
     OpenFailure failure = OpenFailure::None;
-    const FileHandle file = files_.OpenForWriting(baseDirectory_, followUpName_, &failure);
+    const FileHandle file = files_.OpenForWriting(folder_, followUpName_, baseName_, &failure);
     if (file == kNoFile) {
-        if (failure == OpenFailure::NoExclusivity && !exclusivityReported_) {
-            exclusivityReported_ = true;
-            AppendStatusLine(kNoExclusivityPrefix, followUpName_, kNoExclusivitySuffix);
+        if (failure == OpenFailure::NoExclusivity) {
+            ReportOnce(&exclusivityReported_, kNoExclusivityPrefix, kNoExclusivitySuffix);
+        } else if (failure == OpenFailure::OtherOwner) {
+            ReportOnce(&otherOwnerReported_, kOtherOwnerPrefix, kNoExclusivitySuffix);
         }
         return;
     }
@@ -112,7 +135,7 @@ void RepairController::FinishFailedRepair(FileHandle file) {
     // meanwhile.
     files_.StopWriting(file);
     view_.ShowError(kWriteFailedMessage);
-    runFlag_ = false;
+    SetRunning(false);
     view_.SetToggleCaption(kStartCaption);
     AppendStatusLine(kStatusPrefix, name, kNotRepairedSuffix);
     files_.CloseFile(file);
@@ -124,6 +147,7 @@ void RepairController::FinishFailedRepair(FileHandle file) {
 }
 
 void RepairController::OnShutdown() {
+    SetRunning(false);
     ReleaseHeaderTemplate(template_, files_);
 }
 

@@ -41,8 +41,11 @@ public:
     const char* FollowUpName() const { return followUpName_; }
     const char* BaseDirectory() const { return baseDirectory_; }
     const HeaderTemplate& Template() const { return template_; }
+    bool HoldsFolder() const { return folder_ != kNoFolder; }
 
 private:
+    void SetRunning(bool running);
+    void ReportOnce(bool* reported, const char* before, const char* after);
     void FinishFailedRepair(FileHandle file);
     void AppendStatusLine(const char* before, const char* name, const char* after);
     void AdvanceToNextFile();
@@ -61,6 +64,10 @@ private:
     // can tell whether a new series was chosen meanwhile.
     std::uint32_t seriesNumber_ = 0;
     bool exclusivityReported_ = false;
+    bool otherOwnerReported_ = false;
+    // The base file's folder, held while the series runs: its files are
+    // opened in the folder that was there when Start was pressed.
+    FolderHandle folder_ = kNoFolder;
 };
 
 // How often the front end delivers OnTick: five times a second.
@@ -81,9 +88,13 @@ inline constexpr char kNotRepairedSuffix[] = "\" nicht restauriert!";
 // Once per series, when the platform cannot tell who else has the file open.
 inline constexpr char kNoExclusivityPrefix[] = "Kein Exklusivzugriff: \"";
 inline constexpr char kNoExclusivitySuffix[] = "\"";
+// Once per series, when a follow-up file belongs to another user than its
+// base file: in a folder several users may write, it is never written.
+inline constexpr char kOtherOwnerPrefix[] = "Anderer Eigent\xFCmer: \"";
 
 constexpr bool FitsStatusLine(std::size_t beforeSize, std::size_t afterSize) {
     return beforeSize - 1 + kMaxNameLength + afterSize - 1 <= kMaxStatusLineLength;
 }
 static_assert(FitsStatusLine(sizeof kStatusPrefix, sizeof kNotRepairedSuffix));
 static_assert(FitsStatusLine(sizeof kNoExclusivityPrefix, sizeof kNoExclusivitySuffix));
+static_assert(FitsStatusLine(sizeof kOtherOwnerPrefix, sizeof kNoExclusivitySuffix));

@@ -8,12 +8,21 @@
 using FileHandle = std::intptr_t;
 inline constexpr FileHandle kNoFile = -1;
 
+// An opaque handle of a folder held open while its series is served.
+// kNoFolder is the one value that stands for no folder.
+using FolderHandle = std::intptr_t;
+inline constexpr FolderHandle kNoFolder = -1;
+
 // Why an open for writing failed. Busy, missing, read-only and refused names
 // are all Unavailable: the repair step waits and tries again. NoExclusivity
 // means the file exists but the platform cannot guarantee that nobody else has
 // it open (a file system without leases, say), so the engine must never write
-// it and tells the user once.
-enum class OpenFailure { None, Unavailable, NoExclusivity };
+// it and tells the user once. OtherOwner: the file belongs to somebody else
+// than the series' base file (in a folder several users may write), so it is
+// never written either, and told once. FolderGone: the held folder's name no
+// longer leads to it (moved, deleted, or a folder above it replaced by a
+// link); nothing is opened until it does again.
+enum class OpenFailure { None, Unavailable, NoExclusivity, OtherOwner, FolderGone };
 
 class RepairFiles {
 public:
@@ -21,11 +30,20 @@ public:
     // the platform resolves it (relative names against the current directory).
     virtual FileHandle OpenForReading(const char* name) = 0;
 
-    // Write access to the existing regular file `name` inside `directory`
-    // (which ends with its separator), exclusive, never creating or
-    // truncating it; the file position starts at 0. On failure returns kNoFile
-    // and sets *failure.
-    virtual FileHandle OpenForWriting(const char* directory, const char* name,
+    // Holds the folder `directory` (absolute, ending with its separator)
+    // from the start of a series on: its follow-up files are then opened in
+    // this very folder, never through a link, whatever happens meanwhile to
+    // its name or to the folders above it. kNoFolder when it cannot be
+    // opened (missing, not a folder).
+    virtual FolderHandle HoldFolder(const char* directory) = 0;
+    virtual void ReleaseFolder(FolderHandle folder) = 0;
+
+    // Write access to the existing regular file `name` inside the held
+    // `folder`, exclusive, never creating or truncating it; the file position
+    // starts at 0. `baseName` is the series' base file in the same folder:
+    // where files have owners, only a file of its owner is written. On
+    // failure returns kNoFile and sets *failure.
+    virtual FileHandle OpenForWriting(FolderHandle folder, const char* name, const char* baseName,
                                       OpenFailure* failure) = 0;
 
     // The file's size; 0xFFFFFFFF when it cannot be told or does not fit.
@@ -67,9 +85,11 @@ public:
     explicit ForwardingFiles(RepairFiles& inner) : inner_(inner) {}
 
     FileHandle OpenForReading(const char* name) override { return inner_.OpenForReading(name); }
-    FileHandle OpenForWriting(const char* directory, const char* name,
+    FolderHandle HoldFolder(const char* directory) override { return inner_.HoldFolder(directory); }
+    void ReleaseFolder(FolderHandle folder) override { inner_.ReleaseFolder(folder); }
+    FileHandle OpenForWriting(FolderHandle folder, const char* name, const char* baseName,
                               OpenFailure* failure) override {
-        return inner_.OpenForWriting(directory, name, failure);
+        return inner_.OpenForWriting(folder, name, baseName, failure);
     }
     std::uint32_t FileLength(FileHandle file) override { return inner_.FileLength(file); }
     bool ReadBytes(FileHandle file, void* buffer, std::uint32_t count,

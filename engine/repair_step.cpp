@@ -6,13 +6,37 @@ bool WriteTemplate(RepairFiles& files, const HeaderTemplate& headerTemplate, Fil
            written == headerTemplate.length;
 }
 
+namespace {
+
+RepairResult ResultOfFailedOpen(OpenFailure failure) {
+    switch (failure) {
+    case OpenFailure::NoExclusivity:
+        return RepairResult::NoExclusivity;
+    case OpenFailure::OtherOwner:
+        return RepairResult::OtherOwner;
+    case OpenFailure::FolderGone:
+        return RepairResult::FolderGone;
+    case OpenFailure::None:
+    case OpenFailure::Unavailable:
+        break;
+    }
+    return RepairResult::Unavailable;
+}
+
+}  // namespace
+
 RepairResult RepairFollowUpFile(RepairFiles& files, const HeaderTemplate& headerTemplate,
-                                const char* directory, const char* name, Durability durability) {
+                                FolderHandle folder, const char* name, const char* baseName,
+                                Durability durability) {
     OpenFailure failure = OpenFailure::None;
-    const FileHandle file = files.OpenForWriting(directory, name, &failure);
+    const FileHandle file = files.OpenForWriting(folder, name, baseName, &failure);
     if (file == kNoFile) {
-        return failure == OpenFailure::NoExclusivity ? RepairResult::NoExclusivity
-                                                     : RepairResult::Unavailable;
+        return ResultOfFailedOpen(failure);
+    }
+    // Told by the open file: it may have grown or shrunk since it was looked at.
+    if (files.FileLength(file) < headerTemplate.length) {
+        files.CloseFile(file);
+        return RepairResult::TooShort;
     }
     const bool written = WriteTemplate(files, headerTemplate, file);
     const bool flush = written && durability == Durability::FlushedBeforeReturn;

@@ -9,16 +9,29 @@
 // start. True only when every byte of the template was written.
 bool WriteTemplate(RepairFiles& files, const HeaderTemplate& headerTemplate, FileHandle file);
 
-enum class RepairResult { Repaired, Unavailable, NoExclusivity, WriteFailed, FlushFailed };
+enum class RepairResult {
+    Repaired,
+    Unavailable,    // missing, busy or read-only now: tried again later
+    NoExclusivity,  // nobody can tell whether another program holds it
+    OtherOwner,     // not the base file's owner's file
+    FolderGone,     // the held folder's name no longer leads to it
+    TooShort,       // shorter than the template: the recorder is not done with it
+    WriteFailed,
+    FlushFailed,
+};
 
 // When a repair reaches the disk: when the system writes its cache back, or
 // before RepairFollowUpFile returns (a program that reports each repair as
 // it happens, or one without a cheaper way to sync many files at once).
 enum class Durability { LeftToTheSystem, FlushedBeforeReturn };
 
-// For programs that repair without a person watching: opens `name` in
-// `directory` exclusively, writes the template, and closes it again. A file
-// that cannot be opened now (missing, busy, read-only) is Unavailable;
-// FlushFailed means written, but not known to be on the disk.
+// For programs that repair without a person watching: opens `name` in the
+// held `folder` exclusively, writes the template, and closes it again. A
+// file that cannot be opened now (missing, busy, read-only) is Unavailable;
+// one shorter than the template is never written (TooShort): a template
+// longer than the file would make it longer, over bytes its writer may still
+// be about to write. FlushFailed means written, but not known to be on the
+// disk.
 RepairResult RepairFollowUpFile(RepairFiles& files, const HeaderTemplate& headerTemplate,
-                                const char* directory, const char* name, Durability durability);
+                                FolderHandle folder, const char* name, const char* baseName,
+                                Durability durability);

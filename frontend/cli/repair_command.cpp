@@ -49,8 +49,8 @@ void PrintLine(const char* before, const std::string& name, const char* after) {
 
 // Repairs one existing follow-up file whose head was looked at; false when
 // it is left unrepaired.
-bool RepairOne(ReasonKeepingFiles& files, const HeaderTemplate& headerTemplate,
-               const std::string& directory, const std::string& name, FollowUpHead head) {
+bool RepairOne(ReasonKeepingFiles& files, const HeaderTemplate& headerTemplate, FolderHandle folder,
+               const std::string& name, const std::string& baseName, FollowUpHead head) {
     switch (head) {
     case FollowUpHead::Missing:
         return true;  // the caller stops at the first gap before this
@@ -75,13 +75,18 @@ bool RepairOne(ReasonKeepingFiles& files, const HeaderTemplate& headerTemplate,
     }
     const Durability durability =
         FlushesEachRepair() ? Durability::FlushedBeforeReturn : Durability::LeftToTheSystem;
-    switch (
-        RepairFollowUpFile(files, headerTemplate, directory.c_str(), name.c_str(), durability)) {
+    switch (RepairFollowUpFile(files, headerTemplate, folder, name.c_str(), baseName.c_str(),
+                               durability)) {
     case RepairResult::Repaired:
         PrintLine(kStatusPrefix, name, kRepairedSuffix);
         return true;
     case RepairResult::Unavailable:
+    case RepairResult::TooShort:
+    case RepairResult::FolderGone:
         PrintLine(kStatusPrefix, name, kHeldOrReadOnlySuffix);
+        return false;
+    case RepairResult::OtherOwner:
+        PrintLine(FromWindows1252(kOtherOwnerPrefix).c_str(), name, kNoExclusivitySuffix);
         return false;
     case RepairResult::NoExclusivity:
         PrintLine(kNoExclusivityPrefix, name, kNoExclusivitySuffix);
@@ -167,6 +172,7 @@ int RunRepair(const CliArguments& arguments) {
         return UsageError("Ordner der Basis-Datei nicht lesbar: " + message);
     }
 
+    const FolderHandle folder = files.HoldFolder(directory.c_str());
     const std::uint16_t stemLength = StemLengthOfName(baseName.c_str());
     bool allDone = true;
     for (std::uint32_t counter = 1; counter <= UINT16_MAX; ++counter) {
@@ -177,9 +183,10 @@ int RunRepair(const CliArguments& arguments) {
         if (head == FollowUpHead::Missing) {
             break;
         }
-        allDone = RepairOne(files, headerTemplate, directory, name, head) && allDone;
+        allDone = RepairOne(files, headerTemplate, folder, name, baseName, head) && allDone;
     }
     ReleaseHeaderTemplate(headerTemplate, files);
+    files.ReleaseFolder(folder);
     // Also after a run that only found files already repaired: a run killed
     // before its sync may have left them in the system's cache alone.
     if (!FinishRepairSync(&sync, &message)) {

@@ -89,6 +89,7 @@ constexpr std::size_t kMaxKeptTemplates = 1024;
 struct WatchedFolder {
     std::string directory;   // absolute, with its trailing separator
     std::string linePrefix;  // "/path/to/folder: " when more than one folder is watched
+    FolderHandle held = kNoFolder;
     bool present = true;
 };
 
@@ -254,15 +255,22 @@ Attempt LookAndRepair(Service& service, int number, const std::string& name) {
         break;
     }
     // Its line is printed only once its head is on the disk.
-    switch (RepairFollowUpFile(service.files, *headerTemplate, folder.directory.c_str(),
-                               name.c_str(), Durability::FlushedBeforeReturn)) {
+    switch (RepairFollowUpFile(service.files, *headerTemplate, folder.held, name.c_str(),
+                               baseName.c_str(), Durability::FlushedBeforeReturn)) {
     case RepairResult::Repaired:
         PrintLine(stdout, folder, Quoted(kStatusPrefix, name, kRepairedSuffix));
         return {AttemptOutcome::Finished, true};
     case RepairResult::Unavailable:
+    case RepairResult::TooShort:
         return {AttemptOutcome::Waiting, false};  // held by another program, or read-only
+    case RepairResult::FolderGone:
+        return {AttemptOutcome::Waiting, false};
     case RepairResult::NoExclusivity:
         PrintLine(stderr, folder, Quoted(kNoExclusivityPrefix, name, kNoExclusivitySuffix));
+        return {AttemptOutcome::Parked, false};
+    case RepairResult::OtherOwner:
+        PrintLine(stderr, folder,
+                  Quoted(FromWindows1252(kOtherOwnerPrefix).c_str(), name, kNoExclusivitySuffix));
         return {AttemptOutcome::Parked, false};
     case RepairResult::WriteFailed:
         PrintLine(stderr, folder,
@@ -476,6 +484,11 @@ bool WatchFolders(Service& service, const std::vector<std::string>& arguments,
         const int number = static_cast<int>(service.folders.size());
         if (!service.events.Watch(number, folder.directory.c_str(), &error)) {
             *problem = "Ordner nicht beobachtbar: " + NameAsText(argument) + " (" + error + ")";
+            return false;
+        }
+        folder.held = service.files.HoldFolder(folder.directory.c_str());
+        if (folder.held == kNoFolder) {
+            *problem = "Ordner nicht beobachtbar: " + NameAsText(argument);
             return false;
         }
         service.folders.push_back(folder);

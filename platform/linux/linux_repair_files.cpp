@@ -116,8 +116,33 @@ bool IsTrustedName(const char* name, struct stat* target) {
            itself.st_uid == target->st_uid;
 }
 
-int Fd(FileHandle file) {
-    return static_cast<int>(file);
+int Fd(std::intptr_t handle) {
+    return static_cast<int>(handle);
+}
+
+// Whether the folder's name still leads to the folder held under it. When
+// it does not (moved, deleted, or a folder above it swapped for a link),
+// the series' folder counts as gone.
+template <typename Folder>
+bool NameLeadsToFolder(const Folder& folder) {
+    struct stat now {};
+    return stat(folder.path.c_str(), &now) == 0 && now.st_dev == folder.device &&
+           now.st_ino == folder.inode;
+}
+
+// In a folder several users may write, another user's file that is named
+// like a follow-up file of this base file must not lose its head: only a
+// file of the base file's owner is written (the base name itself counts, so
+// a link is its maker's). Without a base file, only this user's own file.
+bool BelongsToBaseOwner(int folderFd, const char* baseName, uid_t owner) {
+    struct stat base {};
+    if (!IsPlainFileName(baseName)) {
+        return false;
+    }
+    if (fstatat(folderFd, baseName, &base, AT_SYMLINK_NOFOLLOW) == 0) {
+        return base.st_uid == owner;
+    }
+    return errno == ENOENT && owner == geteuid();
 }
 
 }  // namespace
@@ -162,45 +187,93 @@ FileHandle LinuxRepairFiles::OpenForReading(const char* name) {
         close(fd);
         return kNoFile;
     }
-    held_.push_back({fd, name});
+    held_.push_back({fd, name, opened.st_dev, opened.st_ino});
     return fd;
 }
 
-FileHandle LinuxRepairFiles::OpenForWriting(const char* directory, const char* name,
-                                            OpenFailure* failure) {
+LinuxRepairFiles::~LinuxRepairFiles() {
+    for (const HeldFolder& folder : folders_) {
+        close(folder.fd);
+    }
+}
+
+FolderHandle LinuxRepairFiles::HoldFolder(const char* directory) {
+    // Only an absolute folder: nothing is ever resolved against the current
+    // directory. Links in the path are followed now, once, as the user
+    // named it; what the files are opened in from now on is this folder.
+    if (directory[0] != '/') {
+        return kNoFolder;
+    }
+    const int fd = open(directory, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    struct stat status {};
+    if (fd < 0) {
+        return kNoFolder;
+    }
+    if (fstat(fd, &status) != 0) {
+        close(fd);
+        return kNoFolder;
+    }
+    folders_.push_back({fd, directory, status.st_dev, status.st_ino});
+    return fd;
+}
+
+void LinuxRepairFiles::ReleaseFolder(FolderHandle folder) {
+    for (auto it = folders_.begin(); it != folders_.end(); ++it) {
+        if (it->fd == Fd(folder)) {
+            close(it->fd);
+            folders_.erase(it);
+            return;
+        }
+    }
+}
+
+const LinuxRepairFiles::HeldFolder* LinuxRepairFiles::FindFolder(FolderHandle folder) const {
+    for (const HeldFolder& held : folders_) {
+        if (held.fd == Fd(folder)) {
+            return &held;
+        }
+    }
+    return nullptr;
+}
+
+FileHandle LinuxRepairFiles::OpenForWriting(FolderHandle folder, const char* name,
+                                            const char* baseName, OpenFailure* failure) {
     *failure = OpenFailure::Unavailable;
-    // Only a plain name inside an absolute directory: nothing is ever resolved
-    // against the current directory or outside the base directory.
-    if (directory[0] != '/' || !IsPlainFileName(name)) {
+    const HeldFolder* held = FindFolder(folder);
+    // Only a plain name inside the held folder.
+    if (held == nullptr || !IsPlainFileName(name)) {
         return kNoFile;
     }
-    const std::size_t directoryLength = std::strlen(directory);
-    const std::size_t nameLength = std::strlen(name);
-    char path[PATH_MAX];
-    if (directoryLength + nameLength >= sizeof path) {
+    if (!NameLeadsToFolder(*held)) {
+        *failure = OpenFailure::FolderGone;
         return kNoFile;
-    }
-    // (stpcpy, not memcpy: the compiler's inline copy of an unknown length
-    // costs more here than the library's.)
-    stpcpy(stpcpy(path, directory), name);
-    if (IsHeld(path)) {
-        return kNoFile;  // asked on every tick while a message box keeps it open
     }
     // The name itself, not what a link in its place points to, and without
     // opening it: a FIFO, a device or a link is never opened at all.
-    const int nameFd = open(path, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    const int nameFd = openat(held->fd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
     if (nameFd < 0) {
         return kNoFile;
     }
-    const FileHandle file = OpenFollowUpFile(nameFd, path, failure);
+    const FileHandle file = OpenFollowUpFile(nameFd, *held, name, baseName, failure);
     close(nameFd);
     return file;
 }
 
-FileHandle LinuxRepairFiles::OpenFollowUpFile(int nameFd, const char* path, OpenFailure* failure) {
+FileHandle LinuxRepairFiles::OpenFollowUpFile(int nameFd, const HeldFolder& folder,
+                                              const char* name, const char* baseName,
+                                              OpenFailure* failure) {
     struct stat named {};
-    if (fstat(nameFd, &named) != 0 || !S_ISREG(named.st_mode) ||
-        !MayWriteNow(nameFd, named, overridesPermissions_)) {
+    if (fstat(nameFd, &named) != 0 || !S_ISREG(named.st_mode)) {
+        return kNoFile;
+    }
+    if (IsHeld(named)) {
+        return kNoFile;  // asked on every tick while a message box keeps it open
+    }
+    if (!MayWriteNow(nameFd, named, overridesPermissions_)) {
+        return kNoFile;
+    }
+    if (!BelongsToBaseOwner(folder.fd, baseName, named.st_uid)) {
+        *failure = OpenFailure::OtherOwner;
         return kNoFile;
     }
     if (!KernelSeesEveryOpen(nameFd)) {
@@ -210,7 +283,7 @@ FileHandle LinuxRepairFiles::OpenFollowUpFile(int nameFd, const char* path, Open
     // Is anybody else holding the file? Asked with a read-only open: closing
     // a write-mode open would tell every watcher that a writer has finished
     // with the file, five times a second while the recorder is still at it.
-    const int probe = Reopen(nameFd, named, path, O_RDONLY);
+    const int probe = Reopen(nameFd, named, folder.fd, name, O_RDONLY);
     if (probe < 0) {
         return kNoFile;
     }
@@ -224,7 +297,7 @@ FileHandle LinuxRepairFiles::OpenFollowUpFile(int nameFd, const char* path, Open
     }
     // Nobody had it a moment ago. Should the recorder open it again right
     // now, this lease is refused and the file is left alone.
-    const int fd = Reopen(nameFd, named, path, O_WRONLY);
+    const int fd = Reopen(nameFd, named, folder.fd, name, O_WRONLY);
     if (fd < 0) {
         return kNoFile;
     }
@@ -233,12 +306,12 @@ FileHandle LinuxRepairFiles::OpenFollowUpFile(int nameFd, const char* path, Open
         close(fd);
         return kNoFile;
     }
-    held_.push_back({fd, path});
+    held_.push_back({fd, std::string(), leased.st_dev, leased.st_ino});
     *failure = OpenFailure::None;
     return fd;
 }
 
-int LinuxRepairFiles::Reopen(int nameFd, const struct stat& named, const char* path,
+int LinuxRepairFiles::Reopen(int nameFd, const struct stat& named, int folderFd, const char* name,
                              int accessMode) const {
     // Through the descriptor of the name, the very file that was looked at
     // is opened, whatever has happened to its name since.
@@ -247,7 +320,7 @@ int LinuxRepairFiles::Reopen(int nameFd, const struct stat& named, const char* p
         std::snprintf(descriptorPath, sizeof descriptorPath, "/proc/self/fd/%d", nameFd);
         return open(descriptorPath, accessMode | kOpenFlags);
     }
-    const int fd = open(path, accessMode | O_NOFOLLOW | kOpenFlags);
+    const int fd = openat(folderFd, name, accessMode | O_NOFOLLOW | kOpenFlags);
     struct stat opened {};
     if (fd >= 0 && (fstat(fd, &opened) != 0 || !IsSameFile(named, opened))) {
         close(fd);
@@ -259,6 +332,15 @@ int LinuxRepairFiles::Reopen(int nameFd, const struct stat& named, const char* p
 bool LinuxRepairFiles::IsHeld(const char* path) const {
     for (const HeldFile& file : held_) {
         if (file.path == path) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool LinuxRepairFiles::IsHeld(const struct stat& status) const {
+    for (const HeldFile& file : held_) {
+        if (file.device == status.st_dev && file.inode == status.st_ino) {
             return true;
         }
     }

@@ -3,7 +3,8 @@
 // in any process, and while it is held every other open waits for us. That
 // proof holds only on file systems where the kernel sees every open (local
 // disks and memory); elsewhere follow-up files are never written. A
-// follow-up file is never written through a symbolic link.
+// follow-up file is opened relative to its held folder's descriptor, never
+// through a symbolic link, and only when it belongs to its base file's owner.
 #pragma once
 
 #include <sys/stat.h>
@@ -20,9 +21,14 @@ public:
     // holds leased) and SIGXFSZ (so a write past the size limit fails instead
     // of ending the program).
     LinuxRepairFiles();
+    ~LinuxRepairFiles();
+    LinuxRepairFiles(const LinuxRepairFiles&) = delete;
+    LinuxRepairFiles& operator=(const LinuxRepairFiles&) = delete;
 
     FileHandle OpenForReading(const char* name) override;
-    FileHandle OpenForWriting(const char* directory, const char* name,
+    FolderHandle HoldFolder(const char* directory) override;
+    void ReleaseFolder(FolderHandle folder) override;
+    FileHandle OpenForWriting(FolderHandle folder, const char* name, const char* baseName,
                               OpenFailure* failure) override;
     std::uint32_t FileLength(FileHandle file) override;
     bool ReadBytes(FileHandle file, void* buffer, std::uint32_t count,
@@ -37,16 +43,29 @@ public:
 private:
     struct HeldFile {
         int fd;
+        std::string path;  // the template's; empty for a follow-up file
+        dev_t device;
+        ino_t inode;
+    };
+    struct HeldFolder {
+        int fd;  // O_PATH | O_DIRECTORY
         std::string path;
+        dev_t device;
+        ino_t inode;
     };
 
-    // The follow-up file behind nameFd (an O_PATH descriptor of its name):
-    // only a regular file that may be written, on a file system where the
-    // kernel sees every open, that nobody else has open.
-    FileHandle OpenFollowUpFile(int nameFd, const char* path, OpenFailure* failure);
+    const HeldFolder* FindFolder(FolderHandle folder) const;
+    // The follow-up file behind nameFd (an O_PATH descriptor of its name in
+    // the held folder): only a regular file of the base file's owner that
+    // may be written, on a file system where the kernel sees every open,
+    // that nobody else has open.
+    FileHandle OpenFollowUpFile(int nameFd, const HeldFolder& folder, const char* name,
+                                const char* baseName, OpenFailure* failure);
     // A real open of the file behind nameFd, never of another one.
-    int Reopen(int nameFd, const struct stat& named, const char* path, int accessMode) const;
+    int Reopen(int nameFd, const struct stat& named, int folderFd, const char* name,
+               int accessMode) const;
     bool IsHeld(const char* path) const;
+    bool IsHeld(const struct stat& file) const;
 
     const bool overridesPermissions_;
     const bool canReopenThroughProc_;
@@ -54,6 +73,7 @@ private:
     // one of them again fails without asking the kernel, whose open would
     // break our own lease.
     std::vector<HeldFile> held_;
+    std::vector<HeldFolder> folders_;
 };
 
 // True when name can only mean a file directly inside a directory: not empty,

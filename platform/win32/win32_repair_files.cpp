@@ -97,16 +97,94 @@ FileHandle Win32RepairFiles::OpenForReading(const char* name) {
     return OpenRegularFile(name, GENERIC_READ, FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_NORMAL);
 }
 
-FileHandle Win32RepairFiles::OpenForWriting(const char* directory, const char* name,
-                                            OpenFailure* failure) {
+Win32RepairFiles::~Win32RepairFiles() {
+    for (const HeldFolder& folder : folders_) {
+        CloseHandle(Handle(folder.handle));
+    }
+}
+
+FolderHandle Win32RepairFiles::HoldFolder(const char* directory) {
+    // Only an absolute folder: nothing is resolved against the current
+    // directory. Without delete sharing nobody can rename or delete it while
+    // it is held (a junction in its place needs no privilege on Windows).
+    if (!IsAbsoluteWindowsPath(directory)) {
+        return kNoFolder;
+    }
+    const HANDLE handle = CreateFileA(directory, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return kNoFolder;
+    }
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(handle, &information) ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        CloseHandle(handle);
+        return kNoFolder;
+    }
+    const FolderHandle folder = ToFileHandle(handle);
+    folders_.push_back(
+        {folder, directory, information.dwVolumeSerialNumber,
+         (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow});
+    return folder;
+}
+
+void Win32RepairFiles::ReleaseFolder(FolderHandle folder) {
+    for (auto it = folders_.begin(); it != folders_.end(); ++it) {
+        if (it->handle == folder) {
+            CloseHandle(Handle(folder));
+            folders_.erase(it);
+            return;
+        }
+    }
+}
+
+const Win32RepairFiles::HeldFolder* Win32RepairFiles::FindFolder(FolderHandle folder) const {
+    for (const HeldFolder& held : folders_) {
+        if (held.handle == folder) {
+            return &held;
+        }
+    }
+    return nullptr;
+}
+
+namespace {
+
+// Whether the folder's path still names the held folder (where the system
+// lets a folder above it be renamed, its path may lead elsewhere now).
+bool PathLeadsTo(const char* path, std::uint32_t volume, std::uint64_t index) {
+    const HANDLE handle = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION information{};
+    const bool same =
+        GetFileInformationByHandle(handle, &information) &&
+        information.dwVolumeSerialNumber == volume &&
+        ((std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow) == index;
+    CloseHandle(handle);
+    return same;
+}
+
+}  // namespace
+
+FileHandle Win32RepairFiles::OpenForWriting(FolderHandle folder, const char* name,
+                                            const char* /*baseName*/, OpenFailure* failure) {
     *failure = OpenFailure::Unavailable;
-    // Only a plain name inside an absolute directory: nothing is resolved
-    // against the current directory or outside the base directory.
-    if (!IsAbsoluteWindowsPath(directory) || !IsPlainWindowsFileName(name)) {
+    // Only a plain name inside the held folder: nothing is resolved against
+    // the current directory or outside the base directory.
+    const HeldFolder* held = FindFolder(folder);
+    if (held == nullptr || !IsPlainWindowsFileName(name)) {
+        return kNoFile;
+    }
+    if (!PathLeadsTo(held->path.c_str(), held->volume, held->index)) {
+        *failure = OpenFailure::FolderGone;
         return kNoFile;
     }
     char path[MAX_PATH];
-    const int length = std::snprintf(path, sizeof path, "%s%s", directory, name);
+    const int length = std::snprintf(path, sizeof path, "%s%s", held->path.c_str(), name);
     if (length < 0 || static_cast<std::uint32_t>(length) > kMaxPath) {
         return kNoFile;
     }

@@ -4,13 +4,22 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "repair_files.h"
 
 class Win32RepairFiles final : public RepairFiles {
 public:
+    Win32RepairFiles() = default;
+    ~Win32RepairFiles();
+    Win32RepairFiles(const Win32RepairFiles&) = delete;
+    Win32RepairFiles& operator=(const Win32RepairFiles&) = delete;
+
     FileHandle OpenForReading(const char* name) override;
-    FileHandle OpenForWriting(const char* directory, const char* name,
+    FolderHandle HoldFolder(const char* directory) override;
+    void ReleaseFolder(FolderHandle folder) override;
+    FileHandle OpenForWriting(FolderHandle folder, const char* name, const char* baseName,
                               OpenFailure* failure) override;
     std::uint32_t FileLength(FileHandle file) override;
     bool ReadBytes(FileHandle file, void* buffer, std::uint32_t count,
@@ -20,6 +29,19 @@ public:
     bool FlushFile(FileHandle file) override;
     void CloseFile(FileHandle file) override;
     std::uint32_t MaxPathLength() const override;
+
+private:
+    // A folder held without delete sharing: while it is held, nobody can
+    // rename or delete it, so its path keeps naming it.
+    struct HeldFolder {
+        FolderHandle handle;
+        std::string path;
+        std::uint32_t volume;
+        std::uint64_t index;
+    };
+    const HeldFolder* FindFolder(FolderHandle folder) const;
+
+    std::vector<HeldFolder> folders_;
 };
 
 // True when name can only mean a file directly inside a directory: not empty,

@@ -304,4 +304,42 @@ TEST_F(RepairControllerTest, MissingExclusivityIsReportedOncePerSeriesAndNeverWr
     EXPECT_EQ(view.logLines.size(), 2u);
 }
 
+// The folder is held from Start to Stop; a folder that is missing at Start,
+// or whose name leads elsewhere meanwhile, is waited for like a missing
+// file; another owner's file is told once per series and never written.
+TEST_F(RepairControllerTest, FolderHeldWhileRunningAndOtherOwnersFilesLeftAlone) {
+    files.Add("/rec/Film#1.mpg", 200, 0).otherOwner = true;
+    files.missingFolders.insert("/rec/");
+    Choose("/rec/Film.mpg");
+    EXPECT_FALSE(controller.HoldsFolder());
+    controller.OnToggle();
+    controller.OnTick();
+    EXPECT_FALSE(controller.HoldsFolder());
+    EXPECT_EQ(files.openForWritingCalls, 0);
+
+    files.missingFolders.clear();
+    for (int i = 0; i < 3; ++i) {
+        controller.OnTick();
+    }
+    EXPECT_TRUE(controller.HoldsFolder());
+    EXPECT_EQ(files.lastBaseName, "Film.mpg");
+    EXPECT_EQ(view.logLines, std::vector<std::string>{"Anderer Eigent\xFCmer: \"Film#1.mpg\""});
+    EXPECT_EQ(files.Find("/rec/Film#1.mpg")->bytes, std::vector<unsigned char>(200, 0));
+
+    files.Find("/rec/Film#1.mpg")->otherOwner = false;
+    files.goneFolders.insert("/rec/");
+    controller.OnTick();
+    EXPECT_EQ(view.currentFile, "Film#1.mpg");
+    files.goneFolders.clear();
+    controller.OnTick();
+    EXPECT_EQ(view.logLines.back(), Repaired("Film#1.mpg"));
+
+    controller.OnToggle();
+    EXPECT_EQ(files.HeldFolderCount(), 0);
+    controller.OnToggle();
+    EXPECT_EQ(files.HeldFolderCount(), 1);
+    controller.OnShutdown();
+    EXPECT_EQ(files.HeldFolderCount(), 0);
+}
+
 }  // namespace

@@ -19,6 +19,7 @@ namespace {
 
 constexpr std::uint32_t kTemplateSize = 64;
 constexpr FileHandle kTemplateHandle = 1;
+constexpr FolderHandle kFolderHandle = 7;
 
 // What the choice must give: every name of the series is baseName with
 // postfix and the counter put in at one point.
@@ -74,11 +75,24 @@ public:
         Require(std::strcmp(name, kTemplateFileName) == 0, "only the template is read");
         return kTemplateHandle;
     }
-    FileHandle OpenForWriting(const char* directory, const char* name,
-                              OpenFailure* failure) override {
-        const std::size_t nameLength = std::strlen(name);
+    // One folder at a time: the chosen one, held from Start to Stop.
+    FolderHandle HoldFolder(const char* directory) override {
         Require(std::strcmp(directory, controller->BaseDirectory()) == 0,
                 "always the chosen folder");
+        Require(!folderHeld_, "one folder held at a time");
+        folderHeld_ = true;
+        return kFolderHandle;
+    }
+    void ReleaseFolder(FolderHandle folder) override {
+        Require(folder == kFolderHandle && folderHeld_, "only the held folder is released");
+        folderHeld_ = false;
+    }
+    FileHandle OpenForWriting(FolderHandle folder, const char* name, const char* baseName,
+                              OpenFailure* failure) override {
+        const std::size_t nameLength = std::strlen(name);
+        const char* directory = controller->BaseDirectory();
+        Require(folder == kFolderHandle && folderHeld_, "always the held folder");
+        Require(IsPlainFileName(baseName), "the base name is a plain name");
         Require(nameLength <= kMaxNameLength, "a follow-up name has at most 259 bytes");
         Require(std::strcmp(name, controller->FollowUpName()) == 0, "the current name");
         Require(IsNameOfSeries(name, expected_, controller->SequenceCounter()),
@@ -142,6 +156,7 @@ private:
     const Scenario& scenario_;
     const Expected& expected_;
     std::map<FileHandle, std::string> open_;
+    bool folderHeld_ = false;
     FileHandle nextHandle_ = 100;
 };
 

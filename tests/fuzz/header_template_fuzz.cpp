@@ -30,7 +30,12 @@ public:
         ++opens;
         return kTemplateHandle;
     }
-    FileHandle OpenForWriting(const char*, const char*, OpenFailure*) override {
+    FolderHandle HoldFolder(const char*) override {
+        Require(false, "loading the template holds no folder");
+        return kNoFolder;
+    }
+    void ReleaseFolder(FolderHandle) override {}
+    FileHandle OpenForWriting(FolderHandle, const char*, const char*, OpenFailure*) override {
         Require(false, "loading the template writes nothing");
         return kNoFile;
     }

@@ -36,11 +36,12 @@ TEST(CreationRace, FileWhoseCreatorIsStillOpeningItIsNeverTaken) {
         _exit(0);
     }
     LinuxRepairFiles files;
+    const FolderHandle folder = files.HoldFolder(dir.path().c_str());
     long taken = 0;
     long takenWhileEmpty = 0;
     while (waitpid(creator, nullptr, WNOHANG) == 0) {
         OpenFailure failure = OpenFailure::None;
-        const FileHandle file = files.OpenForWriting(dir.path().c_str(), "Film#1.mpg", &failure);
+        const FileHandle file = files.OpenForWriting(folder, "Film#1.mpg", "Film.mpg", &failure);
         if (file != kNoFile) {
             ++taken;
             if (files.FileLength(file) == 0) {

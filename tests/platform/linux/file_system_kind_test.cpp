@@ -35,15 +35,16 @@ bool EnterPrivateMountNamespace() {
 void ExpectNeverWritten(Checks& check, const std::string& recorderPath,
                         const std::string& programDirectory) {
     LinuxRepairFiles files;
+    const FolderHandle folder = files.HoldFolder(programDirectory.c_str());
     OpenFailure why = OpenFailure::None;
     {
         HolderProcess recorder(recorderPath, O_WRONLY);
         check.True(recorder.held(), "the recorder's open");
-        check.True(files.OpenForWriting(programDirectory.c_str(), "Film#1.mpg", &why) == kNoFile,
+        check.True(files.OpenForWriting(folder, "Film#1.mpg", "Film.mpg", &why) == kNoFile,
                    "refused while the recorder writes");
         check.True(why == OpenFailure::NoExclusivity, "reported as no exclusivity");
     }
-    check.True(files.OpenForWriting(programDirectory.c_str(), "Film#1.mpg", &why) == kNoFile &&
+    check.True(files.OpenForWriting(folder, "Film#1.mpg", "Film.mpg", &why) == kNoFile &&
                    why == OpenFailure::NoExclusivity,
                "refused after the recorder's close too");
     check.Equal(ReadFile(recorderPath), Pattern(5000, 1), "the file");
@@ -68,7 +69,8 @@ TEST(FileSystemKind, OverlayMountIsNeverWritten) {
         // The upper layer itself is a local file system: busy, then free.
         LinuxRepairFiles files;
         OpenFailure why = OpenFailure::None;
-        const FileHandle file = files.OpenForWriting((root / "upper/").c_str(), "Film#1.mpg", &why);
+        const FileHandle file = files.OpenForWriting(files.HoldFolder((root / "upper/").c_str()),
+                                                     "Film#1.mpg", "Film.mpg", &why);
         check.True(file != kNoFile, "the layer's own file is written");
         files.CloseFile(file);
         return check.text();

@@ -16,13 +16,15 @@ namespace {
 
 class LinuxRepairFilesTest : public ::testing::Test {
 protected:
+    // A follow-up file of "Film.mpg" in the held test folder.
     FileHandle OpenForWriting(const std::string& name) {
         failure = OpenFailure::None;
-        return files.OpenForWriting(dir.path().c_str(), name.c_str(), &failure);
+        return files.OpenForWriting(folder, name.c_str(), "Film.mpg", &failure);
     }
 
     TempDir dir;
     LinuxRepairFiles files;
+    FolderHandle folder = files.HoldFolder(dir.path().c_str());
     OpenFailure failure = OpenFailure::None;
 };
 
@@ -332,9 +334,61 @@ TEST_F(LinuxRepairFilesTest, NamesThatLeaveTheDirectoryAreNeverOpened) {
     }
     // Never against the current directory: no directory, or a relative one.
     ScopedWorkingDirectory cwd(dir.path());
-    EXPECT_EQ(files.OpenForWriting("", "Film#1.mpg", &failure), kNoFile);
-    EXPECT_EQ(files.OpenForWriting("./", "Film#1.mpg", &failure), kNoFile);
+    EXPECT_EQ(files.HoldFolder(""), kNoFolder);
+    EXPECT_EQ(files.HoldFolder("./"), kNoFolder);
     EXPECT_EQ(ReadFile(dir / "sub/Film#1.mpg"), Pattern(10, 1));
+}
+
+// A folder above the held one swapped for a link: its name leads elsewhere,
+// so the folder counts as gone and nothing is opened, least of all the file
+// of the same name the link leads to. Put back, the held folder serves again.
+TEST(HeldFolder, IsTheOnlyFolderWrittenWhateverHappensToItsName) {
+    TempDir root;
+    ASSERT_EQ(mkdir((root / "tv").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((root / "tv/aufnahmen").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((root / "elsewhere").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((root / "elsewhere/aufnahmen").c_str(), 0755), 0);
+    WriteFile(root / "tv/aufnahmen/Film#2.mpg", Pattern(100, 1));
+    WriteFile(root / "elsewhere/aufnahmen/Film#2.mpg", Pattern(100, 2));
+    LinuxRepairFiles files;
+    const FolderHandle folder = files.HoldFolder((root / "tv/aufnahmen/").c_str());
+    ASSERT_NE(folder, kNoFolder);
+
+    ASSERT_EQ(rename((root / "tv").c_str(), (root / "tv.old").c_str()), 0);
+    ASSERT_EQ(symlink((root / "elsewhere").c_str(), (root / "tv").c_str()), 0);
+    OpenFailure failure = OpenFailure::None;
+    EXPECT_EQ(files.OpenForWriting(folder, "Film#2.mpg", "Film.mpg", &failure), kNoFile);
+    EXPECT_EQ(failure, OpenFailure::FolderGone);
+    EXPECT_EQ(ReadFile(root / "elsewhere/aufnahmen/Film#2.mpg"), Pattern(100, 2));
+
+    ASSERT_EQ(unlink((root / "tv").c_str()), 0);
+    ASSERT_EQ(rename((root / "tv.old").c_str(), (root / "tv").c_str()), 0);
+    const FileHandle file = files.OpenForWriting(folder, "Film#2.mpg", "Film.mpg", &failure);
+    ASSERT_NE(file, kNoFile);
+    struct stat opened {};
+    struct stat inside {};
+    ASSERT_EQ(fstat(static_cast<int>(file), &opened), 0);
+    ASSERT_EQ(stat((root / "tv/aufnahmen/Film#2.mpg").c_str(), &inside), 0);
+    EXPECT_EQ(opened.st_ino, inside.st_ino);
+    files.CloseFile(file);
+    files.ReleaseFolder(folder);
+}
+
+// In a folder several users write, a file is written only when it belongs
+// to its base file's owner; without a base file, only the program's user's.
+TEST_F(LinuxRepairFilesTest, OnlyTheBaseFilesOwnersFileIsWritten) {
+    WriteFile(dir / "notes#1.txt", Pattern(100, 1));
+    ASSERT_EQ(chown((dir / "notes#1.txt").c_str(), 65534, 65534), 0);
+    for (const char* base : {"notes.txt", "missing.txt"}) {
+        WriteFile(dir / "notes.txt", Pattern(10, 2));  // root's
+        EXPECT_EQ(files.OpenForWriting(folder, "notes#1.txt", base, &failure), kNoFile) << base;
+        EXPECT_EQ(failure, OpenFailure::OtherOwner) << base;
+    }
+    ASSERT_EQ(chown((dir / "notes.txt").c_str(), 65534, 65534), 0);
+    const FileHandle file = files.OpenForWriting(folder, "notes#1.txt", "notes.txt", &failure);
+    EXPECT_NE(file, kNoFile);
+    files.CloseFile(file);
+    EXPECT_EQ(ReadFile(dir / "notes#1.txt"), Pattern(100, 1));
 }
 
 // Only a process the kernel would let write the file shows the file layer's
@@ -364,8 +418,9 @@ TEST_F(LinuxRepairFilesTest, ReadOnlyFileIsRefusedByTheKernelWithoutRootsOverrid
         }
         LinuxRepairFiles userFiles;
         OpenFailure why = OpenFailure::None;
+        const FolderHandle held = userFiles.HoldFolder(dir.path().c_str());
         const bool refused =
-            userFiles.OpenForWriting(dir.path().c_str(), "Film#1.mpg", &why) == kNoFile &&
+            userFiles.OpenForWriting(held, "Film#1.mpg", "Film.mpg", &why) == kNoFile &&
             why == OpenFailure::Unavailable;
         // The kernel is what refuses here: a plain open fails the same way.
         const bool kernelRefuses = open((dir / "Film#1.mpg").c_str(), O_WRONLY) < 0;
@@ -377,7 +432,8 @@ TEST_F(LinuxRepairFilesTest, ReadOnlyFileIsRefusedByTheKernelWithoutRootsOverrid
 
 // As an ordinary user: a file without write access is simply unavailable; a
 // file of another user that we may write, but cannot lease, is reported as
-// lacking exclusivity and never opened for writing.
+// lacking exclusivity and never opened for writing. (Their base file is
+// theirs too: a file of another owner than its base file is refused before.)
 TEST_F(LinuxRepairFilesTest, OtherUsersFilesAsAnOrdinaryUser) {
     if (geteuid() != 0) {
         GTEST_SKIP() << "needs root to switch to an ordinary user";
@@ -388,6 +444,9 @@ TEST_F(LinuxRepairFilesTest, OtherUsersFilesAsAnOrdinaryUser) {
     ASSERT_EQ(chmod((dir / "shared.mpg").c_str(), 0666), 0);
     WriteFile(dir / "own.mpg", Pattern(10, 1));
     ASSERT_EQ(chown((dir / "own.mpg").c_str(), 65534, 65534), 0);
+    WriteFile(dir / "root.mpg", Pattern(10, 1));
+    WriteFile(dir / "nobody.mpg", Pattern(10, 1));
+    ASSERT_EQ(chown((dir / "nobody.mpg").c_str(), 65534, 65534), 0);
 
     const int result = RunInChild([&] {
         if (!BecomeNobody()) {
@@ -395,15 +454,16 @@ TEST_F(LinuxRepairFilesTest, OtherUsersFilesAsAnOrdinaryUser) {
         }
         LinuxRepairFiles userFiles;
         OpenFailure why = OpenFailure::None;
-        if (userFiles.OpenForWriting(dir.path().c_str(), "private.mpg", &why) != kNoFile ||
+        const FolderHandle held = userFiles.HoldFolder(dir.path().c_str());
+        if (userFiles.OpenForWriting(held, "private.mpg", "root.mpg", &why) != kNoFile ||
             why != OpenFailure::Unavailable) {
             return 1;
         }
-        if (userFiles.OpenForWriting(dir.path().c_str(), "shared.mpg", &why) != kNoFile ||
+        if (userFiles.OpenForWriting(held, "shared.mpg", "root.mpg", &why) != kNoFile ||
             why != OpenFailure::NoExclusivity) {
             return 2;
         }
-        const FileHandle own = userFiles.OpenForWriting(dir.path().c_str(), "own.mpg", &why);
+        const FileHandle own = userFiles.OpenForWriting(held, "own.mpg", "nobody.mpg", &why);
         if (own == kNoFile) {
             return 3;
         }

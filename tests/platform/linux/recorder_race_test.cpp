@@ -151,10 +151,10 @@ public:
     long writes = 0;
     long overlappingWrites = 0;
 
-    FileHandle OpenForWriting(const char* directory, const char* name,
+    FileHandle OpenForWriting(FolderHandle folder, const char* name, const char* baseName,
                               OpenFailure* failure) override {
         ++openTries;
-        const FileHandle file = ForwardingFiles::OpenForWriting(directory, name, failure);
+        const FileHandle file = ForwardingFiles::OpenForWriting(folder, name, baseName, failure);
         if (file != kNoFile) {
             heldIndex_ = IndexOf(name);
         } else if (board_.recorderOpenFile == IndexOf(name)) {
@@ -190,10 +190,14 @@ class AdvisoryLockFiles final : public ForwardingFiles {
 public:
     using ForwardingFiles::ForwardingFiles;
 
-    FileHandle OpenForWriting(const char* directory, const char* name,
+    FolderHandle HoldFolder(const char* directory) override {
+        directory_ = directory;
+        return ForwardingFiles::HoldFolder(directory);
+    }
+    FileHandle OpenForWriting(FolderHandle, const char* name, const char*,
                               OpenFailure* failure) override {
         *failure = OpenFailure::Unavailable;
-        const int fd = open((std::string(directory) + name).c_str(), O_WRONLY | O_NONBLOCK);
+        const int fd = open((directory_ + name).c_str(), O_WRONLY | O_NONBLOCK);
         if (fd < 0) {
             return kNoFile;
         }
@@ -207,6 +211,9 @@ public:
     // No lease was taken, so there is none to give up.
     void StopWriting(FileHandle /*file*/) override {}
     void CloseFile(FileHandle file) override { close(static_cast<int>(file)); }
+
+private:
+    std::string directory_;
 };
 
 struct RaceResult {

@@ -28,6 +28,9 @@ protected:
     }
 
     void TearDown() override {
+        if (held_ != kNoFolder) {
+            files_.ReleaseFolder(held_);  // a held folder cannot be removed
+        }
         // Newest first: a folder's files go before the folder itself.
         for (auto it = created_.rbegin(); it != created_.rend(); ++it) {
             const std::string& name = *it;
@@ -64,11 +67,16 @@ protected:
         return content;
     }
 
+    // A follow-up file of "Film.mpg" in the test's folder, held at the first open.
     FileHandle OpenWriting(const std::string& name, OpenFailure* failure) {
-        return files_.OpenForWriting(folder_.c_str(), name.c_str(), failure);
+        if (held_ == kNoFolder) {
+            held_ = files_.HoldFolder(folder_.c_str());
+        }
+        return files_.OpenForWriting(held_, name.c_str(), "Film.mpg", failure);
     }
 
     Win32RepairFiles files_;
+    FolderHandle held_ = kNoFolder;
     std::string folder_;
     std::vector<std::string> created_;
 };
@@ -194,8 +202,8 @@ TEST_F(Win32FilesTest, OpensInTheGivenDirectoryNotTheCurrentOne) {
     EXPECT_EQ(Read("Film#1.mpg"), "IN the base directory");
 
     // Without an absolute directory nothing is opened at all.
-    EXPECT_EQ(files_.OpenForWriting("", "Film#1.mpg", &failure), kNoFile);
-    EXPECT_EQ(files_.OpenForWriting("relative\\", "Film#1.mpg", &failure), kNoFile);
+    EXPECT_EQ(files_.HoldFolder(""), kNoFolder);
+    EXPECT_EQ(files_.HoldFolder("relative\\"), kNoFolder);
 }
 
 TEST_F(Win32FilesTest, NamesThatLeaveTheDirectoryAreNeverOpened) {

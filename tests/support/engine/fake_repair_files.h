@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@ public:
         std::vector<unsigned char> bytes;
         bool busy = false;           // another program has it open
         bool noExclusivity = false;  // the platform cannot check who has it open
+        bool otherOwner = false;     // not its base file's owner's file
         bool failWrite = false;
         std::uint32_t shortWriteBy = 0;
         bool failRead = false;
@@ -49,12 +51,38 @@ public:
 
     FileHandle OpenForReading(const char* name) override { return Open(name, nullptr); }
 
-    FileHandle OpenForWriting(const char* directory, const char* name,
+    // Folders are held by name; one named in missingFolders cannot be held,
+    // and one whose name is in goneFolders no longer leads to the held one.
+    FolderHandle HoldFolder(const char* directory) override {
+        if (missingFolders.count(directory) != 0) {
+            return kNoFolder;
+        }
+        const FolderHandle folder = nextFolder_++;
+        folders_[folder] = directory;
+        return folder;
+    }
+    void ReleaseFolder(FolderHandle folder) override { folders_.erase(folder); }
+    int HeldFolderCount() const { return static_cast<int>(folders_.size()); }
+
+    FileHandle OpenForWriting(FolderHandle folder, const char* name, const char* baseName,
                               OpenFailure* failure) override {
         ++openForWritingCalls;
-        lastWriteDirectory = directory;
-        return Open(std::string(directory) + name, failure);
+        lastBaseName = baseName;
+        *failure = OpenFailure::Unavailable;
+        const auto held = folders_.find(folder);
+        if (held == folders_.end()) {
+            return kNoFile;
+        }
+        lastWriteDirectory = held->second;
+        if (goneFolders.count(held->second) != 0) {
+            *failure = OpenFailure::FolderGone;
+            return kNoFile;
+        }
+        return Open(held->second + name, failure);
     }
+    std::set<std::string> missingFolders;
+    std::set<std::string> goneFolders;
+    std::string lastBaseName;
 
     std::uint32_t FileLength(FileHandle handle) override {
         const File& file = files_.at(open_.at(handle));
@@ -113,9 +141,10 @@ private:
         if (it == files_.end() || it->second.busy || IsOpen(name)) {
             return kNoFile;
         }
-        if (it->second.noExclusivity) {
+        if (it->second.noExclusivity || (failure && it->second.otherOwner)) {
             if (failure) {
-                *failure = OpenFailure::NoExclusivity;
+                *failure =
+                    it->second.noExclusivity ? OpenFailure::NoExclusivity : OpenFailure::OtherOwner;
             }
             return kNoFile;
         }
@@ -130,4 +159,6 @@ private:
     std::map<std::string, File> files_;
     std::map<FileHandle, std::string> open_;
     FileHandle nextHandle_ = 100;
+    std::map<FolderHandle, std::string> folders_;
+    FolderHandle nextFolder_ = 1;
 };
