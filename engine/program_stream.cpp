@@ -255,6 +255,16 @@ bool BuildHeaderTemplate(const unsigned char* bytes, const HeaderPack& found, st
     return true;
 }
 
+ParseResult StartsAsProgramStream(const unsigned char* bytes, std::size_t size) {
+    PackHeader pack;
+    const ParseResult packResult = ParsePackHeader(bytes, size, &pack);
+    if (packResult != ParseResult::Valid) {
+        return packResult;
+    }
+    SystemHeader system;
+    return ParseSystemHeader(bytes + pack.length, size - pack.length, &system);
+}
+
 FileStart CheckFileStart(const unsigned char* bytes, std::size_t size) {
     FileStart start;
     const ParseResult packResult = ParsePackHeader(bytes, size, &start.pack);
@@ -266,11 +276,11 @@ FileStart CheckFileStart(const unsigned char* bytes, std::size_t size) {
     const unsigned char* rest = bytes + start.pack.length;
     const std::size_t restSize = size - start.pack.length;
     if (!HasStartCode(rest, restSize, kSystemHeaderStartCode)) {
-        start.verdict = start.pack.system == MpegSystem::Mpeg1 ? StartVerdict::NoSystemHeader
-                                                               : StartVerdict::Valid;
+        start.verdict = StartVerdict::NoSystemHeader;
         return start;
     }
-    start.hasSystemHeader = ParseSystemHeader(rest, restSize, &start.system) == ParseResult::Valid;
-    start.verdict = start.hasSystemHeader ? StartVerdict::Valid : StartVerdict::BadSystemHeader;
+    start.verdict = ParseSystemHeader(rest, restSize, &start.system) == ParseResult::Valid
+                        ? StartVerdict::Valid
+                        : StartVerdict::BadSystemHeader;
     return start;
 }

@@ -67,21 +67,31 @@ std::size_t SmallestTemplateSize(const HeaderPack& found);
 bool BuildHeaderTemplate(const unsigned char* bytes, const HeaderPack& found, std::size_t size,
                          std::vector<unsigned char>* out);
 
+// Whether a file that begins with `bytes` starts as a program stream must,
+// MPEG-1 and MPEG-2 alike: a valid pack header at byte 0 directly followed
+// by a valid system header (the first pack of a program stream carries
+// one). Such a file is in order and is never written over. Truncated when
+// the bytes end inside what is so far a valid start: read more, or, when
+// they are the whole file, the file is cut off and not in order. Never
+// Truncated for kLongestPackAndSystemHeader bytes or more.
+ParseResult StartsAsProgramStream(const unsigned char* bytes, std::size_t size);
+
 enum class StartVerdict {
-    Valid,                // a valid pack header, and for MPEG-1 a system header after it
+    Valid,                // a valid pack header directly followed by a valid system header
     NoPackHeader,         // no valid pack header at offset 0
     PackHeaderTruncated,  // the file ends inside it
-    NoSystemHeader,       // MPEG-1 without a system header right after the pack header
+    NoSystemHeader,       // no system header right after the pack header
     BadSystemHeader,      // a system header follows, but it is invalid or cut off
 };
 
 struct FileStart {
     StartVerdict verdict = StartVerdict::NoPackHeader;
     PackHeader pack;
-    bool hasSystemHeader = false;
-    SystemHeader system;
+    SystemHeader system;  // when Valid
 };
 
 // How the bytes of a file's start (at least kLongestPackAndSystemHeader of
-// them, or the whole file) begin, as strict players and editors judge it.
+// them, or the whole file) begin, as strict players and editors judge it:
+// Valid exactly when StartsAsProgramStream says Valid, with the reason why
+// not otherwise.
 FileStart CheckFileStart(const unsigned char* bytes, std::size_t size);

@@ -37,13 +37,18 @@ inline ReadHeadResult ReadFileStart(const char* path, unsigned char* buffer, std
     return ReadRegularFileStart(path, true, buffer, size, count);
 }
 
-enum class CreateFileResult { Created, Exists, Failed };
+enum class CreateFileResult { Created, Exists, NotAFile, Failed };
 
-// Writes `bytes` into a new file at `path`. An existing file is left alone
-// (Exists) unless `replace`, and then it is replaced whole, never written
-// through a link. *error holds the system's reason on Failed.
+// What is at a path that holds no regular file.
+enum class NotAFileKind { Folder, Link, Device, Fifo, Socket };
+
+// Writes `bytes` into a new file at `path`. An existing regular file is left
+// alone (Exists) unless `replace`, and then it is replaced whole, never
+// written through a link. Anything else there (a folder, a link, a device,
+// a FIFO, a socket) is never replaced: NotAFile, with *kind saying what it
+// is. *error holds the system's reason on Failed.
 CreateFileResult CreateNewFile(const char* path, const unsigned char* bytes, std::size_t size,
-                               bool replace, std::string* error);
+                               bool replace, NotAFileKind* kind, std::string* error);
 
 // The absolute form of `path` (joined to the current folder when relative,
 // "." and ".." segments kept for the kernel to resolve); false when the

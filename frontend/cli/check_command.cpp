@@ -18,8 +18,8 @@ constexpr char kUsage[] =
     "Pr\xC3\xBC"
     "ft f\xC3\xBCr jede DATEI, ob sie so beginnt, wie strenge Abspieler und\n"
     "Schnittprogramme es verlangen: bei Byte 0 ein g\xC3\xBCltiger Pack-Header\n"
-    "(MPEG-1 oder MPEG-2), bei MPEG-1 direkt dahinter ein System-Header; steht\n"
-    "hinter dem Pack-Header ein System-Header, muss er g\xC3\xBCltig sein. Mit\n"
+    "(MPEG-1 oder MPEG-2), direkt dahinter ein g\xC3\xBCltiger System-Header. Eine\n"
+    "solche Datei ist in Ordnung; repair und watch lassen sie unber\xC3\xBChrt. Mit\n"
     "--header auch, ob die Datei mit genau diesem Header beginnt. Eine Zeile je\n"
     "Datei.\n"
     "\n"
@@ -39,7 +39,7 @@ std::string JudgeStart(const FileStart& start, bool* passed) {
     *passed = start.verdict == StartVerdict::Valid;
     switch (start.verdict) {
     case StartVerdict::Valid:
-        return pack + (start.hasSystemHeader ? " mit System-Header" : " ohne System-Header");
+        return pack + " mit System-Header";
     case StartVerdict::NoPackHeader:
         return "kein g\xC3\xBCltiger Pack-Header bei Byte 0";
     case StartVerdict::PackHeaderTruncated:

@@ -25,11 +25,14 @@ constexpr char kUsage[] =
     "  -o, --output DATEI  die Header-Datei (Vorgabe: header.mpeg im aktuellen Ordner)\n"
     "  --size N            ihre Gr\xC3\xB6\xC3\x9F"
     "e in Byte, 64 bis 2048 (Vorgabe: 2048)\n"
-    "  --force             eine vorhandene Header-Datei ersetzen\n"
+    "  --force             eine vorhandene Header-Datei ersetzen (nur eine\n"
+    "                      gew\xC3\xB6hnliche Datei, nie ein Ger\xC3\xA4t, eine FIFO, einen\n"
+    "                      Ordner oder eine symbolische Verkn\xC3\xBCpfung)\n"
     "\n"
     "Exit-Codes: 0 geschrieben; 1 die Header-Datei lie\xC3\x9F sich nicht schreiben;\n"
     "2 falscher Aufruf, Aufnahme nicht lesbar, ein Transportstrom oder ohne Pack\n"
-    "mit System-Header, Header-Datei schon vorhanden (ohne --force).\n";
+    "mit System-Header, Header-Datei schon vorhanden (ohne --force) oder keine\n"
+    "gew\xC3\xB6hnliche Datei.\n";
 
 int Refuse(const std::string& message) {
     Print(stderr, "velmora-cli make-header: %s\n", message.c_str());
@@ -50,6 +53,24 @@ bool ParseTemplateSize(const std::string& text, std::size_t* size) {
     }
     *size = value;
     return value >= kTemplateMinLength && value <= kTemplateMaxLength;
+}
+
+// What stands at the output path instead of a regular file, e.g. "ein
+// Ger\xC3\xA4t" for /dev/null.
+const char* KindText(NotAFileKind kind) {
+    switch (kind) {
+    case NotAFileKind::Folder:
+        return "ein Ordner";
+    case NotAFileKind::Link:
+        return "eine symbolische Verkn\xC3\xBCpfung";
+    case NotAFileKind::Device:
+        return "ein Ger\xC3\xA4t";
+    case NotAFileKind::Fifo:
+        return "eine FIFO (benannte Pipe)";
+    case NotAFileKind::Socket:
+        return "ein Socket";
+    }
+    return "";
 }
 
 std::string StreamIdList(const SystemHeader& system) {
@@ -96,13 +117,17 @@ int RunMakeHeader(const CliArguments& arguments) {
     if (!MakeRecordingHeader(recording, size, &header, &message)) {
         return Refuse(message);
     }
+    NotAFileKind kind = NotAFileKind::Folder;
     std::string error;
     switch (CreateNewFile(output.c_str(), header.bytes.data(), header.bytes.size(),
-                          arguments.Has("--force"), &error)) {
+                          arguments.Has("--force"), &kind, &error)) {
     case CreateFileResult::Created:
         break;
     case CreateFileResult::Exists:
         return Refuse(NameAsText(output) + " gibt es schon (--force ersetzt die Datei)");
+    case CreateFileResult::NotAFile:
+        return Refuse(NameAsText(output) + " ist " + KindText(kind) +
+                      ", keine gew\xC3\xB6hnliche Datei, und wird auch mit --force nicht ersetzt");
     case CreateFileResult::Failed:
         Print(stderr, "velmora-cli make-header: %s nicht geschrieben: %s\n",
               NameAsText(output).c_str(), error.c_str());

@@ -117,19 +117,72 @@ bool WriteAll(HANDLE file, const unsigned char* bytes, std::size_t size) {
 
 }  // namespace
 
+namespace {
+
+// What is at `path` when something other than a regular file is: a device
+// name (NUL, CON, COM1, \\.\pipe\...), a symbolic link or junction (any
+// reparse point), a folder. False when nothing or a regular file is there,
+// or it cannot be looked at (the create or the move then tells why).
+bool IsNotAFile(const char* path, NotAFileKind* kind) {
+    if (IsDeviceName(path)) {
+        *kind = NotAFileKind::Device;
+        return true;
+    }
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return false;
+    }
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        *kind = NotAFileKind::Link;
+        return true;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        *kind = NotAFileKind::Folder;
+        return true;
+    }
+    return false;
+}
+
+// Creates the file to be moved over `target`, under a name that nothing has
+// yet: a leftover of an interrupted run never blocks, and CREATE_NEW never
+// opens what is there, a link least of all.
+HANDLE CreateBeside(const std::string& target, std::string* written) {
+    constexpr int kAttempts = 1000;
+    for (int attempt = 0;; ++attempt) {
+        *written = target + ".velmora-new";
+        if (attempt > 0) {
+            *written += "-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt);
+        }
+        const HANDLE file = CreateFileA(written->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        const DWORD reason = GetLastError();
+        const bool taken = reason == ERROR_FILE_EXISTS || reason == ERROR_ALREADY_EXISTS;
+        if (file != INVALID_HANDLE_VALUE || !taken || attempt + 1 == kAttempts) {
+            return file;
+        }
+    }
+}
+
+}  // namespace
+
 CreateFileResult CreateNewFile(const char* path, const unsigned char* bytes, std::size_t size,
-                               bool replace, std::string* error) {
+                               bool replace, NotAFileKind* kind, std::string* error) {
     // Replacing writes a new file beside the old one and moves it over, so
-    // a link in the old one's place is replaced, not followed, and a failure
-    // leaves the old file as it was.
+    // a failure leaves the old file as it was. Only a regular file is
+    // replaced: a device name, a folder or a link keeps its name. A device
+    // is not opened even to be refused: opening one can already change it.
     const std::string target = path;
-    const std::string written = replace ? target + ".velmora-new" : target;
-    const HANDLE file = CreateFileA(written.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if ((replace || IsDeviceName(path)) && IsNotAFile(path, kind)) {
+        return CreateFileResult::NotAFile;
+    }
+    std::string written = target;
+    const HANDLE file = replace ? CreateBeside(target, &written)
+                                : CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD reason = GetLastError();
         if (!replace && (reason == ERROR_FILE_EXISTS || reason == ERROR_ALREADY_EXISTS)) {
-            return CreateFileResult::Exists;
+            return IsNotAFile(path, kind) ? CreateFileResult::NotAFile : CreateFileResult::Exists;
         }
         *error = LastSystemErrorText();
         return CreateFileResult::Failed;

@@ -159,7 +159,7 @@ TEST(ProgramStream, TemplateIsTheHeadersAndOnePaddingPacketOfExactlyTheSize) {
                       Join({pack, kSystemHeader}));
             const FileStart start = CheckFileStart(built.data(), built.size());
             EXPECT_EQ(start.verdict, StartVerdict::Valid);
-            EXPECT_TRUE(start.hasSystemHeader);
+            EXPECT_EQ(start.system.streamIds, (std::vector<std::uint8_t>{0xE0, 0xC0}));
             // The padding packet's length reaches exactly to the end.
             const unsigned char* padding = built.data() + headers;
             EXPECT_EQ(Bytes(padding, padding + 4), (Bytes{0x00, 0x00, 0x01, 0xBE}));
@@ -174,27 +174,78 @@ TEST(ProgramStream, TemplateIsTheHeadersAndOnePaddingPacketOfExactlyTheSize) {
     }
 }
 
+// The longest start: an MPEG-2 pack with 7 stuffing bytes and a system
+// header of the greatest length, 21843 stream entries.
+Bytes LongestStart() {
+    Bytes pack = kMpeg2Pack;
+    pack[13] = 0xFF;
+    pack.insert(pack.end(), 7, 0xFF);
+    Bytes system = kSystemHeader;
+    system.resize(12);
+    system[4] = system[5] = 0xFF;
+    while (system.size() < 6 + 0xFFFF) {
+        system.insert(system.end(), {0xE0, 0xE0, 0xE6});
+    }
+    return Join({pack, system, kVideoPacket});
+}
+
+// A start is in order only as a pack header directly followed by a system
+// header, MPEG-1 and MPEG-2 alike; check's verdict and StartsAsProgramStream
+// agree on it, and bytes that end inside a start that is so far valid are
+// Truncated ("read more"), not Invalid.
 TEST(ProgramStream, FileStartVerdicts) {
     struct Case {
         Bytes bytes;
         StartVerdict verdict;
+        ParseResult starts;
     };
     Bytes badSystemHeader = kSystemHeader;
     badSystemHeader[6] = 0x21;  // rate bound marker cleared
+    Bytes badMpeg1Pack = kMpeg1Pack;
+    badMpeg1Pack[8] = 0x00;  // marker after SCR[14..0] cleared
+    Bytes badMpeg2Pack = kMpeg2Pack;
+    badMpeg2Pack[6] = 0x00;  // marker after SCR[29..15] cleared
+    const Bytes cutSystemHeader(kSystemHeader.begin(), kSystemHeader.end() - 1);
     const Case cases[] = {
-        {Join({kMpeg1Pack, kSystemHeader, kVideoPacket}), StartVerdict::Valid},
-        {Join({kMpeg2Pack, kVideoPacket}), StartVerdict::Valid},
-        {Join({kMpeg1Pack, kVideoPacket}), StartVerdict::NoSystemHeader},
-        {Join({kMpeg2Pack, badSystemHeader}), StartVerdict::BadSystemHeader},
-        {Join({kMpeg2Pack, Bytes(kSystemHeader.begin(), kSystemHeader.end() - 1)}),
-         StartVerdict::BadSystemHeader},
-        {Join({Bytes(2048, 0x00), kMpeg2Pack, kSystemHeader}), StartVerdict::NoPackHeader},
-        {Join({Bytes{0xFF}, kMpeg2Pack, kSystemHeader}), StartVerdict::NoPackHeader},
-        {Bytes(kMpeg2Pack.begin(), kMpeg2Pack.end() - 1), StartVerdict::PackHeaderTruncated},
+        {Join({kMpeg1Pack, kSystemHeader, kVideoPacket}), StartVerdict::Valid, ParseResult::Valid},
+        {Join({StuffedMpeg2Pack(), ExtendedSystemHeader()}), StartVerdict::Valid,
+         ParseResult::Valid},
+        {Join({kMpeg2Pack, kVideoPacket}), StartVerdict::NoSystemHeader, ParseResult::Invalid},
+        {Join({kMpeg1Pack, kVideoPacket}), StartVerdict::NoSystemHeader, ParseResult::Invalid},
+        {kMpeg2Pack, StartVerdict::NoSystemHeader, ParseResult::Truncated},
+        {Join({kMpeg2Pack, badSystemHeader}), StartVerdict::BadSystemHeader, ParseResult::Invalid},
+        {Join({kMpeg2Pack, cutSystemHeader}), StartVerdict::BadSystemHeader,
+         ParseResult::Truncated},
+        {Join({badMpeg1Pack, kSystemHeader}), StartVerdict::NoPackHeader, ParseResult::Invalid},
+        {Join({badMpeg2Pack, kSystemHeader}), StartVerdict::NoPackHeader, ParseResult::Invalid},
+        {Join({Bytes(2048, 0x00), kMpeg2Pack, kSystemHeader}), StartVerdict::NoPackHeader,
+         ParseResult::Invalid},
+        {Join({Bytes{0xFF}, kMpeg2Pack, kSystemHeader}), StartVerdict::NoPackHeader,
+         ParseResult::Invalid},
+        {Bytes(kMpeg2Pack.begin(), kMpeg2Pack.end() - 1), StartVerdict::PackHeaderTruncated,
+         ParseResult::Truncated},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(CheckFileStart(c.bytes.data(), c.bytes.size()).verdict, c.verdict) << &c - cases;
+        EXPECT_EQ(StartsAsProgramStream(c.bytes.data(), c.bytes.size()), c.starts) << &c - cases;
     }
+    const Bytes start = Join({kMpeg1Pack, kSystemHeader});
+    for (std::size_t cut = 0; cut < start.size(); ++cut) {
+        EXPECT_EQ(StartsAsProgramStream(start.data(), cut), ParseResult::Truncated) << cut;
+    }
+
+    // The first 2048 bytes of the longest start only say "read more";
+    // kLongestPackAndSystemHeader bytes always decide.
+    Bytes longest = LongestStart();
+    ASSERT_EQ(longest.size(), kLongestPackAndSystemHeader + kVideoPacket.size());
+    EXPECT_EQ(StartsAsProgramStream(longest.data(), 2048), ParseResult::Truncated);
+    EXPECT_EQ(StartsAsProgramStream(longest.data(), kLongestPackAndSystemHeader - 1),
+              ParseResult::Truncated);
+    EXPECT_EQ(StartsAsProgramStream(longest.data(), kLongestPackAndSystemHeader),
+              ParseResult::Valid);
+    EXPECT_EQ(CheckFileStart(longest.data(), longest.size()).verdict, StartVerdict::Valid);
+    longest[kLongestPackAndSystemHeader - 2] = 0x00;  // the last entry's '11' cleared
+    EXPECT_EQ(StartsAsProgramStream(longest.data(), longest.size()), ParseResult::Invalid);
 }
 
 }  // namespace

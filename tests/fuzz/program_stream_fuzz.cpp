@@ -1,6 +1,7 @@
 // The program-stream parser over any bytes: every read stays inside them
 // (AddressSanitizer), a header found lies wholly inside them, and a template
-// built from it is exactly its size and starts with the same valid headers.
+// built from it is exactly its size and starts with the same valid headers;
+// check and StartsAsProgramStream judge a file's start by one rule.
 #include <cstring>
 #include <vector>
 
@@ -25,9 +26,21 @@ void CheckTemplate(const unsigned char* bytes, std::size_t size, const HeaderPac
     Require(std::memcmp(built.data(), bytes + found.offset, headers) == 0,
             "the template starts with the recording's headers");
     const FileStart start = CheckFileStart(built.data(), built.size());
-    Require(start.verdict == StartVerdict::Valid && start.hasSystemHeader,
-            "the template passes the check");
+    Require(start.verdict == StartVerdict::Valid &&
+                StartsAsProgramStream(built.data(), built.size()) == ParseResult::Valid,
+            "the template passes the check and starts as a program stream");
     Require(start.system.streamIds == found.system.streamIds, "the same streams");
+}
+
+// check and StartsAsProgramStream apply one rule, and fewer bytes never
+// contradict more: a cut either says "read more" or the same.
+void CheckStartRule(const unsigned char* bytes, std::size_t size, const FileStart& start,
+                    std::size_t cut) {
+    const ParseResult whole = StartsAsProgramStream(bytes, size);
+    Require((whole == ParseResult::Valid) == (start.verdict == StartVerdict::Valid),
+            "check passes exactly the starts in order");
+    const ParseResult part = StartsAsProgramStream(bytes, cut);
+    Require(part == ParseResult::Truncated || part == whole, "a cut says read more or the same");
 }
 
 }  // namespace
@@ -52,5 +65,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(ParsePackHeader(bytes, start.pack.length - 1, &pack) == ParseResult::Truncated,
                 "one byte less is a cut-off header");
     }
+    CheckStartRule(bytes, rest.size(), start, searchLimit % (rest.size() + 1));
     return 0;
 }

@@ -5,6 +5,8 @@
 // --from-base, each series with the template of its own base file.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -215,8 +217,26 @@ TEST(MakeHeader, RefusesWhatGivesNoTemplateAndWritesNothing) {
     EXPECT_NE(found.out.find("bei Byte 300000 "), std::string::npos) << found.out;
 }
 
+// Which file is at `path` and what it is, without following a link: the
+// same text before and after means it was left as it was.
+std::string Identity(const std::string& path) {
+    struct stat status {};
+    if (lstat(path.c_str(), &status) != 0) {
+        return "missing";
+    }
+    char target[256] = {};
+    if (S_ISLNK(status.st_mode) && readlink(path.c_str(), target, sizeof target - 1) < 0) {
+        return "unreadable link";
+    }
+    return std::to_string(status.st_ino) + " " + std::to_string(status.st_mode) + " " +
+           std::to_string(status.st_rdev) + " " + target;
+}
+
 // An existing file is replaced only with --force, never when it is the
-// recording itself; a folder that is not there is exit code 1.
+// recording itself; a folder that is not there is exit code 1. Anything but
+// a regular file is never replaced (exit code 2, named in the message), and
+// a leftover of an interrupted --force run neither blocks nor is written
+// through.
 TEST(MakeHeader, KeepsAnExistingFileUnlessForced) {
     TempDir dir;
     ASSERT_NO_FATAL_FAILURE(MakeRecording(dir / "Film.mpg", kMpeg2, 1));
@@ -234,6 +254,57 @@ TEST(MakeHeader, KeepsAnExistingFileUnlessForced) {
     EXPECT_EQ(forced.exitCode, 0) << forced.err;
     EXPECT_EQ(ReadFile(dir / "header.mpeg").size(), 2048u);
 
+    // A device also behind a link, as /dev/stdout is one; a real device node
+    // where this root may make one.
+    ASSERT_EQ(mkfifo((dir / "fifo.mpeg").c_str(), 0644), 0);
+    ASSERT_EQ(symlink("/dev/null", (dir / "null.mpeg").c_str()), 0);
+    ASSERT_EQ(mkdir((dir / "folder.mpeg").c_str(), 0755), 0);
+    const bool device = mknod((dir / "device.mpeg").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    struct Kept {
+        std::string name;
+        std::string kind;
+    };
+    std::vector<Kept> kept = {{"fifo.mpeg", "eine FIFO (benannte Pipe)"},
+                              {"null.mpeg", "eine symbolische Verkn\xC3\xBCpfung"},
+                              {"folder.mpeg", "ein Ordner"}};
+    if (device) {
+        kept.push_back({"device.mpeg", "ein Ger\xC3\xA4t"});
+    }
+    for (const Kept& k : kept) {
+        const std::string before = Identity(dir / k.name);
+        for (const bool force : {false, true}) {
+            std::vector<std::string> arguments{"make-header", "Film.mpg", "-o", k.name};
+            if (force) {
+                arguments.push_back("--force");
+            }
+            const CliRun run = RunCli(arguments, dir.path());
+            EXPECT_EQ(run.exitCode, 2) << k.name << force;
+            EXPECT_NE(run.err.find(k.name + " ist " + k.kind + ", keine"), std::string::npos)
+                << run.err;
+            EXPECT_EQ(Identity(dir / k.name), before) << k.name << force;
+        }
+    }
+    EXPECT_EQ(FolderEntries(dir / "folder.mpeg"), (std::vector<std::string>{".", ".."}));
+
+    // A leftover, a regular file and then a link to another file, does not
+    // block and is not written through.
+    const Bytes leftover = Pattern(10, 4);
+    WriteFile(dir / "header.mpeg.velmora-new", leftover);
+    WriteFile(dir / "other.mpeg", leftover);
+    const std::vector<std::string> entries = FolderEntries(dir.path());
+    for (int round = 0; round < 2; ++round) {
+        WriteFile(dir / "header.mpeg", old);
+        const CliRun again =
+            RunCli({"make-header", "Film.mpg", "-o", "header.mpeg", "--force"}, dir.path());
+        EXPECT_EQ(again.exitCode, 0) << again.err;
+        EXPECT_EQ(ReadFile(dir / "header.mpeg").size(), 2048u);
+        EXPECT_EQ(ReadFile(dir / "header.mpeg.velmora-new"), leftover);
+        EXPECT_EQ(ReadFile(dir / "other.mpeg"), leftover);
+        EXPECT_EQ(FolderEntries(dir.path()), entries);
+        ASSERT_EQ(unlink((dir / "header.mpeg.velmora-new").c_str()), 0);
+        ASSERT_EQ(symlink("other.mpeg", (dir / "header.mpeg.velmora-new").c_str()), 0);
+    }
+
     const CliRun itself =
         RunCli({"make-header", "Film.mpg", "-o", "./Film.mpg", "--force"}, dir.path());
     EXPECT_EQ(itself.exitCode, 2);
@@ -245,9 +316,10 @@ TEST(MakeHeader, KeepsAnExistingFileUnlessForced) {
     EXPECT_NE(nowhere.err.find("nicht geschrieben"), std::string::npos) << nowhere.err;
 }
 
-// A part cut at a later pack: MPEG-2 passes without a system header, MPEG-1
-// does not. The worst file decides the exit code; a template that cannot be
-// loaded is exit code 2 with the windows' own message.
+// A part cut at a later pack has no system header directly after its pack
+// header and fails, MPEG-2 as MPEG-1. The worst file decides the exit code;
+// a template that cannot be loaded is exit code 2 with the windows' own
+// message.
 TEST(Check, VerdictsAndExitCodes) {
     TempDir dir;
     for (const StreamKind& kind : {kMpeg2, kMpeg1}) {
@@ -267,9 +339,9 @@ TEST(Check, VerdictsAndExitCodes) {
     };
     const Expected cases[] = {
         {{"mpeg2video.mpg", "mpeg2video-part.mpg"},
-         0,
+         1,
          "mpeg2video.mpg: in Ordnung: MPEG-2-Pack-Header mit System-Header\n"
-         "mpeg2video-part.mpg: in Ordnung: MPEG-2-Pack-Header ohne System-Header\n"},
+         "mpeg2video-part.mpg: FEHLER: MPEG-2-Pack-Header ohne System-Header direkt dahinter\n"},
         {{"mpeg1video-part.mpg"},
          1,
          "mpeg1video-part.mpg: FEHLER: MPEG-1-Pack-Header ohne System-Header direkt dahinter\n"},
