@@ -88,6 +88,7 @@ struct FileStamp {
     std::uint64_t file = 0;
     std::uint64_t size = 0;
     std::int64_t written = 0;  // in the platform's units
+    bool regular = false;      // a regular file (not a folder, FIFO or device)
 
     bool operator==(const FileStamp&) const = default;
 };
@@ -117,3 +118,19 @@ bool BeginRepairSync(const char* folder, RepairSync* sync, std::string* error);
 // left to do) and ends the sync. *error holds the system's reason on
 // failure.
 bool FinishRepairSync(RepairSync* sync, std::string* error);
+
+// A follow-up file, or a series' base file, read inside the folder the file
+// layer holds for its series (`folder`, from HoldFolder; `folderPath` is the
+// path it was held under, with its separator), never through a folder of
+// another name. A follow-up file is never read through a link; a base file
+// through one only when the link belongs to this user or to the owner of
+// the file it leads to (as the kernel's protected-symlinks rule has it).
+enum class LinkRule { NeverFollow, FollowTrusted };
+ReadHeadResult ReadFileStartIn(std::intptr_t folder, const std::string& folderPath,
+                               const char* name, LinkRule rule, unsigned char* buffer,
+                               std::size_t size, std::size_t* count);
+
+// The stamp of the file `name` in the held folder (a link followed); false
+// when there is none.
+bool StampFileIn(std::intptr_t folder, const std::string& folderPath, const char* name,
+                 FileStamp* stamp);

@@ -55,6 +55,10 @@ public:
     // has passed; -1 waits without any time limit.
     void WaitForNews(int timeoutMs);
 
+    // Ends the WaitForNews under way at once, or else the next one; from
+    // any thread (a writer of the service's output whose reader has gone).
+    void Wake();
+
     // Hands each event already queued to onEvent, without waiting.
     void ReadEvents(const std::function<void(const FolderEvent&)>& onEvent);
 
@@ -62,6 +66,8 @@ public:
     ServiceSignal TakeSignal();
 
 private:
+    void WatchParent(int folder, const char* path);
+
     struct Source;  // the platform's handles
     std::unique_ptr<Source> source_;
 };

@@ -1,9 +1,15 @@
 #include "recording_header.h"
 
+#include <functional>
+
 #include "cli_command.h"
 #include "cli_files.h"
 
 namespace {
+
+// Reads a recording's first bytes: by its path, or in a held folder.
+using StartReader =
+    std::function<ReadHeadResult(unsigned char* buffer, std::size_t size, std::size_t* count)>;
 
 // The pack is looked for in the first MiB; reading a little more lets a
 // pack that starts just before that end be read whole.
@@ -17,11 +23,11 @@ constexpr std::size_t kFirstLookLength = 64 * 1024;
 
 // The recording's first `length` bytes, or all of a shorter one; false with
 // a message when it cannot be read.
-bool ReadRecording(const std::string& path, std::size_t length, std::vector<unsigned char>* bytes,
-                   std::string* message) {
+bool ReadRecording(const StartReader& read, const std::string& path, std::size_t length,
+                   std::vector<unsigned char>* bytes, std::string* message) {
     bytes->resize(length);
     std::size_t count = 0;
-    switch (ReadFileStart(path.c_str(), bytes->data(), bytes->size(), &count)) {
+    switch (read(bytes->data(), bytes->size(), &count)) {
     case ReadHeadResult::Read:
         bytes->resize(count);
         return true;
@@ -29,13 +35,13 @@ bool ReadRecording(const std::string& path, std::size_t length, std::vector<unsi
         *message = "Aufnahme nicht gefunden: " + NameAsText(path);
         return false;
     case ReadHeadResult::NotAFile:
-        *message = "keine gew\xC3\xB6hnliche Datei: " + NameAsText(path);
+        *message = "keine gew\xC3\xB6hnliche Datei oder ein fremder Link: " + NameAsText(path);
         return false;
     case ReadHeadResult::Busy:
         *message =
             "Aufnahme von einem anderen Programm ohne Lesefreigabe ge\xC3\xB6"
             "ffnet: " +
-            path;
+            NameAsText(path);
         return false;
     case ReadHeadResult::Failed:
         break;
@@ -55,7 +61,7 @@ bool FindPack(const std::string& path, const std::vector<unsigned char>& bytes, 
     case HeaderSearch::Found:
         return true;
     case HeaderSearch::TransportStream:
-        *message = path +
+        *message = NameAsText(path) +
                    " ist ein MPEG-Transportstrom (Sync-Byte 0x47 an jedem Paketanfang), kein "
                    "Programmstrom: er hat keinen Pack-Header";
         return false;
@@ -71,10 +77,11 @@ bool FindPack(const std::string& path, const std::vector<unsigned char>& bytes, 
 
 // The recording's start and the pack to copy from it, or false with the
 // reason there is none.
-bool ReadAndFindPack(const std::string& path, std::vector<unsigned char>* recording,
-                     HeaderPack* found, std::string* message) {
+bool ReadAndFindPack(const StartReader& read, const std::string& path,
+                     std::vector<unsigned char>* recording, HeaderPack* found,
+                     std::string* message) {
     const std::size_t firstLook = kFirstLookLength + kLongestPackAndSystemHeader;
-    if (!ReadRecording(path, firstLook, recording, message)) {
+    if (!ReadRecording(read, path, firstLook, recording, message)) {
         return false;
     }
     const bool wholeFile = recording->size() < firstLook;
@@ -83,19 +90,18 @@ bool ReadAndFindPack(const std::string& path, std::vector<unsigned char>* record
             HeaderSearch::Found) {
             return true;
         }
-        if (!ReadRecording(path, kSearchLength + kLongestPackAndSystemHeader, recording, message)) {
+        if (!ReadRecording(read, path, kSearchLength + kLongestPackAndSystemHeader, recording,
+                           message)) {
             return false;
         }
     }
     return FindPack(path, *recording, found, message);
 }
 
-}  // namespace
-
-bool MakeRecordingHeader(const std::string& path, std::size_t size, RecordingHeader* header,
-                         std::string* message) {
+bool BuildRecordingHeader(const StartReader& read, const std::string& path, std::size_t size,
+                          RecordingHeader* header, std::string* message) {
     std::vector<unsigned char> recording;
-    if (!ReadAndFindPack(path, &recording, &header->found, message)) {
+    if (!ReadAndFindPack(read, path, &recording, &header->found, message)) {
         return false;
     }
     if (!BuildHeaderTemplate(recording.data(), header->found, size, &header->bytes)) {
@@ -107,18 +113,38 @@ bool MakeRecordingHeader(const std::string& path, std::size_t size, RecordingHea
     return true;
 }
 
-bool MakeSeriesTemplate(const std::string& basePath, HeaderTemplate* headerTemplate,
-                        std::string* message) {
+}  // namespace
+
+bool MakeRecordingHeader(const std::string& path, std::size_t size, RecordingHeader* header,
+                         std::string* message) {
+    const StartReader read = [&path](unsigned char* buffer, std::size_t length,
+                                     std::size_t* count) {
+        return ReadFileStart(path.c_str(), buffer, length, count);
+    };
+    return BuildRecordingHeader(read, path, size, header, message);
+}
+
+SeriesTemplateResult MakeSeriesTemplate(const SeriesFolder& folder, const std::string& baseName,
+                                        HeaderTemplate* headerTemplate, std::string* message) {
+    bool busy = false;
+    const StartReader read = [&](unsigned char* buffer, std::size_t length, std::size_t* count) {
+        const ReadHeadResult result =
+            ReadFileStartIn(folder.handle, folder.path, baseName.c_str(), LinkRule::FollowTrusted,
+                            buffer, length, count);
+        busy = result == ReadHeadResult::Busy;
+        return result;
+    };
+    const std::string basePath = folder.path + baseName;
     RecordingHeader header;
-    if (!MakeRecordingHeader(basePath, kTemplateMaxLength, &header, message)) {
-        return false;
+    if (!BuildRecordingHeader(read, basePath, kTemplateMaxLength, &header, message)) {
+        return busy ? SeriesTemplateResult::Busy : SeriesTemplateResult::None;
     }
     // The padding makes it exactly the size asked for, within the bounds.
     const TemplateLoadResult made = TemplateFromBytes(
         *headerTemplate, header.bytes.data(), static_cast<std::uint32_t>(header.bytes.size()));
     if (made != TemplateLoadResult::Loaded) {
         *message = NameAsText(basePath) + ": " + FromWindows1252(TemplateLoadMessage(made));
-        return false;
+        return SeriesTemplateResult::None;
     }
-    return true;
+    return SeriesTemplateResult::Made;
 }

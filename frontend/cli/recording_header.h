@@ -10,6 +10,7 @@
 
 #include "header_template.h"
 #include "program_stream.h"
+#include "series_folder.h"
 
 struct RecordingHeader {
     HeaderPack found;                  // where in the recording, and what
@@ -26,8 +27,16 @@ struct RecordingHeader {
 bool MakeRecordingHeader(const std::string& path, std::size_t size, RecordingHeader* header,
                          std::string* message);
 
+enum class SeriesTemplateResult {
+    Made,
+    Busy,  // another program holds the base file and lets nobody read it: try again
+    None,  // the base file gives none; *message says why
+};
+
 // A series' template for repair and watch with --from-base: made from its
-// base file at the template's largest size, as make-header makes it by
-// default. No file is held.
-bool MakeSeriesTemplate(const std::string& basePath, HeaderTemplate* headerTemplate,
-                        std::string* message);
+// base file `baseName` in the held folder, at the template's largest size,
+// as make-header makes it by default. The base file is followed through a
+// link only when the link belongs to this user or to its file's owner. No
+// file is held.
+SeriesTemplateResult MakeSeriesTemplate(const SeriesFolder& folder, const std::string& baseName,
+                                        HeaderTemplate* headerTemplate, std::string* message);

@@ -6,8 +6,8 @@
 #include "cli_command.h"
 #include "cli_files.h"
 #include "cli_repair_files.h"
-#include "follow_up_head.h"
 #include "follow_up_name.h"
+#include "follow_up_outcome.h"
 #include "header_template.h"
 #include "reason_keeping_files.h"
 #include "recording_header.h"
@@ -22,9 +22,10 @@ constexpr char kUsage[] =
     "Stellt den Header der Folge-Dateien einer beendeten Aufnahme wieder her:\n"
     "zu BASISDATEI Film.mpg die Dateien Film#1.mpg, Film#2.mpg, ... bis zur\n"
     "ersten fehlenden Nummer. Jede Datei wird nur geschrieben, wenn kein anderes\n"
-    "Programm sie offen hat; eine, die schon mit dem Header beginnt, bleibt\n"
-    "unber\xC3\xBChrt. Eine Zeile je Datei. Vor dem Ende ist jede gemeldete\n"
-    "Restaurierung auf dem Datentr\xC3\xA4ger.\n"
+    "Programm sie offen hat und sie nicht k\xC3\xBCrzer als der Header ist. Eine, die\n"
+    "schon mit dem Header beginnt oder schon wie ein Programmstrom (Pack-Header,\n"
+    "direkt dahinter System-Header), bleibt unber\xC3\xBChrt. Eine Zeile je Datei.\n"
+    "Vor dem Ende ist jede gemeldete Restaurierung auf dem Datentr\xC3\xA4ger.\n"
     "\n"
     "  --postfix P      Text zwischen Name und Nummer (Vorgabe: #, h\xC3\xB6"
     "chstens 7 Byte)\n"
@@ -33,85 +34,46 @@ constexpr char kUsage[] =
     "                   macht (2048 Byte), statt aus einer Header-Datei\n"
     "\n"
     "Exit-Codes: 0 jede vorhandene Folge-Datei ist restauriert oder war es schon,\n"
-    "und das auf dem Datentr\xC3\xA4ger; 1 eine war belegt, ohne Exklusivzugriff\n"
-    "oder nicht schreibbar, oder das Sichern auf den Datentr\xC3\xA4ger schlug fehl;\n"
+    "und das auf dem Datentr\xC3\xA4ger; 1 eine war belegt, leer, zu kurz, ohne\n"
+    "Exklusivzugriff, eines anderen Eigent\xC3\xBCmers oder nicht schreibbar, oder das\n"
+    "Sichern auf den Datentr\xC3\xA4ger schlug fehl;\n"
     "2 falscher Aufruf, Basis-Datei oder Header nicht lesbar, aus der Basis-Datei\n"
     "kein Header (--from-base).\n";
 
-constexpr char kHeldOrReadOnlySuffix[] =
-    "\" nicht restauriert! (von einem anderen Programm ge\xC3\xB6"
-    "ffnet oder schreibgesch\xC3\xBCtzt)";
-
-void PrintLine(const char* before, const std::string& name, const char* after) {
-    Print(stdout, "%s%s%s\n", before, NameAsText(name).c_str(), after);
+void PrintLine(const std::string& line) {
+    Print(stdout, "%s\n", line.c_str());
     std::fflush(stdout);
 }
 
-// Repairs one existing follow-up file whose head was looked at; false when
-// it is left unrepaired.
-bool RepairOne(ReasonKeepingFiles& files, const HeaderTemplate& headerTemplate, FolderHandle folder,
-               const std::string& name, const std::string& baseName, FollowUpHead head) {
-    switch (head) {
-    case FollowUpHead::Missing:
-        return true;  // the caller stops at the first gap before this
-    case FollowUpHead::AlreadyRepaired:
-        PrintLine(kStatusPrefix, name, "\" bereits restauriert");
-        return true;
-    case FollowUpHead::NotAFile:
-        PrintLine(kStatusPrefix, name,
-                  "\" nicht restauriert! (keine gew\xC3\xB6hnliche Datei oder ein Link)");
-        return false;
-    case FollowUpHead::Empty:
-        PrintLine(kStatusPrefix, name, "\" nicht restauriert! (leer)");
-        return false;
-    case FollowUpHead::Busy:
-        PrintLine(kStatusPrefix, name, kHeldOrReadOnlySuffix);
-        return false;
-    case FollowUpHead::Unreadable:
-        PrintLine(kStatusPrefix, name, "\" nicht restauriert! (nicht lesbar)");
-        return false;
-    case FollowUpHead::NeedsRepair:
-        break;
+// Looks at one existing follow-up file, repairs it when it needs it, and
+// says what became of it; false when it is left undone.
+bool RepairOne(ReasonKeepingFiles& files, const SeriesFolder& folder, const std::string& name,
+               const std::string& baseName, const HeaderTemplate& headerTemplate, Finding finding,
+               const std::string& lookReason) {
+    std::string reason = lookReason;
+    if (finding == Finding::NeedsRepair) {
+        const Durability durability =
+            FlushesEachRepair() ? Durability::FlushedBeforeReturn : Durability::LeftToTheSystem;
+        finding = RepairFollowUpFileIn(files, folder, name, baseName, headerTemplate, durability,
+                                       &reason);
     }
-    const Durability durability =
-        FlushesEachRepair() ? Durability::FlushedBeforeReturn : Durability::LeftToTheSystem;
-    switch (RepairFollowUpFile(files, headerTemplate, folder, name.c_str(), baseName.c_str(),
-                               durability)) {
-    case RepairResult::Repaired:
-        PrintLine(kStatusPrefix, name, kRepairedSuffix);
-        return true;
-    case RepairResult::Unavailable:
-    case RepairResult::TooShort:
-    case RepairResult::FolderGone:
-        PrintLine(kStatusPrefix, name, kHeldOrReadOnlySuffix);
-        return false;
-    case RepairResult::OtherOwner:
-        PrintLine(FromWindows1252(kOtherOwnerPrefix).c_str(), name, kNoExclusivitySuffix);
-        return false;
-    case RepairResult::NoExclusivity:
-        PrintLine(kNoExclusivityPrefix, name, kNoExclusivitySuffix);
-        return false;
-    case RepairResult::WriteFailed:
-        Print(stderr, "%s: %s (%s)\n", NameAsText(name).c_str(),
-              FromWindows1252(kWriteFailedMessage).c_str(), files.lastFailure.c_str());
-        PrintLine(kStatusPrefix, name, kNotRepairedSuffix);
-        return false;
-    case RepairResult::FlushFailed:
-        Print(stderr, "%s: nicht auf den Datentr\xC3\xA4ger geschrieben: %s\n",
-              NameAsText(name).c_str(), files.lastFailure.c_str());
-        PrintLine(kStatusPrefix, name, kNotRepairedSuffix);
-        return false;
-    }
-    return false;
+    const FindingReport report = ReportOf(finding, name, reason);
+    PrintLine(report.line);
+    return report.kind == FindingKind::Done;
 }
 
 // The template from --header (or header.mpeg), or with --from-base made
 // from the base file; false with the message why there is none.
-bool ChooseTemplate(const CliArguments& arguments, RepairFiles& files, const std::string& basePath,
-                    HeaderTemplate* headerTemplate, std::string* message) {
+bool ChooseTemplate(const CliArguments& arguments, RepairFiles& files, const SeriesFolder& folder,
+                    const std::string& baseName, HeaderTemplate* headerTemplate,
+                    std::string* message) {
     if (arguments.Has("--from-base")) {
-        if (MakeSeriesTemplate(basePath, headerTemplate, message)) {
+        switch (MakeSeriesTemplate(folder, baseName, headerTemplate, message)) {
+        case SeriesTemplateResult::Made:
             return true;
+        case SeriesTemplateResult::Busy:
+        case SeriesTemplateResult::None:
+            break;
         }
         *message = "kein Header aus der Basis-Datei: " + *message;
         return false;
@@ -161,32 +123,41 @@ int RunRepair(const CliArguments& arguments) {
     if (longestName > kMaxNameLength || directory.size() + longestName > files.MaxPathLength()) {
         return UsageError("der Name der Basis-Datei ist zu lang");
     }
+    // Held from here on: every file of the series is read and written in
+    // this folder, whatever becomes of its name meanwhile.
+    const SeriesFolder folder{files.HoldFolder(directory.c_str()), directory};
+    if (folder.handle == kNoFolder) {
+        return UsageError("Ordner der Basis-Datei nicht lesbar: " + NameAsText(directory));
+    }
     HeaderTemplate headerTemplate;
     std::string message;
-    if (!ChooseTemplate(arguments, files, basePath, &headerTemplate, &message)) {
+    if (!ChooseTemplate(arguments, files, folder, baseName, &headerTemplate, &message)) {
+        files.ReleaseFolder(folder.handle);
         return UsageError(message);
     }
     RepairSync sync;
     if (!BeginRepairSync(directory.c_str(), &sync, &message)) {
         ReleaseHeaderTemplate(headerTemplate, files);
+        files.ReleaseFolder(folder.handle);
         return UsageError("Ordner der Basis-Datei nicht lesbar: " + message);
     }
 
-    const FolderHandle folder = files.HoldFolder(directory.c_str());
     const std::uint16_t stemLength = StemLengthOfName(baseName.c_str());
     bool allDone = true;
     for (std::uint32_t counter = 1; counter <= UINT16_MAX; ++counter) {
         char name[kNameBufferSize];
         BuildFollowUpName(baseName.c_str(), stemLength, postfix.c_str(),
                           static_cast<std::uint16_t>(counter), name, sizeof name);
-        const FollowUpHead head = LookAtHead(directory + name, headerTemplate);
-        if (head == FollowUpHead::Missing) {
+        std::string reason;
+        const Finding finding = LookAtFollowUpFile(folder, name, headerTemplate, &reason);
+        if (finding == Finding::Missing) {
             break;
         }
-        allDone = RepairOne(files, headerTemplate, folder, name, baseName, head) && allDone;
+        allDone =
+            RepairOne(files, folder, name, baseName, headerTemplate, finding, reason) && allDone;
     }
     ReleaseHeaderTemplate(headerTemplate, files);
-    files.ReleaseFolder(folder);
+    files.ReleaseFolder(folder.handle);
     // Also after a run that only found files already repaired: a run killed
     // before its sync may have left them in the system's cache alone.
     if (!FinishRepairSync(&sync, &message)) {

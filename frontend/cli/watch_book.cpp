@@ -81,7 +81,12 @@ void WatchBook::RecordAttempt(int folder, const std::string& name, AttemptOutcom
     echo_.active = true;
     echo_.folder = folder;
     echo_.name = name;
-    echo_.writerCloseExpected = wroteFile;
+    // After a repair its head is looked at again on every writer's close,
+    // its own included: the kernel merges a writer's close with an
+    // identical one still unread, so the recorder's may hide behind it.
+    // Only a failed write's own close is set aside, or it would be retried
+    // at once, again and again.
+    echo_.writerCloseExpected = wroteFile && outcome == AttemptOutcome::Parked;
     Folder& files = folders_[static_cast<std::size_t>(folder)];
     const auto found = files.find(name);
     if (found == files.end()) {

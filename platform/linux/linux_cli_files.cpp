@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "byte_text.h"
 #include "cli_files.h"
 
 namespace {
@@ -22,6 +23,24 @@ bool WriteAll(int fd, const unsigned char* bytes, std::size_t size) {
         }
         bytes += written;
         size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// Reads until `size` bytes or the file's end.
+bool ReadAll(int fd, unsigned char* buffer, std::size_t size, std::size_t* count) {
+    while (*count < size) {
+        const ssize_t got = read(fd, buffer + *count, size - *count);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return false;
+        }
+        if (got == 0) {
+            break;
+        }
+        *count += static_cast<std::size_t>(got);
     }
     return true;
 }
@@ -49,22 +68,9 @@ ReadHeadResult ReadRegularFileStart(const char* path, bool followLinks, unsigned
         close(fd);
         return ReadHeadResult::NotAFile;
     }
-    while (*count < size) {
-        const ssize_t got = read(fd, buffer + *count, size - *count);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            close(fd);
-            return ReadHeadResult::Failed;
-        }
-        if (got == 0) {
-            break;
-        }
-        *count += static_cast<std::size_t>(got);
-    }
+    const bool read = ReadAll(fd, buffer, size, count);
     close(fd);
-    return ReadHeadResult::Read;
+    return read ? ReadHeadResult::Read : ReadHeadResult::Failed;
 }
 
 namespace {
@@ -192,23 +198,122 @@ std::string LastSystemErrorText() {
 }
 
 std::string NameAsText(const std::string& name) {
-    return name;
+    // A name is UTF-8 bytes as the file system holds them, but a control
+    // character in it would start a new line or steer a terminal: those are
+    // escaped, the C1 controls (U+0080 to U+009F) among them.
+    std::string text;
+    text.reserve(name.size());
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        char escaped[8];
+        if (EscapeControlByte(byte, escaped)) {
+            text += escaped;
+        } else if (byte == 0xC2 && i + 1 < name.size() &&
+                   (static_cast<unsigned char>(name[i + 1]) & 0xE0) == 0x80) {
+            std::snprintf(escaped, sizeof escaped, "\\u%04x",
+                          static_cast<unsigned char>(name[i + 1]));
+            text += escaped;
+            ++i;
+        } else {
+            text += name[i];
+        }
+    }
+    return text;
 }
 
 void WriteText(std::FILE* stream, const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stream);
 }
-bool StampFile(const char* path, FileStamp* stamp) {
-    struct stat status {};
-    if (stat(path, &status) != 0) {
-        return false;
-    }
+namespace {
+
+void StampOf(const struct stat& status, FileStamp* stamp) {
     stamp->volume = status.st_dev;
     stamp->file = status.st_ino;
     stamp->size = static_cast<std::uint64_t>(status.st_size);
     stamp->written =
         static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
+    stamp->regular = S_ISREG(status.st_mode);
+}
+
+bool IsPlainName(const char* name) {
+    return name[0] != '\0' && std::strchr(name, '/') == nullptr && std::strcmp(name, ".") != 0 &&
+           std::strcmp(name, "..") != 0;
+}
+
+// What the name stands for in the folder: the file itself, or with
+// FollowTrusted the file a trusted link leads to. NotAFile for a link that is
+// not followed.
+ReadHeadResult StatNameIn(int folder, const char* name, LinkRule rule, struct stat* status) {
+    if (fstatat(folder, name, status, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT ? ReadHeadResult::Missing : ReadHeadResult::Failed;
+    }
+    if (!S_ISLNK(status->st_mode)) {
+        return S_ISREG(status->st_mode) ? ReadHeadResult::Read : ReadHeadResult::NotAFile;
+    }
+    const uid_t linkOwner = status->st_uid;
+    if (rule == LinkRule::NeverFollow) {
+        return ReadHeadResult::NotAFile;
+    }
+    if (fstatat(folder, name, status, 0) != 0) {
+        return errno == ENOENT ? ReadHeadResult::Missing : ReadHeadResult::Failed;
+    }
+    // Another user's link to a file of a third: its bytes would end up in
+    // every repaired follow-up file.
+    if ((linkOwner != geteuid() && linkOwner != status->st_uid) || !S_ISREG(status->st_mode)) {
+        return ReadHeadResult::NotAFile;
+    }
+    return ReadHeadResult::Read;
+}
+
+}  // namespace
+
+bool StampFile(const char* path, FileStamp* stamp) {
+    struct stat status {};
+    if (stat(path, &status) != 0) {
+        return false;
+    }
+    StampOf(status, stamp);
     return true;
+}
+
+bool StampFileIn(std::intptr_t folder, const std::string& /*folderPath*/, const char* name,
+                 FileStamp* stamp) {
+    struct stat status {};
+    if (!IsPlainName(name) || fstatat(static_cast<int>(folder), name, &status, 0) != 0) {
+        return false;
+    }
+    StampOf(status, stamp);
+    return true;
+}
+
+ReadHeadResult ReadFileStartIn(std::intptr_t folder, const std::string& /*folderPath*/,
+                               const char* name, LinkRule rule, unsigned char* buffer,
+                               std::size_t size, std::size_t* count) {
+    *count = 0;
+    const int folderFd = static_cast<int>(folder);
+    struct stat named {};
+    if (!IsPlainName(name)) {
+        return ReadHeadResult::NotAFile;
+    }
+    const ReadHeadResult looked = StatNameIn(folderFd, name, rule, &named);
+    if (looked != ReadHeadResult::Read) {
+        return looked;
+    }
+    const int fd = openat(folderFd, name,
+                          O_RDONLY | (rule == LinkRule::NeverFollow ? O_NOFOLLOW : 0) | O_NONBLOCK |
+                              O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        return errno == ENOENT ? ReadHeadResult::Missing : ReadHeadResult::Failed;
+    }
+    // The name may lead elsewhere since it was looked at.
+    struct stat opened {};
+    if (fstat(fd, &opened) != 0 || opened.st_dev != named.st_dev || opened.st_ino != named.st_ino) {
+        close(fd);
+        return ReadHeadResult::NotAFile;
+    }
+    const bool read = ReadAll(fd, buffer, size, count);
+    close(fd);
+    return read ? ReadHeadResult::Read : ReadHeadResult::Failed;
 }
 
 bool FlushesEachRepair() {

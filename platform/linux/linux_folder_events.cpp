@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/signalfd.h>
 #include <time.h>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "folder_events.h"
@@ -17,10 +19,20 @@ const int kWaitingFileRetryMs = 1000;
 
 struct FolderEvents::Source {
     int FolderOfWatch(int watch) const;
+    int FolderLeavingParent(int watch, const char* name) const;
 
     int inotifyFd = -1;
     int signalFd = -1;
+    int wakeFd = -1;           // an eventfd: written by Wake, drained by WaitForNews
     std::vector<int> watches;  // by folder number; -1 when not watched
+    // The watch of each folder's parent and the folder's name in it: a
+    // folder that is held open is reported deleted only by its parent (its
+    // own deletion event waits for the last descriptor of it).
+    struct ParentWatch {
+        int watch;
+        std::string name;
+    };
+    std::vector<ParentWatch> parents;  // by folder number; watch -1 when none
     alignas(8) char buffer[16384];
 };
 
@@ -62,11 +74,13 @@ FolderEvents::FolderEvents() : source_(std::make_unique<Source>()) {}
 FolderEvents::~FolderEvents() {
     CloseIfOpen(&source_->inotifyFd);
     CloseIfOpen(&source_->signalFd);
+    CloseIfOpen(&source_->wakeFd);
 }
 
 bool FolderEvents::Open(std::string* error) {
     source_->inotifyFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (source_->inotifyFd < 0) {
+    source_->wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (source_->inotifyFd < 0 || source_->wakeFd < 0) {
         *error = std::strerror(errno);
         return false;
     }
@@ -100,7 +114,28 @@ bool FolderEvents::Watch(int folder, const char* path, std::string* error) {
         source_->watches.resize(static_cast<std::size_t>(folder) + 1, -1);
     }
     source_->watches[static_cast<std::size_t>(folder)] = watch;
+    WatchParent(folder, path);
     return true;
+}
+
+void FolderEvents::WatchParent(int folder, const char* path) {
+    std::string parent = path;
+    while (parent.size() > 1 && parent.back() == '/') {
+        parent.pop_back();
+    }
+    const std::size_t slash = parent.rfind('/');
+    if (slash == std::string::npos || slash + 1 >= parent.size()) {
+        return;  // the root has no parent
+    }
+    const std::string name = parent.substr(slash + 1);
+    parent.erase(slash == 0 ? 1 : slash);
+    // Added to whatever else watches the parent (another watched folder).
+    const int watch = inotify_add_watch(source_->inotifyFd, parent.c_str(),
+                                        IN_DELETE | IN_MOVED_FROM | IN_ONLYDIR | IN_MASK_ADD);
+    if (source_->parents.size() <= static_cast<std::size_t>(folder)) {
+        source_->parents.resize(static_cast<std::size_t>(folder) + 1, {-1, ""});
+    }
+    source_->parents[static_cast<std::size_t>(folder)] = {watch, name};
 }
 
 void FolderEvents::Unwatch(int folder) {
@@ -112,6 +147,20 @@ void FolderEvents::Unwatch(int folder) {
         inotify_rm_watch(source_->inotifyFd, watch);  // fails harmlessly when the kernel did it
         watch = -1;
     }
+    // A parent's watch stays: it may serve another folder, and it only
+    // tells of folders leaving.
+    if (static_cast<std::size_t>(folder) < source_->parents.size()) {
+        source_->parents[static_cast<std::size_t>(folder)].watch = -1;
+    }
+}
+
+int FolderEvents::Source::FolderLeavingParent(int watch, const char* name) const {
+    for (std::size_t folder = 0; folder < parents.size(); ++folder) {
+        if (parents[folder].watch == watch && parents[folder].name == name) {
+            return static_cast<int>(folder);
+        }
+    }
+    return -1;
 }
 
 int FolderEvents::Source::FolderOfWatch(int watch) const {
@@ -124,8 +173,21 @@ int FolderEvents::Source::FolderOfWatch(int watch) const {
 }
 
 void FolderEvents::WaitForNews(int timeoutMs) {
-    pollfd sources[2] = {{source_->inotifyFd, POLLIN, 0}, {source_->signalFd, POLLIN, 0}};
-    poll(sources, 2, timeoutMs);  // EINTR or not: the caller looks at what is pending
+    pollfd sources[3] = {{source_->inotifyFd, POLLIN, 0},
+                         {source_->signalFd, POLLIN, 0},
+                         {source_->wakeFd, POLLIN, 0}};
+    poll(sources, 3, timeoutMs);  // EINTR or not: the caller looks at what is pending
+    if (sources[2].revents & POLLIN) {
+        std::uint64_t wakes = 0;
+        [[maybe_unused]] const ssize_t drained = read(source_->wakeFd, &wakes, sizeof wakes);
+    }
+}
+
+void FolderEvents::Wake() {
+    const std::uint64_t one = 1;
+    if (source_->wakeFd >= 0) {
+        [[maybe_unused]] const ssize_t written = write(source_->wakeFd, &one, sizeof one);
+    }
 }
 
 void FolderEvents::ReadEvents(const std::function<void(const FolderEvent&)>& onEvent) {
@@ -144,9 +206,16 @@ void FolderEvents::ReadEvents(const std::function<void(const FolderEvent&)>& onE
                 onEvent({-1, FolderEventKind::Overflow, ""});
                 continue;
             }
+            if ((event->mask & IN_ISDIR) && (event->mask & (IN_DELETE | IN_MOVED_FROM)) &&
+                event->len > 0) {
+                const int leaving = source_->FolderLeavingParent(event->wd, event->name);
+                if (leaving >= 0) {
+                    onEvent({leaving, FolderEventKind::FolderGone, ""});
+                }
+            }
             const int folder = source_->FolderOfWatch(event->wd);
             if (folder < 0) {
-                continue;  // a watch given up a moment ago
+                continue;  // a parent's watch, or a watch given up a moment ago
             }
             if (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT)) {
                 onEvent({folder, FolderEventKind::FolderGone, ""});

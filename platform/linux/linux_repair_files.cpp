@@ -227,6 +227,11 @@ void LinuxRepairFiles::ReleaseFolder(FolderHandle folder) {
     }
 }
 
+bool LinuxRepairFiles::NameLeadsToHeldFolder(FolderHandle folder) const {
+    const HeldFolder* held = FindFolder(folder);
+    return held != nullptr && NameLeadsToFolder(*held);
+}
+
 const LinuxRepairFiles::HeldFolder* LinuxRepairFiles::FindFolder(FolderHandle folder) const {
     for (const HeldFolder& held : folders_) {
         if (held.fd == Fd(folder)) {

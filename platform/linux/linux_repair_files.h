@@ -40,6 +40,10 @@ public:
     void CloseFile(FileHandle file) override;
     std::uint32_t MaxPathLength() const override;
 
+    // Whether the held folder's name still leads to it (a folder whose name
+    // no longer does counts as gone).
+    bool NameLeadsToHeldFolder(FolderHandle folder) const;
+
 private:
     struct HeldFile {
         int fd;

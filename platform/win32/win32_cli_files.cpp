@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "byte_text.h"
 #include "cli_files.h"
 
 namespace {
@@ -291,7 +292,19 @@ std::wstring WideFrom(UINT codePage, const std::string& text) {
 
 std::string NameAsText(const std::string& name) {
     const std::wstring wide = WideFrom(CP_ACP, name);
-    return Utf8FromWide(wide.data(), static_cast<int>(wide.size()));
+    const std::string text = Utf8FromWide(wide.data(), static_cast<int>(wide.size()));
+    // Windows keeps control characters out of file names, but not out of
+    // the paths and arguments that are printed as names.
+    std::string shown;
+    for (const char c : text) {
+        char escaped[5];
+        if (EscapeControlByte(static_cast<unsigned char>(c), escaped)) {
+            shown += escaped;
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
 }
 
 void WriteText(std::FILE* stream, const std::string& text) {
@@ -333,7 +346,22 @@ bool StampFile(const char* path, FileStamp* stamp) {
     stamp->written = static_cast<std::int64_t>(
         (std::uint64_t{information.ftLastWriteTime.dwHighDateTime} << 32) |
         information.ftLastWriteTime.dwLowDateTime);
+    stamp->regular = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
     return true;
+}
+
+// The held folder cannot be renamed or deleted (it is held without delete
+// sharing), so its path keeps naming it.
+bool StampFileIn(std::intptr_t /*folder*/, const std::string& folderPath, const char* name,
+                 FileStamp* stamp) {
+    return StampFile((folderPath + name).c_str(), stamp);
+}
+
+ReadHeadResult ReadFileStartIn(std::intptr_t /*folder*/, const std::string& folderPath,
+                               const char* name, LinkRule rule, unsigned char* buffer,
+                               std::size_t size, std::size_t* count) {
+    return ReadRegularFileStart((folderPath + name).c_str(), rule == LinkRule::FollowTrusted,
+                                buffer, size, count);
 }
 
 bool FlushesEachRepair() {

@@ -63,6 +63,7 @@ struct WatchedFolder {
 struct FolderEvents::Source {
     std::vector<std::unique_ptr<WatchedFolder>> folders;  // by number; never freed while reading
     std::vector<PendingEvent> pending;
+    HANDLE wakeEvent = nullptr;  // set by Wake, reset by the wait it ends
 };
 
 namespace {
@@ -183,6 +184,9 @@ FolderEvents::~FolderEvents() {
         }
         SleepEx(10, TRUE);
     }
+    if (source_->wakeEvent != nullptr) {
+        CloseHandle(source_->wakeEvent);
+    }
     if (finishedEvent != nullptr) {
         SetEvent(finishedEvent);
     }
@@ -191,9 +195,10 @@ FolderEvents::~FolderEvents() {
 bool FolderEvents::Open(std::string* error) {
     stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     finishedEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    source_->wakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     // Ctrl+C is ignored by a program started in a new process group unless
     // it asks for it again.
-    if (stopEvent == nullptr || finishedEvent == nullptr ||
+    if (stopEvent == nullptr || finishedEvent == nullptr || source_->wakeEvent == nullptr ||
         !SetConsoleCtrlHandler(nullptr, FALSE) || !SetConsoleCtrlHandler(OnConsoleControl, TRUE)) {
         *error = LastSystemErrorText();
         return false;
@@ -253,8 +258,15 @@ void FolderEvents::WaitForNews(int timeoutMs) {
         return;
     }
     // Alertable: the folders' completion routines run in here.
-    WaitForSingleObjectEx(stopEvent, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs),
-                          TRUE);
+    const HANDLE ends[2] = {stopEvent, source_->wakeEvent};
+    WaitForMultipleObjectsEx(2, ends, FALSE,
+                             timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs), TRUE);
+}
+
+void FolderEvents::Wake() {
+    if (source_->wakeEvent != nullptr) {
+        SetEvent(source_->wakeEvent);
+    }
 }
 
 void FolderEvents::ReadEvents(const std::function<void(const FolderEvent&)>& onEvent) {

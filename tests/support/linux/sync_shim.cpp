@@ -5,7 +5,9 @@
 //   VELMORA_SYNC_COUNTS  a file of two 64-bit counters (fdatasync, syncfs),
 //                        counted in a shared mapping as each call returns
 //   VELMORA_SYNC_MODE    "skip": return 0 at once; "fail": -1 with EIO;
-//                        anything else: the real call
+//                        "slow": counted as it begins, then 300 ms, then the
+//                        real call (a slow disk, with time for a test to act
+//                        meanwhile); anything else: the real call
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -38,6 +40,11 @@ int Intercept(Counter counter, const char* name, int fd) {
     const char* mode = std::getenv("VELMORA_SYNC_MODE");
     int result = 0;
     int error = 0;
+    const bool slow = mode != nullptr && std::strcmp(mode, "slow") == 0;
+    if (slow && counters != nullptr) {
+        __atomic_add_fetch(&counters[counter], 1, __ATOMIC_SEQ_CST);
+        usleep(300 * 1000);
+    }
     if (mode != nullptr && std::strcmp(mode, "fail") == 0) {
         result = -1;
         error = EIO;
@@ -46,7 +53,7 @@ int Intercept(Counter counter, const char* name, int fd) {
         result = real(fd);
         error = errno;
     }
-    if (counters != nullptr) {
+    if (counters != nullptr && !slow) {
         __atomic_add_fetch(&counters[counter], 1, __ATOMIC_SEQ_CST);
     }
     errno = error;

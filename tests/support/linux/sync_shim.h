@@ -13,7 +13,8 @@
 
 #include "test_files.h"
 
-enum class SyncMode { Real, Skipped, Failed };
+// Slow: each call counted as it begins, then 300 ms before the real call.
+enum class SyncMode { Real, Skipped, Failed, Slow };
 
 class SyncShim {
 public:
@@ -31,6 +32,7 @@ public:
         setenv("VELMORA_SYNC_MODE",
                mode == SyncMode::Skipped  ? "skip"
                : mode == SyncMode::Failed ? "fail"
+               : mode == SyncMode::Slow   ? "slow"
                                           : "real",
                1);
         // A program built with AddressSanitizer wants its runtime first.

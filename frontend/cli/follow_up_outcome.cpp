@@ -1,0 +1,141 @@
+#include "follow_up_outcome.h"
+
+#include <cstring>
+#include <vector>
+
+#include "cli_command.h"
+#include "cli_files.h"
+#include "program_stream.h"
+#include "repair_controller.h"
+#include "repair_step.h"
+
+namespace {
+
+constexpr char kHeldOrReadOnly[] =
+    "von einem anderen Programm ge\xC3\xB6"
+    "ffnet oder schreibgesch\xC3\xBCtzt";
+
+std::string NotRepaired(const std::string& name, const std::string& why) {
+    return kStatusPrefix + NameAsText(name) + "\" nicht restauriert! (" + why + ")";
+}
+
+std::string Quoted(const char* before, const std::string& name, const char* after) {
+    return FromWindows1252(before) + NameAsText(name) + after;
+}
+
+// Whether the start of a file as long as the template, or longer, is a
+// program stream's; a system header longer than the template's bytes is
+// read on from the file.
+bool StartsInOrder(const SeriesFolder& folder, const std::string& name, const unsigned char* head,
+                   std::size_t count, std::size_t asked) {
+    const ParseResult start = StartsAsProgramStream(head, count);
+    if (start != ParseResult::Truncated || count < asked) {
+        return start == ParseResult::Valid;
+    }
+    std::vector<unsigned char> longer(kLongestPackAndSystemHeader);
+    std::size_t longerCount = 0;
+    return ReadFileStartIn(folder.handle, folder.path, name.c_str(), LinkRule::NeverFollow,
+                           longer.data(), longer.size(), &longerCount) == ReadHeadResult::Read &&
+           StartsAsProgramStream(longer.data(), longerCount) == ParseResult::Valid;
+}
+
+}  // namespace
+
+FindingReport ReportOf(Finding finding, const std::string& name, const std::string& reason) {
+    switch (finding) {
+    case Finding::Missing:
+        return {FindingKind::Ignored, ""};
+    case Finding::NotAFile:
+        return {FindingKind::Ignored,
+                NotRepaired(name, "keine gew\xC3\xB6hnliche Datei oder ein Link")};
+    case Finding::Empty:
+        return {FindingKind::Waits, NotRepaired(name, "leer")};
+    case Finding::TooShort:
+        return {FindingKind::Waits, NotRepaired(name, "k\xC3\xBCrzer als der Header")};
+    case Finding::Busy:
+        return {FindingKind::Waits, NotRepaired(name, kHeldOrReadOnly)};
+    case Finding::Unreadable:
+        return {FindingKind::Failed, NotRepaired(name, "nicht lesbar: " + reason)};
+    case Finding::AlreadyRepaired:
+        return {FindingKind::Done, kStatusPrefix + NameAsText(name) + "\" bereits restauriert"};
+    case Finding::InOrder:
+        return {FindingKind::Done, kStatusPrefix + NameAsText(name) + "\" bereits in Ordnung"};
+    case Finding::NeedsRepair:
+        break;  // a look's finding, never a report's
+    case Finding::Repaired:
+        return {FindingKind::Done, Quoted(kStatusPrefix, name, kRepairedSuffix)};
+    case Finding::NoExclusivity:
+        return {FindingKind::Refused, Quoted(kNoExclusivityPrefix, name, kNoExclusivitySuffix)};
+    case Finding::OtherOwner:
+        return {FindingKind::Refused, Quoted(kOtherOwnerPrefix, name, kNoExclusivitySuffix)};
+    case Finding::FolderGone:
+        return {FindingKind::Waits, NotRepaired(name, "Ordner nicht mehr da")};
+    case Finding::WriteFailed:
+        return {FindingKind::Failed,
+                FromWindows1252(kWriteFailedMessage) + " \"" + NameAsText(name) + "\": " + reason};
+    case Finding::FlushFailed:
+        return {FindingKind::Failed,
+                "Header von \"" + NameAsText(name) +
+                    "\" nicht auf den Datentr\xC3\xA4ger geschrieben: " + reason};
+    }
+    return {FindingKind::Failed, NotRepaired(name, "?")};
+}
+
+Finding LookAtFollowUpFile(const SeriesFolder& folder, const std::string& name,
+                           const HeaderTemplate& headerTemplate, std::string* reason) {
+    unsigned char head[kTemplateMaxLength];
+    std::size_t count = 0;
+    switch (ReadFileStartIn(folder.handle, folder.path, name.c_str(), LinkRule::NeverFollow, head,
+                            headerTemplate.length, &count)) {
+    case ReadHeadResult::Missing:
+        return Finding::Missing;
+    case ReadHeadResult::NotAFile:
+        return Finding::NotAFile;
+    case ReadHeadResult::Busy:
+        return Finding::Busy;
+    case ReadHeadResult::Failed:
+        *reason = LastSystemErrorText();
+        return Finding::Unreadable;
+    case ReadHeadResult::Read:
+        break;
+    }
+    if (count == 0) {
+        return Finding::Empty;
+    }
+    if (count == headerTemplate.length && std::memcmp(head, headerTemplate.bytes, count) == 0) {
+        return Finding::AlreadyRepaired;
+    }
+    // A sound recording keeps its own first pack, whatever the template.
+    if (StartsInOrder(folder, name, head, count, headerTemplate.length)) {
+        return Finding::InOrder;
+    }
+    return count < headerTemplate.length ? Finding::TooShort : Finding::NeedsRepair;
+}
+
+Finding RepairFollowUpFileIn(ReasonKeepingFiles& files, const SeriesFolder& folder,
+                             const std::string& name, const std::string& baseName,
+                             const HeaderTemplate& headerTemplate, Durability durability,
+                             std::string* reason) {
+    switch (RepairFollowUpFile(files, headerTemplate, folder.handle, name.c_str(), baseName.c_str(),
+                               durability)) {
+    case RepairResult::Repaired:
+        return Finding::Repaired;
+    case RepairResult::Unavailable:
+        return Finding::Busy;
+    case RepairResult::NoExclusivity:
+        return Finding::NoExclusivity;
+    case RepairResult::OtherOwner:
+        return Finding::OtherOwner;
+    case RepairResult::FolderGone:
+        return Finding::FolderGone;
+    case RepairResult::TooShort:
+        return Finding::TooShort;
+    case RepairResult::WriteFailed:
+        *reason = files.lastFailure;
+        return Finding::WriteFailed;
+    case RepairResult::FlushFailed:
+        *reason = files.lastFailure;
+        return Finding::FlushFailed;
+    }
+    return Finding::WriteFailed;
+}

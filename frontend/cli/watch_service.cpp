@@ -1,0 +1,444 @@
+#include "watch_service.h"
+
+#include "cli_command.h"
+#include "cli_files.h"
+#include "follow_up_name.h"
+#include "recording_header.h"
+#include "repair_controller.h"
+
+namespace {
+
+// Every name a folder can hold must fit the longest path the file layer
+// opens. Windows limits the whole path (MAX_PATH), so there a folder need
+// only leave room for a name; a longer one cannot be opened at all.
+#ifdef _WIN32
+constexpr std::size_t kRoomForNames = 1;
+#else
+constexpr std::size_t kRoomForNames = kMaxNameLength;
+#endif
+
+// Looks at files between checks for a stop or a reload, so that neither
+// waits for a long scan.
+constexpr int kAttemptsBetweenSignalChecks = 64;
+
+FileNews NewsOf(FolderEventKind kind) {
+    switch (kind) {
+    case FolderEventKind::Arrived:
+        return FileNews::Arrived;
+    case FolderEventKind::WriterClosed:
+        return FileNews::WriterClosed;
+    case FolderEventKind::ReaderClosed:
+        return FileNews::ReaderClosed;
+    case FolderEventKind::AttributesChanged:
+        return FileNews::AttributesChanged;
+    case FolderEventKind::Written:
+        return FileNews::Written;
+    default:
+        return FileNews::Left;
+    }
+}
+
+}  // namespace
+
+WatchService::WatchService(const WatchSettings& settings)
+    : settings_(settings),
+      output_(1, 2),
+      book_(static_cast<int>(settings.folders.size()), kWaitingFileRetryMs),
+      series_(static_cast<int>(settings.folders.size())) {}
+
+WatchService::~WatchService() {
+    ReleaseHeaderTemplate(headerTemplate_, files_);
+    for (const WatchedFolder& folder : folders_) {
+        if (folder.present) {
+            files_.ReleaseFolder(folder.held.handle);
+        }
+    }
+}
+
+bool WatchService::Start(std::string* problem) {
+    std::string error;
+    if (!events_.Open(&error)) {
+        *problem = "keine Ereignisse der Ordner: " + error;
+        return false;
+    }
+    if (!WatchFolders(problem) || (!settings_.fromBase && !LoadTemplate(problem))) {
+        return false;
+    }
+    if (!output_.Start([this] { events_.Wake(); }, &error)) {
+        *problem = "keine Ausgabe: " + error;
+        return false;
+    }
+    return true;
+}
+
+// The folders, absolute and with their trailing separator, each held and
+// watched: watched before the first scan, so nothing that happens meanwhile
+// is missed.
+bool WatchService::WatchFolders(std::string* problem) {
+    const bool several = settings_.folders.size() > 1;
+    for (const std::string& argument : settings_.folders) {
+        WatchedFolder folder;
+        std::string& path = folder.held.path;
+        if (!AbsolutePath(argument.c_str(), &path)) {
+            *problem = "Ordner nicht gefunden: " + NameAsText(argument);
+            return false;
+        }
+        if (path.back() != kPathSeparator) {
+            path += kPathSeparator;
+        }
+        if (path.size() + kRoomForNames > files_.MaxPathLength()) {
+            *problem = "Pfad des Ordners zu lang: " + NameAsText(argument);
+            return false;
+        }
+        if (several) {
+            folder.linePrefix = NameAsText(path.substr(0, path.size() - 1)) + ": ";
+        }
+        std::string error;
+        const int number = static_cast<int>(folders_.size());
+        if (!events_.Watch(number, path.c_str(), &error)) {
+            *problem = "Ordner nicht beobachtbar: " + NameAsText(argument) + " (" + error + ")";
+            return false;
+        }
+        folder.held.handle = files_.HoldFolder(path.c_str());
+        if (folder.held.handle == kNoFolder) {
+            *problem = "Ordner nicht beobachtbar: " + NameAsText(argument);
+            return false;
+        }
+        folders_.push_back(folder);
+        ++foldersPresent_;
+    }
+    return true;
+}
+
+bool WatchService::LoadTemplate(std::string* problem) {
+    const TemplateLoadResult loaded =
+        LoadHeaderTemplateFrom(headerTemplate_, files_, settings_.headerPath.c_str());
+    if (loaded != TemplateLoadResult::Loaded) {
+        ReleaseHeaderTemplate(headerTemplate_, files_);
+        *problem = FromWindows1252(TemplateLoadMessage(loaded));
+        return false;
+    }
+    return true;
+}
+
+int WatchService::Run() {
+    for (std::size_t folder = 0; folder < folders_.size() && !stop_; ++folder) {
+        std::string error;
+        if (!ScanFolder(static_cast<int>(folder), &error)) {
+            Message(OutputStream::Err,
+                    "Ordner nicht lesbar: " + NameAsText(settings_.folders[folder]) + " (" + error +
+                        ")");
+            output_.Finish(kOutputFinishMs);
+            return kExitUsage;
+        }
+    }
+    ProcessDueFiles();
+    if (!stop_) {
+        Message(OutputStream::Out, "Beobachte " + std::to_string(folders_.size()) + " Ordner.");
+    }
+    while (!stop_) {
+        // No time limit at all while nothing waits.
+        events_.WaitForNews(book_.MillisecondsToRetry(MonotonicMilliseconds()));
+        HandleSignals();
+        events_.ReadEvents([this](const FolderEvent& event) { OnFolderEvent(event); });
+        book_.StartRetryRoundIfDue(MonotonicMilliseconds());
+        if (rescanAll_) {
+            RescanAll();
+        }
+        ProcessDueFiles();
+    }
+    // What was said gets out, unless nobody reads it: the end never waits long.
+    output_.Finish(kOutputFinishMs);
+    return exitCode_;
+}
+
+// Looks at every due file. The events read right after each look are taken
+// with its own readers' closes set aside.
+void WatchService::ProcessDueFiles() {
+    int folder = -1;
+    std::string name;
+    for (int attempts = 1; !stop_ && book_.TakeDue(&folder, &name); ++attempts) {
+        const Attempt attempt = LookAndRepair(folder, name);
+        book_.RecordAttempt(folder, name, attempt.outcome, attempt.wroteFile,
+                            MonotonicMilliseconds());
+        events_.ReadEvents([this](const FolderEvent& event) { OnFolderEvent(event); });
+        book_.EndOfEchoes();
+        if (attempts % kAttemptsBetweenSignalChecks == 0) {
+            HandleSignals();
+        }
+        if (rescanAll_) {
+            RescanAll();
+        }
+    }
+}
+
+bool WatchService::ParseFollowUp(const std::string& name, std::string* baseName) const {
+    char base[kNameBufferSize];
+    std::uint16_t counter = 0;
+    // Numbers start at 1: "Film#0.mpg" is no follow-up file.
+    if (!ParseFollowUpName(name.c_str(), settings_.postfix.c_str(), base, sizeof base, &counter) ||
+        counter == 0) {
+        return false;
+    }
+    *baseName = base;
+    return true;
+}
+
+Series& WatchService::SeriesOf(int folder, const std::string& baseName) {
+    const SeriesFolder& held = folders_[static_cast<std::size_t>(folder)].held;
+    FileStamp now;
+    const bool present = StampFileIn(held.handle, held.path, baseName.c_str(), &now) && now.regular;
+    std::vector<std::string> due;
+    Series& series = series_.Look(folder, baseName, present, present ? now : FileStamp(), &due);
+    MakeDue(folder, due);
+    return series;
+}
+
+// A file with news may be a base file: when it arrived, left or changed,
+// its series' template and what was told of it no longer hold, and its
+// follow-up files that waited on it are due.
+void WatchService::LookAtAsBase(int folder, const std::string& name) {
+    if (series_.Find(folder, name) != nullptr) {
+        SeriesOf(folder, name);
+    }
+}
+
+void WatchService::MakeDue(int folder, const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+        book_.MakeDueAgain(folder, name);
+    }
+}
+
+// The template for a follow-up file of the series: the one given, or with
+// --from-base the series' own; nullptr when its base file gives none (then
+// *busy tells whether only for now).
+const HeaderTemplate* WatchService::TemplateFor(int folder, Series& series,
+                                                const std::string& baseName, bool* busy) {
+    *busy = false;
+    if (!settings_.fromBase) {
+        return &headerTemplate_;
+    }
+    if (series.made != nullptr || series.noTemplate) {
+        return series.made.get();
+    }
+    auto made = std::make_unique<HeaderTemplate>();
+    std::string reason;
+    switch (MakeSeriesTemplate(folders_[static_cast<std::size_t>(folder)].held, baseName,
+                               made.get(), &reason)) {
+    case SeriesTemplateResult::Made:
+        series_.KeepTemplate(series, std::move(made));
+        return series.made.get();
+    case SeriesTemplateResult::Busy:
+        *busy = true;
+        return nullptr;
+    case SeriesTemplateResult::None:
+        break;
+    }
+    series.noTemplate = true;
+    Line(OutputStream::Err, folder,
+         "Kein Header aus der Basis-Datei: " + reason +
+             ". Ihre Folge-Dateien bleiben unber\xC3\xBChrt, bis sich die Basis-Datei "
+             "\xC3\xA4ndert.");
+    return nullptr;
+}
+
+WatchService::Attempt WatchService::LookAndRepair(int folder, const std::string& name) {
+    LookAtAsBase(folder, name);
+    std::string baseName;
+    if (!ParseFollowUp(name, &baseName)) {
+        return {AttemptOutcome::Finished, false};
+    }
+    Series& series = SeriesOf(folder, baseName);
+    if (!series.basePresent) {
+        series_.WaitOnBase(series, name);  // due again when its base file arrives
+        return {AttemptOutcome::Parked, false};
+    }
+    bool busy = false;
+    const HeaderTemplate* headerTemplate = TemplateFor(folder, series, baseName, &busy);
+    if (headerTemplate == nullptr) {
+        if (busy) {
+            return {AttemptOutcome::Waiting, false};
+        }
+        series_.WaitOnBase(series, name);
+        return {AttemptOutcome::Parked, false};
+    }
+    const SeriesFolder& held = folders_[static_cast<std::size_t>(folder)].held;
+    std::string reason;
+    Finding finding = LookAtFollowUpFile(held, name, *headerTemplate, &reason);
+    if (finding == Finding::NeedsRepair) {
+        // Its line is printed only once its head is on the disk.
+        finding = RepairFollowUpFileIn(files_, held, name, baseName, *headerTemplate,
+                                       Durability::FlushedBeforeReturn, &reason);
+    }
+    return Report(folder, series, name, finding, reason);
+}
+
+WatchService::Attempt WatchService::Report(int folder, Series& series, const std::string& name,
+                                           Finding finding, const std::string& reason) {
+    if (finding == Finding::FolderGone) {
+        OnFolderGone(folder);
+        return {AttemptOutcome::Finished, false};
+    }
+    const FindingReport report = ReportOf(finding, name, reason);
+    const bool wroteFile = finding == Finding::Repaired || finding == Finding::WriteFailed ||
+                           finding == Finding::FlushFailed;
+    switch (report.kind) {
+    case FindingKind::Done:
+        if (finding == Finding::Repaired) {
+            Line(OutputStream::Out, folder, report.line);
+        }
+        return {AttemptOutcome::Finished, wroteFile};
+    case FindingKind::Ignored:
+        return {AttemptOutcome::Finished, false};
+    case FindingKind::Waits:
+        return {AttemptOutcome::Waiting, false};
+    case FindingKind::Refused: {
+        // Once per series: every file of it would be refused alike.
+        bool& told =
+            finding == Finding::OtherOwner ? series.otherOwnerTold : series.noExclusivityTold;
+        if (!told) {
+            told = true;
+            Line(OutputStream::Err, folder, report.line);
+        }
+        return {AttemptOutcome::Parked, false};
+    }
+    case FindingKind::Failed:
+        Line(OutputStream::Err, folder, report.line);
+        return {AttemptOutcome::Parked, wroteFile};
+    }
+    return {AttemptOutcome::Parked, false};
+}
+
+void WatchService::OnFolderEvent(const FolderEvent& event) {
+    switch (event.kind) {
+    case FolderEventKind::Overflow:
+        rescanAll_ = true;
+        return;
+    case FolderEventKind::FolderGone:
+        OnFolderGone(event.folder);
+        return;
+    case FolderEventKind::Left: {
+        std::string baseName;
+        if (!ParseFollowUp(event.name, &baseName)) {
+            baseName.clear();
+        }
+        series_.OnNameLeft(event.folder, event.name, baseName);
+        break;
+    }
+    default:
+        break;
+    }
+    book_.OnFileNews(event.folder, event.name, NewsOf(event.kind));
+}
+
+void WatchService::OnFolderGone(int folder) {
+    WatchedFolder& watched = folders_[static_cast<std::size_t>(folder)];
+    if (!watched.present) {
+        return;  // the kernel tells it more than once
+    }
+    watched.present = false;
+    --foldersPresent_;
+    events_.Unwatch(folder);
+    book_.ForgetFolder(folder);
+    series_.ForgetFolder(folder);
+    files_.ReleaseFolder(watched.held.handle);
+    Message(OutputStream::Err, "Ordner nicht mehr da: " + NameAsText(watched.held.path));
+    if (foldersPresent_ == 0) {
+        Message(OutputStream::Err, "Kein Ordner mehr zu beobachten, Ende.");
+        Stop(kExitFailed);
+    }
+}
+
+// Every name in the folder is looked at: at start, and after the kernel
+// dropped events.
+bool WatchService::ScanFolder(int folder, std::string* error) {
+    return ListFolderFiles(
+        folders_[static_cast<std::size_t>(folder)].held.path.c_str(),
+        [this, folder](const char* name) { book_.OnFileNews(folder, name, FileNews::Arrived); },
+        error);
+}
+
+void WatchService::RescanAll() {
+    rescanAll_ = false;
+    Message(OutputStream::Err,
+            "Zu viele Ereignisse auf einmal: alle Ordner werden neu durchgesehen.");
+    for (std::size_t number = 0; number < folders_.size(); ++number) {
+        const int folder = static_cast<int>(number);
+        if (!folders_[number].present) {
+            continue;
+        }
+        // Its removal may be among the events the kernel dropped.
+        std::string error;
+        if (!systemFiles_.NameLeadsToHeldFolder(folders_[number].held.handle)) {
+            OnFolderGone(folder);
+        } else if (!ScanFolder(folder, &error)) {
+            Message(OutputStream::Err,
+                    "Ordner nicht lesbar: " + NameAsText(folders_[number].held.path) + " (" +
+                        error + ")");
+        }
+    }
+}
+
+// With --from-base every series' template is made again when next needed;
+// otherwise the template file is loaded again, and kept when that fails.
+void WatchService::Reload() {
+    if (settings_.fromBase) {
+        std::vector<std::vector<std::string>> due;
+        series_.ForgetTemplates(&due);
+        for (std::size_t folder = 0; folder < due.size(); ++folder) {
+            MakeDue(static_cast<int>(folder), due[folder]);
+        }
+        Message(OutputStream::Out, "Header werden neu aus den Basis-Dateien gemacht.");
+        return;
+    }
+    // The template file is held open and locked; it has to be let go before
+    // it can be opened again.
+    HeaderTemplate previous = headerTemplate_;
+    ReleaseHeaderTemplate(headerTemplate_, files_);
+    const TemplateLoadResult loaded =
+        LoadHeaderTemplateFrom(headerTemplate_, files_, settings_.headerPath.c_str());
+    if (loaded == TemplateLoadResult::Loaded) {
+        Message(OutputStream::Out, "Header neu geladen: " + NameAsText(settings_.headerPath) +
+                                       " (" + std::to_string(headerTemplate_.length) + " Byte)");
+        return;
+    }
+    ReleaseHeaderTemplate(headerTemplate_, files_);
+    headerTemplate_ = previous;
+    headerTemplate_.file = kNoFile;
+    Message(OutputStream::Err,
+            "Header nicht neu geladen: " + FromWindows1252(TemplateLoadMessage(loaded)) +
+                " Der bisherige bleibt in Gebrauch.");
+}
+
+void WatchService::HandleSignals() {
+    for (;;) {
+        switch (events_.TakeSignal()) {
+        case ServiceSignal::None:
+            if (output_.ReaderGone()) {
+                Stop(kExitFailed);  // the writer said so on standard error
+            }
+            return;
+        case ServiceSignal::Stop:
+            Stop(kExitOk);
+            break;
+        case ServiceSignal::Reload:
+            Reload();
+            break;
+        }
+    }
+}
+
+void WatchService::Line(OutputStream stream, int folder, const std::string& text) {
+    output_.Line(stream, folders_[static_cast<std::size_t>(folder)].linePrefix + text);
+}
+
+void WatchService::Message(OutputStream stream, const std::string& text) {
+    output_.Line(stream, text);
+}
+
+void WatchService::Stop(int exitCode) {
+    if (!stop_) {
+        stop_ = true;
+        exitCode_ = exitCode;
+    }
+}

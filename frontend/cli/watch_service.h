@@ -1,0 +1,91 @@
+// The watch service: follow-up files in the watched folders are repaired
+// the moment they have content and no other program holds them, for any
+// number of series at once. Driven by the folders' events; a file that
+// waits on another program is tried again each retry period.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli_repair_files.h"
+#include "folder_events.h"
+#include "follow_up_outcome.h"
+#include "header_template.h"
+#include "reason_keeping_files.h"
+#include "series_book.h"
+#include "service_output.h"
+#include "watch_book.h"
+
+struct WatchSettings {
+    std::vector<std::string> folders;  // as given
+    std::string postfix = "#";
+    bool fromBase = false;
+    std::string headerPath;  // absolute; without fromBase
+};
+
+class WatchService {
+public:
+    explicit WatchService(const WatchSettings& settings);
+    ~WatchService();
+    WatchService(const WatchService&) = delete;
+    WatchService& operator=(const WatchService&) = delete;
+
+    // Opens the events, holds and watches the folders, loads the template;
+    // false with *problem (a usage error) when it cannot start.
+    bool Start(std::string* problem);
+
+    // Looks at every file in the folders, then serves until a stop request
+    // (exit code 0), the loss of every folder or of the output's reader (1).
+    int Run();
+
+private:
+    struct WatchedFolder {
+        SeriesFolder held;
+        std::string linePrefix;  // "/path/to/folder: " when several are watched
+        bool present = true;
+    };
+    struct Attempt {
+        AttemptOutcome outcome;
+        bool wroteFile;  // opened for writing: its close is one of the next events
+    };
+
+    bool WatchFolders(std::string* problem);
+    bool LoadTemplate(std::string* problem);
+
+    Attempt LookAndRepair(int folder, const std::string& name);
+    void LookAtAsBase(int folder, const std::string& name);
+    bool ParseFollowUp(const std::string& name, std::string* baseName) const;
+    Series& SeriesOf(int folder, const std::string& baseName);
+    const HeaderTemplate* TemplateFor(int folder, Series& series, const std::string& baseName,
+                                      bool* busy);
+    Attempt Report(int folder, Series& series, const std::string& name, Finding finding,
+                   const std::string& reason);
+    void MakeDue(int folder, const std::vector<std::string>& names);
+
+    void OnFolderEvent(const FolderEvent& event);
+    void OnFolderGone(int folder);
+    bool ScanFolder(int folder, std::string* error);
+    void RescanAll();
+    void Reload();
+    void HandleSignals();
+    void ProcessDueFiles();
+
+    void Line(OutputStream stream, int folder, const std::string& text);
+    void Message(OutputStream stream, const std::string& text);
+    void Stop(int exitCode);
+
+    WatchSettings settings_;
+    CliRepairFiles systemFiles_;
+    ReasonKeepingFiles files_{systemFiles_};
+    HeaderTemplate headerTemplate_;
+    std::vector<WatchedFolder> folders_;
+    int foldersPresent_ = 0;
+    FolderEvents events_;
+    ServiceOutput output_;
+    WatchBook book_;
+    SeriesBook series_;
+    bool rescanAll_ = false;
+    bool stop_ = false;
+    int exitCode_ = 0;
+};
