@@ -184,7 +184,7 @@ FileHandle Win32RepairFiles::OpenForWriting(FolderHandle folder, const char* nam
     if (held == nullptr || !IsPlainWindowsFileName(name)) {
         return kNoFile;
     }
-    if (false && !PathLeadsTo(held->path.c_str(), held->volume, held->index)) {
+    if (!PathLeadsTo(held->path.c_str(), held->volume, held->index)) {
         *failure = OpenFailure::FolderGone;
         return kNoFile;
     }
