@@ -13,6 +13,9 @@
 // A status line is the follow-up name between two fixed pieces, at most 287
 // bytes in all.
 inline constexpr std::size_t kMaxStatusLineLength = 287;
+// A status line as the windows show it, each control character escaped
+// (EscapeControlCharacters): at most four bytes for each byte.
+inline constexpr std::size_t kMaxShownStatusLineLength = 4 * kMaxStatusLineLength;
 
 class RepairController {
 public:

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "byte_text.h"
 #include "dialog_units.h"
 #include "file_chooser.h"
 #include "file_name_offsets.h"
@@ -372,5 +373,9 @@ void MainWindow::EnableToggle() {
 }
 
 void MainWindow::AppendLogLine(const char* text) {
-    statusList_->AppendLine(DecodeStatusLine(text));
+    // A name's control characters are shown escaped: a newline in a name
+    // must not make a line of its own in the list.
+    char shown[kMaxShownStatusLineLength + 1];
+    EscapeControlCharacters(text, shown, sizeof shown);
+    statusList_->AppendLine(EscapeLineSeparators(DecodeStatusLine(shown)));
 }

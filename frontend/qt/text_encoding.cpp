@@ -49,6 +49,21 @@ QString DecodeStatusLine(const char* line) {
            DecodeWindows1252(closing);
 }
 
+QString EscapeLineSeparators(const QString& text) {
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar character : text) {
+        const QChar::Category category = character.category();
+        if (category == QChar::Separator_Line || category == QChar::Separator_Paragraph) {
+            shown +=
+                QStringLiteral("\\u%1").arg(uint(character.unicode()), 4, 16, QLatin1Char('0'));
+        } else {
+            shown += character;
+        }
+    }
+    return shown;
+}
+
 void EncodeFileSystemText(const QString& text, char* buffer, std::size_t size) {
     if (size == 0) {
         return;

@@ -18,6 +18,11 @@ QString DecodeFileSystemText(const char* text);
 // Windows-1252.
 QString DecodeStatusLine(const char* line);
 
+// text with Unicode's line and paragraph separators (U+2028, U+2029) shown
+// as \u2028 and \u2029: Qt's text drawing starts a new line at the first as
+// at a newline, so a name holding one would show as two lines.
+QString EscapeLineSeparators(const QString& text);
+
 // Encodes text in the file system's encoding into buffer, at most size - 1
 // bytes and never ending inside a character, always zero-terminated.
 void EncodeFileSystemText(const QString& text, char* buffer, std::size_t size);

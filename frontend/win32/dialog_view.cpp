@@ -40,8 +40,12 @@ void DialogView::EnableToggle() {
 }
 
 void DialogView::AppendLogLine(const char* text) {
+    // A name's control characters are shown escaped, never passed on to
+    // the list as they are.
+    char shown[kMaxShownStatusLineLength + 1];
+    EscapeControlCharacters(text, shown, sizeof shown);
     const HWND list = Control(IDC_STATUS_LIST);
-    SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+    SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(shown));
     const LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
     SendMessageA(list, LB_SETTOPINDEX, static_cast<WPARAM>(count - 1), 0);
 }

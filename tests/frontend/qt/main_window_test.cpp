@@ -72,6 +72,20 @@ struct Session {
     MainWindow window;
 };
 
+// A follow-up file as a recorder leaves it: its first pack zeros, then data.
+QByteArray Recording() {
+    QByteArray recording(100000, '\0');
+    for (qsizetype i = kPackSize; i < recording.size(); ++i) {
+        recording[i] = static_cast<char>(i * 7);
+    }
+    return recording;
+}
+
+QByteArray Repaired(QByteArray recording) {
+    const QByteArray header = ToQByteArray(MakeHeaderPack());
+    return recording.replace(0, header.size(), header);
+}
+
 // The template, and a first follow-up file /r/Film#1.mpg whose write fails.
 FakeRepairFiles FilesWhereTheFirstWriteFails() {
     FakeRepairFiles files;
@@ -97,11 +111,14 @@ private slots:
     void postfixIsCutToSevenBytesOnACharacterBoundary();
     void statusListShowsTheNewestLineAndSelectsNothing();
     void linesMixingNamesAndOwnTextsDecodeBoth();
+    void controlCharactersInNamesAreShownEscaped();
     void screenReaderSeesEveryControlAndEveryLine();
     void errorBoxLeavesTheWindowUsable();
     void closeDuringErrorBoxWaitsForTheTickToFinish();
     void escapeDuringErrorBoxDismissesOnlyTheBox();
     void repairsRealFollowUpFilesAsTheyAreReleased();
+    void folderWhoseNameLeadsElsewhereIsWaitedFor();
+    void anotherOwnersFollowUpFileIsNamedOnceAndNeverWritten();
 };
 
 void MainWindowTest::startsWithStartDisabledAndPostfixShown() {
@@ -407,6 +424,38 @@ void MainWindowTest::linesMixingNamesAndOwnTextsDecodeBoth() {
     QCOMPARE(session.Toggle()->text(), Utf8("Stück"));
 }
 
+// A name holding a newline cannot forge a line of its own, neither in the
+// list nor for a screen reader: its control characters are shown escaped,
+// and so is Unicode's line separator, at which Qt's drawing breaks lines.
+void MainWindowTest::controlCharactersInNamesAreShownEscaped() {
+    const QByteArray forged = "A\nHeader \"Z.mpg\" restauriert!\n\x1b[2JB";
+    const QByteArray separated = QFile::encodeName(Utf8("A\u2028B"));
+    FakeRepairFiles files;
+    files.Add(kTemplateFileName, 2048, 0x47);
+    files.Add("/r/" + forged.toStdString() + "#1.mpg", 10, 0);
+    files.Add("/r/" + separated.toStdString() + "#1.mpg", 10, 0);
+    Session session(files);
+    QVERIFY(session.StartAndShow());
+
+    session.ChooseAndStart(QFile::decodeName("/r/" + forged + ".mpg"));
+    QTRY_COMPARE_WITH_TIMEOUT(session.Statuses()->LineCount(), 1, kRepairTimeoutMs);
+    const QString shown =
+        Utf8(R"(Header "A\nHeader "Z.mpg" restauriert!\n\x1b[2JB#1.mpg" restauriert!)");
+    QCOMPARE(session.LastLine(), shown);
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(session.Statuses());
+    QCOMPARE(list->childCount(), 1);
+    QCOMPARE(list->child(0)->text(QAccessible::Name), shown);
+
+    session.ChooseAndStart(QFile::decodeName("/r/" + separated + ".mpg"));
+    QTRY_COMPARE_WITH_TIMEOUT(session.Statuses()->LineCount(), 2, kRepairTimeoutMs);
+    QCOMPARE(session.LastLine(), Utf8(R"(Header "A\u2028B#1.mpg" restauriert!)"));
+    QCOMPARE(list->childCount(), 2);
+
+    // The longest line, every byte a control character: escaped whole.
+    session.window.AppendLogLine(std::string(kMaxStatusLineLength, '\x01').c_str());
+    QCOMPARE(session.LastLine(), QString(R"(\x01)").repeated(kMaxStatusLineLength));
+}
+
 void MainWindowTest::screenReaderSeesEveryControlAndEveryLine() {
     FakeRepairFiles files;
     files.Add(kTemplateFileName, 2048, 0x47);
@@ -601,6 +650,87 @@ void MainWindowTest::repairsRealFollowUpFilesAsTheyAreReleased() {
     QCOMPARE(session.Statuses()->LineCount(), 2);
     QCOMPARE(session.CurrentFile()->text(), Utf8("Film#3.mpg"));
     QCOMPARE(ReadAll(workspace.Path("Film#3.mpg")), ToQByteArray(recording));
+}
+
+// The series' folder is held from Start: while its name leads elsewhere (a
+// folder above it swapped for a link), nothing is written, not even the
+// file of the same name the link leads to, and no line is added; the window
+// waits. Put back, the next follow-up file is repaired.
+void MainWindowTest::folderWhoseNameLeadsElsewhereIsWaitedFor() {
+    Workspace workspace;
+    QVERIFY(workspace.IsValid());
+    const auto path = [&workspace](const char* name) {
+        return QFile::encodeName(workspace.Path(QString::fromUtf8(name)));
+    };
+    for (const char* folder :
+         {"rec", "rec/tv", "rec/tv/aufnahmen", "elsewhere", "elsewhere/aufnahmen"}) {
+        QCOMPARE(mkdir(path(folder).constData(), 0755), 0);
+    }
+    const QByteArray header = ToQByteArray(MakeHeaderPack());
+    QVERIFY(WriteAll(workspace.Path("header.mpeg"), header));
+    QVERIFY(WriteAll(workspace.Path("rec/tv/aufnahmen/Film.mpg"), header));
+    QVERIFY(WriteAll(workspace.Path("rec/tv/aufnahmen/Film#1.mpg"), Recording()));
+    QVERIFY(WriteAll(workspace.Path("elsewhere/aufnahmen/Film#2.mpg"), Recording()));
+
+    LinuxRepairFiles files;
+    Session session(files);
+    QVERIFY(session.StartAndShow());
+    session.ChooseAndStart(workspace.Path("rec/tv/aufnahmen/Film.mpg"));
+    QTRY_COMPARE_WITH_TIMEOUT(session.Statuses()->LineCount(), 1, kRepairTimeoutMs);
+    QCOMPARE(session.CurrentFile()->text(), Utf8("Film#2.mpg"));
+
+    QCOMPARE(rename(path("rec/tv").constData(), path("rec/tv.old").constData()), 0);
+    QCOMPARE(symlink(path("elsewhere").constData(), path("rec/tv").constData()), 0);
+    // The held folder itself, reached by its new name, gets its file too.
+    QVERIFY(WriteAll(workspace.Path("rec/tv.old/aufnahmen/Film#2.mpg"), Recording()));
+    QSignalSpy ticks(session.RepairTimer(), &QTimer::timeout);
+    QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 5, kRepairTimeoutMs);
+    QCOMPARE(session.Statuses()->LineCount(), 1);
+    QCOMPARE(session.Toggle()->text(), Utf8("Stop"));
+    QCOMPARE(session.CurrentFile()->text(), Utf8("Film#2.mpg"));
+    QCOMPARE(ReadAll(workspace.Path("elsewhere/aufnahmen/Film#2.mpg")), Recording());
+    QCOMPARE(ReadAll(workspace.Path("rec/tv.old/aufnahmen/Film#2.mpg")), Recording());
+
+    QCOMPARE(unlink(path("rec/tv").constData()), 0);
+    QCOMPARE(rename(path("rec/tv.old").constData(), path("rec/tv").constData()), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(session.Statuses()->LineCount(), 2, kRepairTimeoutMs);
+    QCOMPARE(session.LastLine(), Utf8("Header \"Film#2.mpg\" restauriert!"));
+    QCOMPARE(ReadAll(workspace.Path("rec/tv/aufnahmen/Film#2.mpg")), Repaired(Recording()));
+    QCOMPARE(ReadAll(workspace.Path("elsewhere/aufnahmen/Film#2.mpg")), Recording());
+}
+
+// A follow-up file of another user than its base file's owner is named once
+// and never written, tick after tick; it is not skipped either: once it is
+// the base file's owner's, it is repaired.
+void MainWindowTest::anotherOwnersFollowUpFileIsNamedOnceAndNeverWritten() {
+    if (geteuid() != 0) {
+        QSKIP("needs root to give a file to another user");
+    }
+    Workspace workspace;
+    QVERIFY(workspace.IsValid());
+    const QByteArray header = ToQByteArray(MakeHeaderPack());
+    QVERIFY(WriteAll(workspace.Path("header.mpeg"), header));
+    QVERIFY(WriteAll(workspace.Path("Film.mpg"), header));
+    QVERIFY(WriteAll(workspace.Path("Film#1.mpg"), Recording()));
+    const QByteArray followUp = QFile::encodeName(workspace.Path("Film#1.mpg"));
+    QCOMPARE(chown(followUp.constData(), 65534, 65534), 0);
+
+    LinuxRepairFiles files;
+    Session session(files);
+    QVERIFY(session.StartAndShow());
+    session.ChooseAndStart(workspace.Path("Film.mpg"));
+    QTRY_COMPARE_WITH_TIMEOUT(session.Statuses()->LineCount(), 1, kRepairTimeoutMs);
+    QCOMPARE(session.LastLine(), Utf8("Anderer Eigentümer: \"Film#1.mpg\""));
+    QSignalSpy ticks(session.RepairTimer(), &QTimer::timeout);
+    QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 5, kRepairTimeoutMs);
+    QCOMPARE(session.Statuses()->LineCount(), 1);
+    QCOMPARE(session.CurrentFile()->text(), Utf8("Film#1.mpg"));
+    QCOMPARE(ReadAll(workspace.Path("Film#1.mpg")), Recording());
+
+    QCOMPARE(chown(followUp.constData(), 0, 0), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(session.Statuses()->LineCount(), 2, kRepairTimeoutMs);
+    QCOMPARE(session.LastLine(), Utf8("Header \"Film#1.mpg\" restauriert!"));
+    QCOMPARE(ReadAll(workspace.Path("Film#1.mpg")), Repaired(Recording()));
 }
 
 VELMORA_QTEST_MAIN(MainWindowTest)

@@ -1,0 +1,59 @@
+// The dialog's view on a real list box (run under Wine): a status line goes
+// into the list with its control characters escaped. Windows opens no file
+// whose name holds one, so no repair can show this; the view escapes all
+// the same.
+#include "dialog_view.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "repair_controller.h"
+#include "resource.h"
+
+namespace {
+
+std::string ListLine(HWND list, int index) {
+    const LRESULT length = SendMessageA(list, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
+    if (length < 0) {
+        return "<no line>";
+    }
+    std::string line(static_cast<std::size_t>(length) + 1, '\0');
+    SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(index),
+                 reinterpret_cast<LPARAM>(line.data()));
+    line.resize(static_cast<std::size_t>(length));
+    return line;
+}
+
+TEST(DialogView, StatusLinesShowControlCharactersEscaped) {
+    const HWND dialog = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 200, 200, nullptr, nullptr,
+                                        nullptr, nullptr);
+    ASSERT_NE(dialog, nullptr);
+    const HWND list =
+        CreateWindowExA(0, "LISTBOX", "", WS_CHILD | LBS_NOSEL, 0, 0, 200, 200, dialog,
+                        reinterpret_cast<HMENU>(IDC_STATUS_LIST), nullptr, nullptr);
+    ASSERT_NE(list, nullptr);
+    DialogView view;
+    view.Attach(dialog);
+
+    view.AppendLogLine(
+        "Header \"A\nHeader \"Z.mpg\" restauriert!\n\x1b\x7f"
+        "B.mpg\" restauriert!");
+    view.AppendLogLine("Header \"Film#1.mpg\" restauriert!");
+    // The longest line, every byte a control character: escaped whole.
+    view.AppendLogLine(std::string(kMaxStatusLineLength, '\x01').c_str());
+
+    ASSERT_EQ(SendMessageA(list, LB_GETCOUNT, 0, 0), 3);
+    EXPECT_EQ(ListLine(list, 0),
+              R"(Header "A\nHeader "Z.mpg" restauriert!\n\x1b\x7fB.mpg" restauriert!)");
+    EXPECT_EQ(ListLine(list, 1), "Header \"Film#1.mpg\" restauriert!");
+    std::string escaped;
+    for (std::size_t i = 0; i < kMaxStatusLineLength; ++i) {
+        escaped += "\\x01";
+    }
+    EXPECT_EQ(ListLine(list, 2), escaped);
+    DestroyWindow(dialog);
+}
+
+}  // namespace
