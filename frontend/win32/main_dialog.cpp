@@ -45,7 +45,16 @@ void ChooseBaseFile(HWND dialog) {
     request.lpstrFile = baseFilePath;
     request.nMaxFile = sizeof baseFilePath;
     request.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
-    if (GetOpenFileNameA(&request)) {
+    // The dialog may leave the process in the chosen folder, and nobody can
+    // rename or delete a process's current folder: the recordings' folder
+    // would stay locked after Stop. The program's own folder is kept.
+    char current[MAX_PATH] = "";
+    const DWORD currentLength = GetCurrentDirectoryA(sizeof current, current);
+    const BOOL chosen = GetOpenFileNameA(&request);
+    if (currentLength > 0 && currentLength < sizeof current) {
+        SetCurrentDirectoryA(current);
+    }
+    if (chosen) {
         controller.OnBaseFileChosen(baseFilePath, request.nFileOffset, request.nFileExtension);
     }
 }

@@ -255,6 +255,37 @@ TEST_F(Win32FilesTest, SizesOfFourGibibytesAndMoreAreUnknown) {
     files_.CloseFile(file);
 }
 
+// A held folder keeps its name: Windows renames no folder above an open
+// handle either. Wine does let a folder above it be renamed; the held
+// folder's name then leads elsewhere, so it counts as gone and nothing is
+// opened, least of all the file of the same name now under that name.
+TEST_F(Win32FilesTest, HeldFolderWhoseNameLeadsElsewhereIsGone) {
+    for (const char* folder : {"tv", "tv\\aufnahmen"}) {
+        created_.push_back(folder);
+        ASSERT_TRUE(CreateDirectoryA(Path(folder).c_str(), nullptr)) << folder;
+    }
+    Write("tv\\aufnahmen\\Film#1.mpg", "0123456789");
+    held_ = files_.HoldFolder(Path("tv\\aufnahmen\\").c_str());
+    ASSERT_NE(held_, kNoFolder);
+    OpenFailure failure = OpenFailure::None;
+    if (MoveFileA(Path("tv").c_str(), Path("tv.old").c_str())) {
+        ASSERT_TRUE(CreateDirectoryA(Path("tv").c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryA(Path("tv\\aufnahmen").c_str(), nullptr));
+        Write("tv\\aufnahmen\\Film#1.mpg", "elsewhere");
+        EXPECT_EQ(files_.OpenForWriting(held_, "Film#1.mpg", "Film.mpg", &failure), kNoFile);
+        EXPECT_EQ(failure, OpenFailure::FolderGone);
+        EXPECT_EQ(Read("tv\\aufnahmen\\Film#1.mpg"), "elsewhere");
+        // Put back, the held folder's file is opened again.
+        ASSERT_TRUE(DeleteFileA(Path("tv\\aufnahmen\\Film#1.mpg").c_str()));
+        ASSERT_TRUE(RemoveDirectoryA(Path("tv\\aufnahmen").c_str()));
+        ASSERT_TRUE(RemoveDirectoryA(Path("tv").c_str()));
+        ASSERT_TRUE(MoveFileA(Path("tv.old").c_str(), Path("tv").c_str()));
+    }
+    const FileHandle file = files_.OpenForWriting(held_, "Film#1.mpg", "Film.mpg", &failure);
+    ASSERT_NE(file, kNoFile);
+    files_.CloseFile(file);
+}
+
 TEST(Win32FileNames, PlainNamesAndAbsolutePaths) {
     EXPECT_TRUE(IsPlainWindowsFileName("Film#1.mpg"));
     EXPECT_TRUE(IsPlainWindowsFileName("..Film"));

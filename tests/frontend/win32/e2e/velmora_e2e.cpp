@@ -600,6 +600,62 @@ bool CaseReadOnlyFileNeverRepaired(const std::string& exe) {
     return session.EndWithEscape();
 }
 
+// Chooses a file as a user does: into its folder first (the dialog then
+// looks in it), then the file there.
+bool ChooseInFolder(const Session& session, const std::string& folder, const std::string& name) {
+    constexpr int kLookInCombo = 0x471;  // cmb2
+    ClickControl(session.main, kBaseFileButton);
+    const HWND dialog = FindFileDialog(session.program, session.main, kUiTimeoutMs);
+    if (!Check(dialog != nullptr, "the file-selection dialog opens") ||
+        !SetTextW(FileNameField(dialog), folder + "\\")) {
+        return false;
+    }
+    ClickControl(dialog, IDOK);
+    const std::string folderName = folder.substr(folder.rfind('\\') + 1);
+    if (!Check(WaitUntil([&] { return WindowText(GetDlgItem(dialog, kLookInCombo)) == folderName; },
+                         kUiTimeoutMs),
+               "the dialog looks in " + folderName) ||
+        !SetTextW(FileNameField(dialog), name)) {
+        return false;
+    }
+    ClickControl(dialog, IDOK);
+    return Check(WaitUntil([&] { return !IsWindowVisible(dialog); }, kUiTimeoutMs),
+                 "the file-selection dialog closes after OK");
+}
+
+bool Renames(const std::string& from, const std::string& to) {
+    return MoveFileA(from.c_str(), to.c_str()) != FALSE;
+}
+
+// While a series runs, its folder is held: it cannot be renamed, so its name
+// keeps leading to the folder the user chose. Before Start and after Stop it
+// can be.
+bool CaseHeldFolderCannotBeRenamed(const std::string& exe) {
+    Session session(exe, "folder");
+    const std::string rec = session.Path("rec");
+    const std::string moved = session.Path("moved");
+    RemoveWorkFolder(rec + "\\");  // left by an earlier run that failed
+    if (!session.WriteTemplate(kTemplateSize) || !session.StartToMainWindow() ||
+        !Check(CreateDirectoryA(rec.c_str(), nullptr) != FALSE, "create rec") ||
+        !Check(WriteFileBytes(rec + "\\Film.mpg", PatternBytes(300, 2)), "write rec\\Film.mpg") ||
+        !ChooseInFolder(session, rec, "Film.mpg") ||
+        !session.WaitForText(kCurrentFileField, "Film#1.mpg")) {
+        return false;
+    }
+    Check(Renames(rec, moved) && Renames(moved, rec), "rec can be renamed before Start");
+    ClickControl(session.main, kToggleButton);
+    session.WaitForText(kToggleButton, "Stop");
+    Check(!Renames(rec, moved), "rec cannot be renamed while its series runs");
+    CheckNumber(GetLastError(), ERROR_SHARING_VIOLATION, "why rec cannot be renamed");
+    ClickControl(session.main, kToggleButton);
+    session.WaitForText(kToggleButton, "Start");
+    Check(Renames(rec, moved), "rec can be renamed after Stop");
+    const bool ended = session.EndWithEscape();
+    RemoveWorkFolder(moved + "\\");
+    RemoveWorkFolder(rec + "\\");
+    return ended;
+}
+
 // --- Window position --------------------------------------------------------
 
 RECT WindowRect(HWND window) {
@@ -774,6 +830,7 @@ const Case kCases[] = {
     {"choose_and_toggle", CaseChooseAndToggle},
     {"held_file_waits_then_repaired", CaseHeldFileWaitsThenRepaired},
     {"read_only_file_never_repaired", CaseReadOnlyFileNeverRepaired},
+    {"held_folder_cannot_be_renamed", CaseHeldFolderCannotBeRenamed},
     {"position_remembered", CasePositionRemembered},
     {"position_minimized", CasePositionMinimized},
     {"position_only_x", CasePositionOnlyX},
