@@ -28,15 +28,8 @@ Bytes SoundStart(std::size_t size, unsigned seed = 9) {
     return bytes;
 }
 
-Bytes Damaged(std::size_t size, unsigned seed) {
-    Bytes bytes = Pattern(size, seed);
-    std::fill(bytes.begin(), bytes.begin() + kWatchTemplateSize, 0);
-    return bytes;
-}
-
 Bytes Repaired(Bytes bytes, const Bytes& head = kTemplate) {
-    std::copy(head.begin(), head.end(), bytes.begin());
-    return bytes;
+    return WithHead(std::move(bytes), head);
 }
 
 void Append(const std::string& path, const Bytes& bytes) {

@@ -13,12 +13,6 @@ namespace {
 
 const Bytes kTemplate = Pattern(kWatchTemplateSize, 77);
 
-Bytes Damaged(std::size_t size, unsigned seed) {
-    Bytes bytes = Pattern(size, seed);
-    std::fill(bytes.begin(), bytes.begin() + kWatchTemplateSize, 0);
-    return bytes;
-}
-
 bool StartsWithTemplate(const std::string& path) {
     const Bytes bytes = ReadFile(path);
     return bytes.size() > kTemplate.size() &&

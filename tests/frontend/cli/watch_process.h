@@ -25,6 +25,19 @@
 
 inline constexpr std::uint32_t kWatchTemplateSize = 2048;
 
+// A follow-up file as a recorder leaves it: zeros where the template goes.
+inline Bytes Damaged(std::size_t size, unsigned seed) {
+    Bytes bytes = Pattern(size, seed);
+    std::fill(bytes.begin(), bytes.begin() + kWatchTemplateSize, 0);
+    return bytes;
+}
+
+// The bytes with `head` written over their start, as a repair leaves them.
+inline Bytes WithHead(Bytes bytes, const Bytes& head) {
+    std::copy(head.begin(), head.end(), bytes.begin());
+    return bytes;
+}
+
 // Polls `done` every few milliseconds until it holds or timeoutMs passes.
 inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

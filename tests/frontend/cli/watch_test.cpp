@@ -23,15 +23,8 @@ std::string Repaired(const std::string& name) {
     return "Header \"" + name + "\" restauriert!";
 }
 
-Bytes Damaged(std::size_t size, unsigned seed) {
-    Bytes bytes = Pattern(size, seed);
-    std::fill(bytes.begin(), bytes.begin() + kWatchTemplateSize, 0);
-    return bytes;
-}
-
 Bytes WithTemplateHead(Bytes bytes, const Bytes& headerTemplate = kTemplate) {
-    std::copy(headerTemplate.begin(), headerTemplate.end(), bytes.begin());
-    return bytes;
+    return WithHead(std::move(bytes), headerTemplate);
 }
 
 long long ModifiedNs(const std::string& path) {
