@@ -131,13 +131,17 @@ bench-watch-windows: deps
 	tools/wine-prefix.sh
 	bash -c 'source tools/wine-env.sh && wine build/win32/bin/velmora_watch_latency_win32.exe 100'
 
-# The recorder race with 1,000,000 recorder opens, the 10,000-file soak, and the
-# Linux window through WINDOW_SOAK_FILES files on its real timer.
+# The recorder race with 1,000,000 recorder opens, the 10,000-file soak, the
+# random walk against velmora-cli watch through WALK_STEPS steps (its seed is
+# printed; VELMORA_WALK_SEED=N replays it), and the Linux window through
+# WINDOW_SOAK_FILES files on its real timer.
 WINDOW_SOAK_FILES ?= 500
+WALK_STEPS ?= 20000
 soak: all
 	VELMORA_RACE_ATTEMPTS=1000000 VELMORA_SOAK_FILES=10000 \
 	    build/linux/bin/velmora_linux_files_proof_tests \
 	    --gtest_filter='RecorderRace.NoWriteWhileTheRecorderHasTheFileOpen:Soak.*'
+	VELMORA_WALK_STEPS=$(WALK_STEPS) build/linux/bin/velmora_cli_walk_tests
 	VELMORA_WINDOW_SOAK_FILES=$(WINDOW_SOAK_FILES) QT_QPA_PLATFORM=offscreen \
 	    build/linux/bin/velmora_qt_window_soak_test
 
