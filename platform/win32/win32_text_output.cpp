@@ -17,17 +17,35 @@ std::wstring WideFromUtf8(const std::string& text) {
     return wide;
 }
 
-// Text for a file or pipe, as WriteText gives it: in the console's code
-// page, or the ANSI code page without a console.
+// Text for a file or pipe, as WriteText gives it through the C library's
+// text stream: in the console's code page (the ANSI code page without a
+// console), each line ending in CR LF.
 std::string InConsolePage(const std::wstring& wide) {
+    std::wstring lines;
+    lines.reserve(wide.size() + 2);
+    for (const wchar_t c : wide) {
+        if (c == L'\n') {
+            lines += L'\r';
+        }
+        lines += c;
+    }
     const UINT consolePage = GetConsoleOutputCP();
     const UINT codePage = consolePage != 0 ? consolePage : CP_ACP;
-    const int length = static_cast<int>(wide.size());
+    const int length = static_cast<int>(lines.size());
     const int size =
-        WideCharToMultiByte(codePage, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+        WideCharToMultiByte(codePage, 0, lines.data(), length, nullptr, 0, nullptr, nullptr);
     std::string bytes(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    WideCharToMultiByte(codePage, 0, wide.data(), length, bytes.data(), size, nullptr, nullptr);
+    WideCharToMultiByte(codePage, 0, lines.data(), length, bytes.data(), size, nullptr, nullptr);
     return bytes;
+}
+
+// A write that failed because nobody reads the pipe any more: its read end
+// is closed or being closed (ERROR_NO_DATA, ERROR_BROKEN_PIPE), or the pipe
+// is no longer connected (a named pipe its server has disconnected; also
+// what Wine reports for a pipe to a Unix reader that has ended).
+bool IsReaderGone(DWORD reason) {
+    return reason == ERROR_NO_DATA || reason == ERROR_BROKEN_PIPE ||
+           reason == ERROR_PIPE_NOT_CONNECTED;
 }
 
 bool WriteAll(HANDLE file, const char* bytes, std::size_t size) {
@@ -66,9 +84,7 @@ TextWriteResult WriteTextTo(int descriptor, const std::string& text, std::string
     if (!WriteAll(handle, bytes.data(), bytes.size())) {
         const DWORD reason = GetLastError();
         *error = LastSystemErrorText();
-        // The pipe's reading end is closed, or being closed.
-        return reason == ERROR_NO_DATA || reason == ERROR_BROKEN_PIPE ? TextWriteResult::ReaderGone
-                                                                      : TextWriteResult::Failed;
+        return IsReaderGone(reason) ? TextWriteResult::ReaderGone : TextWriteResult::Failed;
     }
     return TextWriteResult::Written;
 }

@@ -46,28 +46,44 @@ struct StartedCli {
     HANDLE output = nullptr;  // the pipe's read end
 };
 
-StartedCli StartCli(const std::string& arguments, const std::string& folder) {
-    StartedCli started;
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE writeEnd = nullptr;
-    if (!CreatePipe(&started.output, &writeEnd, &inherit, 0)) {
-        return started;
-    }
-    SetHandleInformation(started.output, HANDLE_FLAG_INHERIT, 0);
+// velmora-cli.exe started with `arguments` in `folder`, writing to the
+// inheritable handles `out` and `err`.
+HANDLE StartCliWriting(const std::string& arguments, const std::string& folder, HANDLE out,
+                       HANDLE err) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
     const std::string exe = CliPath();
     std::string commandLine = "\"" + exe + "\" " + arguments;
     PROCESS_INFORMATION process{};
-    if (CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                       folder.c_str(), &startup, &process)) {
-        CloseHandle(process.hThread);
-        started.process = process.hProcess;
+    if (!CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        folder.c_str(), &startup, &process)) {
+        return nullptr;
     }
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+// A pipe whose write end the program inherits; false when there is none.
+bool MakePipe(HANDLE* readEnd, HANDLE* writeEnd) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    if (!CreatePipe(readEnd, writeEnd, &inherit, 0)) {
+        return false;
+    }
+    SetHandleInformation(*readEnd, HANDLE_FLAG_INHERIT, 0);
+    return true;
+}
+
+StartedCli StartCli(const std::string& arguments, const std::string& folder) {
+    StartedCli started;
+    HANDLE writeEnd = nullptr;
+    if (!MakePipe(&started.output, &writeEnd)) {
+        return started;
+    }
+    started.process = StartCliWriting(arguments, folder, writeEnd, writeEnd);
     CloseHandle(writeEnd);
     return started;
 }
@@ -342,6 +358,25 @@ BOOL WINAPI IgnoreControl(DWORD /*type*/) {
     return TRUE;
 }
 
+// Ctrl+C goes to every program on the console, this test's own too (which
+// ignores it; Wine sends neither Ctrl+Break nor to one group). The program
+// is ended by force if it did not end within 10 s: it never outlives the
+// test. False when it could not be sent.
+bool SendCtrlC(HANDLE process) {
+    SetConsoleCtrlHandler(IgnoreControl, TRUE);
+    const bool sent = GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+    if (!sent || WaitForSingleObject(process, 10000) != WAIT_OBJECT_0) {
+        TerminateProcess(process, 99);
+        WaitForSingleObject(process, 10000);
+    }
+    return sent;
+}
+
+long ExitCodeOf(HANDLE process) {
+    DWORD code = 0;
+    return GetExitCodeProcess(process, &code) ? static_cast<long>(code) : -1;
+}
+
 // watch as a recording PC runs it: a file renamed into the folder is
 // repaired, a file held with share mode 0 is left alone (and not called
 // unreadable) until the recorder closes it, and Ctrl+C ends it with 0.
@@ -376,18 +411,250 @@ TEST_F(CliTest, WatchRepairsWhatComesInWaitsForAHeldFileAndEndsOnCtrlC) {
         << output;
     EXPECT_EQ(ReadWhole(folder_ + "Film#2.mpg"), Repaired(recorded, header));
 
-    // Ctrl+C goes to every program on the console, this test's own too
-    // (which ignores it; Wine sends neither Ctrl+Break nor to one group). The
-    // program is ended by force if it did not work: it never outlives the test.
-    SetConsoleCtrlHandler(IgnoreControl, TRUE);
-    const bool sent = GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
-    if (!sent || WaitForSingleObject(watch.process, 10000) != WAIT_OBJECT_0) {
-        TerminateProcess(watch.process, 99);
-    }
-    EXPECT_TRUE(sent) << GetLastError();
+    EXPECT_TRUE(SendCtrlC(watch.process)) << GetLastError();
     const CliRun ended = FinishCli(watch);
     EXPECT_EQ(ended.exitCode, 0) << output << ended.output;
     EXPECT_EQ(output.find("nicht"), std::string::npos) << output;
+}
+
+// This test's console screen, as a handle the program inherits: what the
+// program writes there is read back as the characters a user sees.
+HANDLE OpenConsoleScreen() {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    return CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       &inherit, OPEN_EXISTING, 0, nullptr);
+}
+
+// Empties the screen and puts the cursor at its start.
+void ClearConsole(HANDLE screen) {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    GetConsoleScreenBufferInfo(screen, &info);
+    const DWORD cells = static_cast<DWORD>(info.dwSize.X) * static_cast<DWORD>(info.dwSize.Y);
+    DWORD done = 0;
+    FillConsoleOutputCharacterW(screen, L' ', cells, COORD{0, 0}, &done);
+    SetConsoleCursorPosition(screen, COORD{0, 0});
+}
+
+// The screen's characters, row after row.
+std::wstring ConsoleText(HANDLE screen) {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(screen, &info)) {
+        return std::wstring();
+    }
+    std::wstring text(static_cast<std::size_t>(info.dwSize.X) * info.dwSize.Y, L' ');
+    DWORD got = 0;
+    ReadConsoleOutputCharacterW(screen, text.data(), static_cast<DWORD>(text.size()), COORD{0, 0},
+                                &got);
+    text.resize(got);
+    return text;
+}
+
+// Waits until `expected` is on the screen or `timeoutMs` has passed.
+bool WaitForConsoleText(HANDLE screen, const std::wstring& expected, DWORD timeoutMs,
+                        std::wstring* text) {
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    for (;;) {
+        *text = ConsoleText(screen);
+        if (text->find(expected) != std::wstring::npos) {
+            return true;
+        }
+        if (GetTickCount64() > end) {
+            return false;
+        }
+        Sleep(20);
+    }
+}
+
+// For a failure's message: the screen's rows without their padding.
+std::string Shown(const std::wstring& screen) {
+    std::string text;
+    for (const wchar_t c : screen) {
+        text += c < 0x80 ? static_cast<char>(c) : '?';
+    }
+    std::string rows;
+    std::size_t spaces = 0;
+    for (const char c : text) {
+        if (c == ' ') {
+            ++spaces;
+            continue;
+        }
+        rows += spaces > 8 ? std::string("\n") : std::string(spaces, ' ');
+        spaces = 0;
+        rows += c;
+    }
+    return rows;
+}
+
+// watch run in a console window, as from cmd.exe or a scheduled task: its
+// lines are characters on the screen, the name's too, before and while it
+// serves, and Ctrl+C ends it with 0.
+TEST_F(CliTest, WatchWritesItsLinesToTheConsoleAndEndsOnCtrlC) {
+    const std::wstring base = L"Stra\u00DFe";
+    char ansi[MAX_PATH] = {};
+    ASSERT_GT(WideCharToMultiByte(CP_ACP, 0, base.c_str(), -1, ansi, sizeof ansi, nullptr, nullptr),
+              0);
+    const std::vector<unsigned char> header = Pattern(64, 1);
+    const std::vector<unsigned char> first = Pattern(300, 2);
+    const std::vector<unsigned char> second = Pattern(300, 3);
+    WriteWhole(folder_ + "header.mpeg", header);
+    WriteWhole(folder_ + ansi + ".mpg", Pattern(300, 4));
+    WriteWhole(folder_ + ansi + "#1.mpg", first);
+    const HANDLE screen = OpenConsoleScreen();
+    ASSERT_NE(screen, INVALID_HANDLE_VALUE) << GetLastError();
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(screen, &info)) {
+        CloseHandle(screen);
+        GTEST_SKIP() << "no console screen to read back (Wine's console needs a display)";
+    }
+    ClearConsole(screen);
+
+    const HANDLE watch = StartCliWriting("watch .", folder_, screen, screen);
+    ASSERT_NE(watch, nullptr);
+    std::wstring text;
+    EXPECT_TRUE(WaitForConsoleText(screen, L"Beobachte 1 Ordner.", 10000, &text)) << Shown(text);
+    EXPECT_NE(text.find(L"Header \"" + base + L"#1.mpg\" restauriert!"), std::wstring::npos)
+        << Shown(text);
+    WriteWhole(folder_ + ansi + "#2.mpg", second);
+    EXPECT_TRUE(
+        WaitForConsoleText(screen, L"Header \"" + base + L"#2.mpg\" restauriert!", 5000, &text))
+        << Shown(text);
+
+    EXPECT_TRUE(SendCtrlC(watch)) << GetLastError();
+    EXPECT_EQ(ExitCodeOf(watch), 0) << Shown(ConsoleText(screen));
+    CloseHandle(watch);
+    CloseHandle(screen);
+    EXPECT_EQ(ReadWhole(folder_ + ansi + "#1.mpg"), Repaired(first, header));
+    EXPECT_EQ(ReadWhole(folder_ + ansi + "#2.mpg"), Repaired(second, header));
+    for (const char* name : {".mpg", "#1.mpg", "#2.mpg"}) {
+        DeleteFileA((folder_ + ansi + name).c_str());
+    }
+}
+
+// The two ways a reader of the program's output goes: the read end of an
+// anonymous pipe closed, and a named pipe disconnected by its server (as
+// Wine's pipe to a Unix reader that has ended reports itself).
+enum class ReaderEnd { Closed, Disconnected };
+
+// watch's standard output redirected: text lines in the console's code page
+// as repair writes them (CR LF), and when nobody reads them any more, it
+// says so on standard error and ends with 1 at its next line, its repair
+// done all the same.
+void ExpectWatchEndsWhenItsReaderGoes(const std::string& folder, ReaderEnd how) {
+    const std::vector<unsigned char> header = Pattern(64, 1);
+    const std::vector<unsigned char> second = Pattern(300, 3);
+    WriteWhole(folder + "header.mpeg", header);
+    WriteWhole(folder + "Film.mpg", Pattern(300, 4));
+    WriteWhole(folder + "Film#1.mpg", Pattern(300, 2));
+
+    HANDLE reader = nullptr;
+    HANDLE writer = nullptr;
+    if (how == ReaderEnd::Closed) {
+        ASSERT_TRUE(MakePipe(&reader, &writer));
+    } else {
+        const std::string name =
+            "\\\\.\\pipe\\velmora-cli-test-" + std::to_string(GetCurrentProcessId());
+        reader = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1,
+                                  4096, 4096, 0, nullptr);
+        ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        writer = CreateFileA(name.c_str(), GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+        ConnectNamedPipe(reader, nullptr);
+    }
+    HANDLE errors = nullptr;
+    HANDLE errorsWriter = nullptr;
+    ASSERT_TRUE(MakePipe(&errors, &errorsWriter));
+    const HANDLE watch = StartCliWriting("watch .", folder, writer, errorsWriter);
+    CloseHandle(writer);
+    CloseHandle(errorsWriter);
+    ASSERT_NE(watch, nullptr);
+    std::string output;
+    EXPECT_TRUE(WaitForOutput(reader, "Beobachte 1 Ordner.\r\n", 10000, &output)) << output;
+    EXPECT_EQ(output, "Header \"Film#1.mpg\" restauriert!\r\nBeobachte 1 Ordner.\r\n");
+
+    if (how == ReaderEnd::Closed) {
+        CloseHandle(reader);
+    } else {
+        DisconnectNamedPipe(reader);
+    }
+    WriteWhole(folder + "Film#2.mpg", second);
+    if (WaitForSingleObject(watch, 10000) != WAIT_OBJECT_0) {
+        SendCtrlC(watch);
+        ADD_FAILURE() << "watch went on without a reader";
+    }
+    EXPECT_EQ(ExitCodeOf(watch), 1);
+    CloseHandle(watch);
+    if (how == ReaderEnd::Disconnected) {
+        CloseHandle(reader);
+    }
+    const std::string said = ReadAll(errors);
+    CloseHandle(errors);
+    EXPECT_NE(said.find("Die Standardausgabe hat keinen Leser mehr ("), std::string::npos) << said;
+    EXPECT_NE(said.find("), Ende.\r\n"), std::string::npos) << said;
+    EXPECT_EQ(ReadWhole(folder + "Film#2.mpg"), Repaired(second, header));
+}
+
+TEST_F(CliTest, WatchEndsWithOneWhenTheReadEndOfItsPipeIsClosed) {
+    ExpectWatchEndsWhenItsReaderGoes(folder_, ReaderEnd::Closed);
+}
+
+TEST_F(CliTest, WatchEndsWithOneWhenItsNamedPipeIsDisconnected) {
+    ExpectWatchEndsWhenItsReaderGoes(folder_, ReaderEnd::Disconnected);
+}
+
+// A reader that has stopped reading without closing: the pipe fills up and
+// the program's writes wait on it. The service goes on repairing, and
+// Ctrl+C still ends it with 0 at once, the lines it could not write
+// left behind.
+TEST_F(CliTest, WatchEndsOnCtrlCWhileItsOutputIsNotRead) {
+    const std::vector<unsigned char> header = Pattern(64, 1);
+    const std::vector<unsigned char> part = Pattern(300, 2);
+    WriteWhole(folder_ + "header.mpeg", header);
+    // Long names, so that their lines are far more than a pipe holds.
+    const std::string base = "Film" + std::string(100, 'x');
+    constexpr int kParts = 400;
+    WriteWhole(folder_ + base + ".mpg", Pattern(300, 4));
+    std::vector<std::string> parts;
+    for (int number = 1; number <= kParts; ++number) {
+        parts.push_back(folder_ + base + "#" + std::to_string(number) + ".mpg");
+        WriteWhole(parts.back(), part);
+    }
+    HANDLE reader = nullptr;
+    HANDLE writer = nullptr;
+    ASSERT_TRUE(MakePipe(&reader, &writer));
+    const HANDLE watch = StartCliWriting("watch .", folder_, writer, writer);
+    CloseHandle(writer);
+    ASSERT_NE(watch, nullptr);
+
+    // Every part repaired while nobody reads a line.
+    const ULONGLONG end = GetTickCount64() + 20000;
+    std::size_t repaired = 0;
+    while (repaired < parts.size() && GetTickCount64() < end) {
+        if (ReadWhole(parts[repaired]) == Repaired(part, header)) {
+            ++repaired;
+        } else {
+            Sleep(20);
+        }
+    }
+    EXPECT_EQ(repaired, parts.size());
+    DWORD waiting = 0;
+    PeekNamedPipe(reader, nullptr, 0, nullptr, &waiting, nullptr);
+    EXPECT_GT(waiting, 0u);
+
+    const ULONGLONG sent = GetTickCount64();
+    EXPECT_TRUE(SendCtrlC(watch)) << GetLastError();
+    EXPECT_EQ(ExitCodeOf(watch), 0);
+    EXPECT_LT(GetTickCount64() - sent, 5000u);
+    CloseHandle(watch);
+    const std::string output = ReadAll(reader);
+    CloseHandle(reader);
+    // What got through before the pipe was full: far from every line.
+    EXPECT_EQ(output.rfind("Header \"" + base + "#", 0), 0u) << output.substr(0, 200);
+    EXPECT_LT(output.size(), parts.size() * base.size());
+    for (const std::string& path : parts) {
+        DeleteFileA(path.c_str());
+    }
+    DeleteFileA((folder_ + base + ".mpg").c_str());
 }
 
 }  // namespace
