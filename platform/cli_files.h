@@ -134,3 +134,8 @@ ReadHeadResult ReadFileStartIn(std::intptr_t folder, const std::string& folderPa
 // when there is none.
 bool StampFileIn(std::intptr_t folder, const std::string& folderPath, const char* name,
                  FileStamp* stamp);
+
+// Whether every character of `text` may stand in a file name on this
+// system (Linux: no '/'; Windows: none of \ / : * ? " < > | and no control
+// character), so that a postfix can only ever form names in one folder.
+bool MayStandInFileName(const std::string& text);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cli_files.h"
+#include "follow_up_name.h"
 
 namespace {
 
@@ -116,4 +117,20 @@ void Print(std::FILE* stream, const char* format, ...) {
     }
     va_end(again);
     WriteText(stream, text);
+}
+
+bool IsUsablePostfix(const std::string& postfix, std::string* problem) {
+    if (postfix.size() > kMaxPostfixLength) {
+        *problem =
+            "der Postfix ist l\xC3\xA4nger als " + std::to_string(kMaxPostfixLength) + " Byte";
+        return false;
+    }
+    // Such a character would make no file name at all, or a path into
+    // another folder.
+    if (!MayStandInFileName(postfix)) {
+        *problem = "der Postfix \"" + NameAsText(postfix) +
+                   "\" enth\xC3\xA4lt ein Zeichen, das kein Dateiname enthalten darf";
+        return false;
+    }
+    return true;
 }

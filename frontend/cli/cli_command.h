@@ -51,6 +51,11 @@ extern const CliCommand kWatchCommand;
 // program's are UTF-8. File names become text through NameAsText.
 std::string FromWindows1252(const char* text);
 
+// Whether `postfix` (--postfix of repair and watch) can form follow-up names:
+// at most kMaxPostfixLength bytes, and only characters a file name may hold.
+// False with the usage error's text.
+bool IsUsablePostfix(const std::string& postfix, std::string* problem);
+
 #ifdef __MINGW32__
 #define VELMORA_PRINTF_FORMAT gnu_printf
 #else

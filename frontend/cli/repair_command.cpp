@@ -88,6 +88,23 @@ bool ChooseTemplate(const CliArguments& arguments, RepairFiles& files, const Ser
     return false;
 }
 
+// A follow-up file given in place of its base file would find nothing to
+// repair; say what it is instead.
+bool IsFollowUpOfAnother(const SeriesFolder& folder, const std::string& name,
+                         const std::string& postfix, std::string* problem) {
+    char base[kNameBufferSize];
+    std::uint16_t number = 0;
+    FileStamp stamp;
+    if (!ParseFollowUpName(name.c_str(), postfix.c_str(), base, sizeof base, &number) ||
+        number == 0 || !StampFileIn(folder.handle, folder.path, base, &stamp) || !stamp.regular) {
+        return false;
+    }
+    *problem = "\"" + NameAsText(name) + "\" ist selbst die Folge-Datei " + std::to_string(number) +
+               " von \"" + NameAsText(base) + "\"; die Basis-Datei ist \"" + NameAsText(base) +
+               "\"";
+    return true;
+}
+
 int UsageError(const std::string& message) {
     Print(stderr, "velmora-cli repair: %s\n", message.c_str());
     return kExitUsage;
@@ -104,8 +121,9 @@ int RunRepair(const CliArguments& arguments) {
             "en einander aus");
     }
     const std::string postfix = arguments.Value("--postfix", "#");
-    if (postfix.size() > kMaxPostfixLength) {
-        return UsageError("der Postfix ist l\xC3\xA4nger als 7 Byte");
+    std::string problem;
+    if (!IsUsablePostfix(postfix, &problem)) {
+        return UsageError(problem);
     }
     std::string basePath;
     std::string directory;
@@ -144,6 +162,7 @@ int RunRepair(const CliArguments& arguments) {
 
     const std::uint16_t stemLength = StemLengthOfName(baseName.c_str());
     bool allDone = true;
+    bool followUpOfAnother = false;
     for (std::uint32_t counter = 1; counter <= UINT16_MAX; ++counter) {
         char name[kNameBufferSize];
         BuildFollowUpName(baseName.c_str(), stemLength, postfix.c_str(),
@@ -151,6 +170,11 @@ int RunRepair(const CliArguments& arguments) {
         std::string reason;
         const Finding finding = LookAtFollowUpFile(folder, name, headerTemplate, &reason);
         if (finding == Finding::Missing) {
+            followUpOfAnother =
+                counter == 1 && IsFollowUpOfAnother(folder, baseName, postfix, &problem);
+            if (counter == 1 && !followUpOfAnother) {
+                PrintLine("Keine Folge-Datei: \"" + NameAsText(name) + "\" gibt es nicht");
+            }
             break;
         }
         allDone =
@@ -158,6 +182,10 @@ int RunRepair(const CliArguments& arguments) {
     }
     ReleaseHeaderTemplate(headerTemplate, files);
     files.ReleaseFolder(folder.handle);
+    if (followUpOfAnother) {
+        FinishRepairSync(&sync, &message);
+        return UsageError(problem);
+    }
     // Also after a run that only found files already repaired: a run killed
     // before its sync may have left them in the system's cache alone.
     if (!FinishRepairSync(&sync, &message)) {

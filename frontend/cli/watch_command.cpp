@@ -64,8 +64,9 @@ int RunWatch(const CliArguments& arguments) {
     settings.folders = arguments.positional;
     settings.fromBase = arguments.Has("--from-base");
     settings.postfix = arguments.Value("--postfix", "#");
-    if (settings.postfix.size() > kMaxPostfixLength) {
-        return UsageError("der Postfix ist l\xC3\xA4nger als 7 Byte");
+    std::string problem;
+    if (!IsUsablePostfix(settings.postfix, &problem)) {
+        return UsageError(problem);
     }
     // Absolute, so that a reload finds the same file.
     if (!settings.fromBase && !AbsolutePath(arguments.Value("--header", kTemplateFileName).c_str(),
@@ -73,7 +74,6 @@ int RunWatch(const CliArguments& arguments) {
         return UsageError(FromWindows1252(TemplateLoadMessage(TemplateLoadResult::NotFound)));
     }
     WatchService service(settings);
-    std::string problem;
     if (!service.Start(&problem)) {
         return UsageError(problem);
     }

@@ -131,6 +131,7 @@ int WatchService::Run() {
         }
     }
     ProcessDueFiles();
+    HandleSignals();  // a stop during the first scan: it never was ready
     if (!stop_) {
         Message(OutputStream::Out, "Beobachte " + std::to_string(folders_.size()) + " Ordner.");
     }

@@ -355,3 +355,7 @@ bool FinishRepairSync(RepairSync* sync, std::string* error) {
     close(fd);
     return synced;
 }
+
+bool MayStandInFileName(const std::string& text) {
+    return text.find('/') == std::string::npos && text.find('\0') == std::string::npos;
+}

@@ -375,3 +375,12 @@ bool BeginRepairSync(const char* /*folder*/, RepairSync* /*sync*/, std::string* 
 bool FinishRepairSync(RepairSync* /*sync*/, std::string* /*error*/) {
     return true;
 }
+
+bool MayStandInFileName(const std::string& text) {
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || std::strchr("\\/:*?\"<>|", c) != nullptr) {
+            return false;
+        }
+    }
+    return true;
+}

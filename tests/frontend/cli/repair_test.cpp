@@ -156,4 +156,26 @@ TEST_F(RepairCommandTest, SyncsOnceBeforeItEndsAndAFailedSyncIsExitCodeOne) {
         << run.err;
 }
 
+// repair always says what it found: a follow-up file given in place of its
+// base file is named as such (exit 2), a series without follow-up files says
+// so; a postfix no file name may hold is a usage error before anything else.
+TEST_F(RepairCommandTest, SaysWhatItFoundAndRefusesPostfixesNoNameMayHold) {
+    const CliRun given = RunCli({"repair", "Film#2.mpg"}, dir.path());
+    EXPECT_EQ(given.exitCode, 2);
+    EXPECT_EQ(given.out, "");
+    EXPECT_NE(given.err.find("\"Film#2.mpg\" ist selbst die Folge-Datei 2 von \"Film.mpg\""),
+              std::string::npos)
+        << given.err;
+    WriteFile(dir / "Talk.mpg", Pattern(100, 1));
+    const CliRun none = RunCli({"repair", "Talk.mpg"}, dir.path());
+    EXPECT_EQ(none.exitCode, 0);
+    EXPECT_EQ(none.out, "Keine Folge-Datei: \"Talk#1.mpg\" gibt es nicht\n");
+    for (const char* postfix : {"/", "#/../", "12345678"}) {
+        const CliRun run = Repair({"--postfix", postfix});
+        EXPECT_EQ(run.exitCode, 2) << postfix;
+        EXPECT_EQ(run.out, "") << postfix;
+    }
+    EXPECT_EQ(ReadFile(dir / "Film#1.mpg"), Pattern(5000, '1'));
+}
+
 }  // namespace
