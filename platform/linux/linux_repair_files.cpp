@@ -311,6 +311,13 @@ FileHandle LinuxRepairFiles::OpenFollowUpFile(int nameFd, const HeldFolder& fold
         close(fd);
         return kNoFile;
     }
+    // Its writer may have given it away before it let go: the owner that
+    // counts is the one now that nobody else has it open.
+    if (leased.st_uid != named.st_uid) {
+        close(fd);
+        *failure = OpenFailure::OtherOwner;
+        return kNoFile;
+    }
     held_.push_back({fd, std::string(), leased.st_dev, leased.st_ino});
     *failure = OpenFailure::None;
     return fd;
