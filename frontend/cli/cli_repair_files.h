@@ -4,7 +4,13 @@
 
 #ifdef _WIN32
 #include "win32_repair_files.h"
-using CliRepairFiles = Win32RepairFiles;
+
+// A running service's template may be read beside it (check --header, a
+// repair of another folder), never written.
+class CliRepairFiles final : public Win32RepairFiles {
+public:
+    CliRepairFiles() : Win32RepairFiles(Win32FilesOptions{.templateReadableByOthers = true}) {}
+};
 #else
 #include "linux_repair_files.h"
 using CliRepairFiles = LinuxRepairFiles;

@@ -29,7 +29,8 @@ static_assert(kOpenFileNameSize == 76);
 #endif
 
 DialogView view;
-Win32RepairFiles files;
+// The template is held alone: a second copy started in the same folder is refused.
+Win32RepairFiles files(Win32FilesOptions{.templateReadableByOthers = false});
 RepairController controller(view, files);
 WindowPositionStore positionStore;
 

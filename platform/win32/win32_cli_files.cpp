@@ -9,6 +9,7 @@
 
 #include "byte_text.h"
 #include "cli_files.h"
+#include "win32_handle.h"
 
 namespace {
 
@@ -164,6 +165,23 @@ HANDLE CreateBeside(const std::string& target, std::string* written) {
     }
 }
 
+// Whether another program holds the file so that it cannot be replaced (a
+// running watch holds its template so): the system's "access denied" would
+// send the user looking at permissions instead.
+bool IsInUse(const char* path) {
+    const DWORD reason = GetLastError();
+    if (reason != ERROR_ACCESS_DENIED && reason != ERROR_SHARING_VIOLATION) {
+        return false;
+    }
+    const ScopedHandle probe(CreateFileA(path, DELETE, kShareAll, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    const bool inUse = !probe.IsOpen() && GetLastError() == ERROR_SHARING_VIOLATION;
+    SetLastError(reason);
+    return inUse;
+}
+
+constexpr char kInUse[] = "sie wird gerade von einem anderen Programm benutzt";
+
 }  // namespace
 
 CreateFileResult CreateNewFile(const char* path, const unsigned char* bytes, std::size_t size,
@@ -198,7 +216,7 @@ CreateFileResult CreateNewFile(const char* path, const unsigned char* bytes, std
     }
     if (replace && !MoveFileExA(written.c_str(), target.c_str(),
                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        *error = LastSystemErrorText();
+        *error = IsInUse(path) ? kInUse : LastSystemErrorText();
         DeleteFileA(written.c_str());
         return CreateFileResult::Failed;
     }

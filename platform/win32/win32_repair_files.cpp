@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "win32_handle.h"
+
 namespace {
 
 constexpr std::uint32_t kMaxPath = MAX_PATH - 1;  // 259 bytes and the zero
@@ -55,19 +57,16 @@ bool IsRegularFile(HANDLE handle, DWORD refused) {
            (information.dwFileAttributes & refused) == 0;
 }
 
-FileHandle OpenRegularFile(const char* path, DWORD access, DWORD refused, DWORD flags) {
+FileHandle OpenRegularFile(const char* path, DWORD access, DWORD share, DWORD refused,
+                           DWORD flags) {
     if (!NamesExistingRegularFile(path, refused)) {
         return kNoFile;
     }
-    const HANDLE handle = CreateFileA(path, access, 0, nullptr, OPEN_EXISTING, flags, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
+    ScopedHandle handle(CreateFileA(path, access, share, nullptr, OPEN_EXISTING, flags, nullptr));
+    if (!handle.IsOpen() || !IsRegularFile(handle.Get(), refused)) {
         return kNoFile;
     }
-    if (!IsRegularFile(handle, refused)) {
-        CloseHandle(handle);
-        return kNoFile;
-    }
-    return ToFileHandle(handle);
+    return ToFileHandle(handle.Release());
 }
 
 }  // namespace
@@ -94,7 +93,10 @@ bool IsAbsoluteWindowsPath(const char* path) {
 
 FileHandle Win32RepairFiles::OpenForReading(const char* name) {
     // The template is only read: a link the user made to it is followed.
-    return OpenRegularFile(name, GENERIC_READ, FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_NORMAL);
+    // Nobody may write it while it is held.
+    const DWORD share = options_.templateReadableByOthers ? FILE_SHARE_READ : 0;
+    return OpenRegularFile(name, GENERIC_READ, share, FILE_ATTRIBUTE_DIRECTORY,
+                           FILE_ATTRIBUTE_NORMAL);
 }
 
 Win32RepairFiles::~Win32RepairFiles() {
@@ -195,7 +197,7 @@ FileHandle Win32RepairFiles::OpenForWriting(FolderHandle folder, const char* nam
     }
     // A link put in place after the check is opened itself, not followed,
     // and then refused.
-    const FileHandle file = OpenRegularFile(path, GENERIC_WRITE, kNotWritable,
+    const FileHandle file = OpenRegularFile(path, GENERIC_WRITE, 0, kNotWritable,
                                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
     if (file != kNoFile) {
         *failure = OpenFailure::None;

@@ -9,9 +9,17 @@
 
 #include "repair_files.h"
 
-class Win32RepairFiles final : public RepairFiles {
+// What differs between the programs over this layer.
+struct Win32FilesOptions {
+    // Whether other programs may read the template while it is held (never
+    // write it): the command-line service lets a check or a repair beside it
+    // read it. The window holds it alone, so a second copy is refused.
+    bool templateReadableByOthers = false;
+};
+
+class Win32RepairFiles : public RepairFiles {
 public:
-    Win32RepairFiles() = default;
+    explicit Win32RepairFiles(const Win32FilesOptions& options) : options_(options) {}
     ~Win32RepairFiles();
     Win32RepairFiles(const Win32RepairFiles&) = delete;
     Win32RepairFiles& operator=(const Win32RepairFiles&) = delete;
@@ -45,6 +53,7 @@ private:
     };
     const HeldFolder* FindFolder(FolderHandle folder) const;
 
+    Win32FilesOptions options_;
     std::vector<HeldFolder> folders_;
 };
 

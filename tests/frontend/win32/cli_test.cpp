@@ -417,6 +417,54 @@ TEST_F(CliTest, WatchRepairsWhatComesInWaitsForAHeldFileAndEndsOnCtrlC) {
     EXPECT_EQ(output.find("nicht"), std::string::npos) << output;
 }
 
+// A running watch holds its template so that others may read it and
+// nobody may change it: a check with it and a repair of another folder
+// work beside the service, and make-header --force says the file is in use.
+TEST_F(CliTest, TheTemplateOfARunningWatchMayBeReadButNotReplaced) {
+    const std::vector<unsigned char> header = RecordingStart();
+    const std::vector<unsigned char> part = Pattern(600, 2);
+    WriteWhole(folder_ + "header.mpeg", header);
+    WriteWhole(folder_ + "Film.mpg", header);
+    WriteWhole(folder_ + "Film#1.mpg", part);
+    const std::string other = folder_.substr(0, folder_.size() - 1) + "-other\\";
+    CreateDirectoryA(other.c_str(), nullptr);
+    WriteWhole(other + "Film.mpg", Pattern(300, 4));
+    WriteWhole(other + "Film#1.mpg", part);
+
+    StartedCli watch = StartCli("watch .", folder_);
+    ASSERT_NE(watch.process, nullptr);
+    std::string output;
+    ASSERT_TRUE(WaitForOutput(watch.output, "Beobachte 1 Ordner.", 10000, &output)) << output;
+
+    const CliRun checked = RunCli("check --header header.mpeg Film#1.mpg", folder_);
+    EXPECT_EQ(checked.exitCode, 0) << checked.output;
+    const CliRun repaired = RunCli("repair \"" + other + "Film.mpg\"", folder_);
+    EXPECT_EQ(repaired.exitCode, 0) << repaired.output;
+    EXPECT_EQ(ReadWhole(other + "Film#1.mpg"), Repaired(part, header));
+    const CliRun replaced = RunCli("make-header Film.mpg --force", folder_);
+    EXPECT_EQ(replaced.exitCode, 1) << replaced.output;
+    EXPECT_NE(replaced.output.find("wird gerade von einem anderen Programm benutzt"),
+              std::string::npos)
+        << replaced.output;
+    const HANDLE writer = CreateFileA((folder_ + "header.mpeg").c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+    if (writer != INVALID_HANDLE_VALUE) {
+        CloseHandle(writer);
+    }
+
+    EXPECT_TRUE(SendCtrlC(watch.process)) << GetLastError();
+    EXPECT_EQ(FinishCli(watch).exitCode, 0);
+    EXPECT_EQ(ReadWhole(folder_ + "header.mpeg"), header);
+    EXPECT_EQ(GetFileAttributesA((folder_ + "header.mpeg.velmora-new").c_str()),
+              INVALID_FILE_ATTRIBUTES);
+    for (const char* name : {"Film.mpg", "Film#1.mpg"}) {
+        DeleteFileA((other + name).c_str());
+    }
+    RemoveDirectoryA(other.c_str());
+}
+
 // This test's console screen, as a handle the program inherits: what the
 // program writes there is read back as the characters a user sees.
 HANDLE OpenConsoleScreen() {

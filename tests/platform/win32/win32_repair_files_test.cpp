@@ -75,7 +75,7 @@ protected:
         return files_.OpenForWriting(held_, name.c_str(), "Film.mpg", failure);
     }
 
-    Win32RepairFiles files_;
+    Win32RepairFiles files_{Win32FilesOptions{}};
     FolderHandle held_ = kNoFolder;
     std::string folder_;
     std::vector<std::string> created_;
