@@ -42,6 +42,10 @@ packages+=(
     xvfb xauth x11-utils imagemagick
 )
 
+# The Windows tests on a Japanese system's code page (932) run Wine under
+# the ja_JP.UTF-8 locale, generated from the locales package (below).
+packages+=(locales)
+
 # Fuzzing (clang with its libFuzzer and sanitizer runtimes) and the test on a
 # FUSE mount (bindfs), needed by the tests only. (The tests on real MPEG
 # streams use the demo's ffmpeg and ffprobe.)
@@ -56,17 +60,31 @@ for package in "${packages[@]}"; do
         missing+=("$package")
     fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-echo "Installing: ${missing[*]}"
 if [ "$(id -u)" -ne 0 ]; then
     sudo=sudo
 else
     sudo=
 fi
+
+# Debian ships no generated locale but C.UTF-8; Wine takes its ANSI code
+# page from the locale, and names on the disk are UTF-8 only in one that
+# exists.
+japanese_locale() {
+    if [ "$profile" = all ] && ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf-\?8'; then
+        $sudo localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+    fi
+}
+
+if [ ${#missing[@]} -eq 0 ]; then
+    japanese_locale
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}"
 # wine32 comes from the i386 architecture.
 if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
 fi
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+japanese_locale

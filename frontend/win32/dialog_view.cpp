@@ -4,11 +4,13 @@
 #include "follow_up_name.h"
 #include "repair_controller.h"
 #include "resource.h"
+#include "win32_repair_files.h"
 
 namespace {
 
-// The postfix field is read with room for the longest postfix and the zero.
-constexpr int kPostfixReadCount = static_cast<int>(kPostfixBufferSize);
+// The postfix field is read with room to spare, so that its cut can be made
+// after whole characters.
+constexpr int kPostfixReadCount = 4 * static_cast<int>(kPostfixBufferSize);
 
 }  // namespace
 
@@ -24,7 +26,17 @@ void DialogView::CloseMainWindow() {
 void DialogView::ReadPostfixField(char* buffer, std::size_t size) {
     char field[kPostfixReadCount] = "";
     GetWindowTextA(Control(IDC_POSTFIX), field, kPostfixReadCount);
-    CopyText(buffer, size, field, kPostfixReadCount - 1);
+    // Cut inside a double-byte character, the postfix would end in a lead
+    // byte that takes the counter's first digit into a character of its own.
+    std::size_t length = 0;
+    while (field[length] != '\0') {
+        const auto next = static_cast<std::size_t>(NextAnsiCharacter(field + length) - field);
+        if (next > kMaxPostfixLength) {
+            break;
+        }
+        length = next;
+    }
+    CopyText(buffer, size, field, length);
 }
 
 void DialogView::SetCurrentFileText(const char* text) {

@@ -71,11 +71,16 @@ FileHandle OpenRegularFile(const char* path, DWORD access, DWORD share, DWORD re
 
 }  // namespace
 
+const char* NextAnsiCharacter(const char* c) {
+    // A lead byte at the text's end stands alone.
+    return IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(*c)) && c[1] != '\0' ? c + 2 : c + 1;
+}
+
 bool IsPlainWindowsFileName(const char* name) {
     if (name[0] == '\0' || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
         return false;
     }
-    for (const char* c = name; *c != '\0'; ++c) {
+    for (const char* c = name; *c != '\0'; c = NextAnsiCharacter(c)) {
         if (IsSeparator(*c) || *c == ':') {
             return false;
         }

@@ -57,8 +57,15 @@ private:
     std::vector<HeldFolder> folders_;
 };
 
+// The character after the one at `c` in text of the system's ANSI code
+// page: two bytes on from a double-byte character's lead byte (code pages
+// 932, 936, 949, 950), whose second byte may be 0x5C, the byte of '\\'.
+const char* NextAnsiCharacter(const char* c);
+
 // True when name can only mean a file directly inside a directory: not empty,
-// no '\\', '/' or ':' (a drive or a stream), not "." or "..".
+// no '\\', '/' or ':' (a drive or a stream), not "." or "..". Taken apart by
+// characters of the ANSI code page, so "\x95\x5C" (a CJK character on code
+// page 932) is no separator.
 bool IsPlainWindowsFileName(const char* name);
 
 // True for a path that does not depend on the current drive or directory:

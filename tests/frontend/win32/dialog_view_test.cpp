@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "follow_up_name.h"
 #include "repair_controller.h"
 #include "resource.h"
 
@@ -53,6 +54,31 @@ TEST(DialogView, StatusLinesShowControlCharactersEscaped) {
         escaped += "\\x01";
     }
     EXPECT_EQ(ListLine(list, 2), escaped);
+    DestroyWindow(dialog);
+}
+
+// On a Japanese system (code page 932; CTest sets LC_ALL for this one) the
+// postfix is cut after whole characters: "\x83\x65\x83\x58\x83\x67\x95\x5C"
+// (four characters, eight bytes) gives the first three, never a lone lead
+// byte that would join the counter's first digit.
+TEST(DialogViewCp932, PostfixIsCutAfterWholeCharacters) {
+    ASSERT_EQ(GetACP(), 932u) << "needs LC_ALL=ja_JP.UTF-8 and that locale generated";
+    const HWND dialog = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 200, 200, nullptr, nullptr,
+                                        nullptr, nullptr);
+    ASSERT_NE(dialog, nullptr);
+    const HWND field = CreateWindowExA(0, "EDIT", "", WS_CHILD, 0, 0, 200, 20, dialog,
+                                       reinterpret_cast<HMENU>(IDC_POSTFIX), nullptr, nullptr);
+    ASSERT_NE(field, nullptr);
+    DialogView view;
+    view.Attach(dialog);
+
+    char postfix[kPostfixBufferSize];
+    SetWindowTextA(field, "\x83\x65\x83\x58\x83\x67\x95\x5C");
+    view.ReadPostfixField(postfix, sizeof postfix);
+    EXPECT_EQ(std::string(postfix), "\x83\x65\x83\x58\x83\x67");
+    SetWindowTextA(field, "_teil#12345");
+    view.ReadPostfixField(postfix, sizeof postfix);
+    EXPECT_EQ(std::string(postfix), "_teil#1");
     DestroyWindow(dialog);
 }
 

@@ -286,6 +286,37 @@ TEST_F(Win32FilesTest, HeldFolderWhoseNameLeadsElsewhereIsGone) {
     files_.CloseFile(file);
 }
 
+// Run under a Japanese system's code page (932; CTest sets LC_ALL for
+// these), where the second byte of many characters is 0x5C, the byte of
+// '\\': names are taken apart by characters.
+class Win32FilesCp932Test : public Win32FilesTest {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(GetACP(), 932u) << "needs LC_ALL=ja_JP.UTF-8 and that locale generated";
+        Win32FilesTest::SetUp();
+    }
+};
+
+TEST_F(Win32FilesCp932Test, DoubleByteNamesArePlainAndRepaired) {
+    const std::string hyouji = "\x95\x5C\x8E\xA6";  // two characters, the first ending in 0x5C
+    const std::string sofuto = "\x83\x5C\x83\x74\x83\x67";  // three, the first ending in 0x5C
+    EXPECT_TRUE(IsPlainWindowsFileName((hyouji + "#1.mpg").c_str()));
+    EXPECT_TRUE(IsPlainWindowsFileName((sofuto + "#1.mpg").c_str()));
+    EXPECT_FALSE(IsPlainWindowsFileName((hyouji + "\\#1.mpg").c_str()));
+    EXPECT_FALSE(IsPlainWindowsFileName("a\\b"));
+
+    for (const std::string& stem : {hyouji, sofuto}) {
+        Write(stem + "#1.mpg", "0123456789");
+        OpenFailure failure = OpenFailure::None;
+        const FileHandle file = OpenWriting(stem + "#1.mpg", &failure);
+        ASSERT_NE(file, kNoFile) << stem;
+        std::uint32_t written = 0;
+        EXPECT_TRUE(files_.WriteBytes(file, "ab", 2, &written));
+        files_.CloseFile(file);
+        EXPECT_EQ(Read(stem + "#1.mpg"), "ab23456789");
+    }
+}
+
 TEST(Win32FileNames, PlainNamesAndAbsolutePaths) {
     EXPECT_TRUE(IsPlainWindowsFileName("Film#1.mpg"));
     EXPECT_TRUE(IsPlainWindowsFileName("..Film"));

@@ -305,7 +305,7 @@ HWND FindFileDialog(const Program& program, HWND mainDialog, DWORD timeoutMs) {
         timeoutMs);
 }
 
-std::string WindowText(HWND window) {
+std::wstring WideWindowText(HWND window) {
     const LRESULT length = Send(window, WM_GETTEXTLENGTH, 0, 0);
     if (length <= 0) {
         return {};
@@ -314,7 +314,11 @@ std::string WindowText(HWND window) {
     const LRESULT copied =
         Send(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
     text.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
-    return ToWindows1252(text);
+    return text;
+}
+
+std::string WindowText(HWND window) {
+    return ToWindows1252(WideWindowText(window));
 }
 
 std::string ControlText(HWND dialog, int id) {
@@ -337,28 +341,39 @@ void PressEscape(HWND dialog) {
     PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0);
 }
 
+bool SetTextW(HWND window, const std::wstring& text) {
+    return Send(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str())) == TRUE;
+}
+
 bool SetTextW(HWND window, const std::string& text) {
-    const std::wstring wide = FromWindows1252(text);
-    return Send(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str())) == TRUE;
+    return SetTextW(window, FromWindows1252(text));
 }
 
 int ListCount(HWND list) {
     return static_cast<int>(Send(list, LB_GETCOUNT, 0, 0));
 }
 
-std::string ListLine(HWND list, int index) {
+std::wstring WideListLine(HWND list, int index) {
     const LRESULT length = Send(list, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
     if (length < 0) {
-        return "<no line " + std::to_string(index) + ">";
+        return L"<no line " + std::to_wstring(index) + L">";
     }
     std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
     const LRESULT copied =
         Send(list, LB_GETTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
     text.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
-    return ToWindows1252(text);
+    return text;
+}
+
+std::string ListLine(HWND list, int index) {
+    return ToWindows1252(WideListLine(list, index));
 }
 
 bool ChooseBaseFile(const Program& program, HWND mainDialog, const std::string& path) {
+    return ChooseBaseFile(program, mainDialog, FromWindows1252(path));
+}
+
+bool ChooseBaseFile(const Program& program, HWND mainDialog, const std::wstring& path) {
     ClickControl(mainDialog, IDC_BASE_FILE);
     const HWND fileDialog = FindFileDialog(program, mainDialog, 20000);
     if (!Check(fileDialog != nullptr, "the file-selection dialog opens")) {

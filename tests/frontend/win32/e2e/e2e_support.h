@@ -65,7 +65,9 @@ bool IsMainDialog(HWND window);
 bool IsMessageBox(HWND window);
 std::string ClassName(HWND window);
 
-// The window's text, read with WM_GETTEXT and converted to Windows-1252.
+// The window's text, read with WM_GETTEXT, as it is and converted to
+// Windows-1252.
+std::wstring WideWindowText(HWND window);
 std::string WindowText(HWND window);
 std::string ControlText(HWND dialog, int id);
 // The message box's text and caption.
@@ -75,13 +77,16 @@ std::string MessageBoxText(HWND box);
 void Click(HWND button);
 void ClickControl(HWND dialog, int id);
 void PressEscape(HWND dialog);
-bool SetTextW(HWND window, const std::string& text);
+bool SetTextW(HWND window, const std::wstring& text);
+bool SetTextW(HWND window, const std::string& text);  // Windows-1252
 
 int ListCount(HWND list);
+std::wstring WideListLine(HWND list, int index);
 std::string ListLine(HWND list, int index);
 
 // Chooses path in the file-selection dialog: opens it with "Basis Datei",
 // types the path into its file-name field and confirms with OK.
+bool ChooseBaseFile(const Program& program, HWND mainDialog, const std::wstring& path);
 bool ChooseBaseFile(const Program& program, HWND mainDialog, const std::string& path);
 
 // Lists the children of a window, for failure reports.

@@ -600,6 +600,55 @@ bool CaseReadOnlyFileNeverRepaired(const std::string& exe) {
     return session.EndWithEscape();
 }
 
+std::wstring FromAnsiCodePage(const std::string& text) {
+    const int size =
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
+    return out;
+}
+
+// `text` as the program's ANSI calls take it.
+std::string InAnsiCodePage(const std::wstring& text) {
+    const int size = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                        nullptr, nullptr);
+    return out;
+}
+
+// On a Japanese system (code page 932; CTest sets LC_ALL for this case) a
+// series whose name holds a character with 0x5C as its second byte is
+// repaired like any other: "\u30BD" (ソ) is 83 5C there.
+bool CaseCp932Series(const std::string& exe) {
+    if (!CheckNumber(GetACP(), 932, "the ANSI code page (LC_ALL=ja_JP.UTF-8)")) {
+        return false;
+    }
+    Session session(exe, "cp932");
+    const std::wstring stem = L"\u30BD\u30D5\u30C8";
+    const std::string part = InAnsiCodePage(stem + L"#1.mpg");
+    if (!session.WriteTemplate(kTemplateSize) ||
+        !Check(WriteFileBytes(session.Path(InAnsiCodePage(stem + L".mpg")), PatternBytes(300, 2)),
+               "write the base file") ||
+        !Check(WriteFileBytes(session.Path(part), PatternBytes(kFollowUpSize, 3)),
+               "write its part 1") ||
+        !session.StartToMainWindow() ||
+        !ChooseBaseFile(session.program, session.main,
+                        FromAnsiCodePage(session.folder) + stem + L".mpg")) {
+        return false;
+    }
+    ClickControl(session.main, kToggleButton);
+    const HWND list = session.Control(kStatusList);
+    Check(WaitUntil([&] { return ListCount(list) == 1; }, kUiTimeoutMs), "part 1 repaired");
+    Check(WideListLine(list, 0) == L"Header \"" + stem + L"#1.mpg\" restauriert!",
+          "the status line names part 1");
+    Check(WideWindowText(session.Control(kCurrentFileField)) == stem + L"#2.mpg",
+          "part 2 is waited for");
+    CheckRepaired(session, part);
+    return session.EndWithEscape();
+}
+
 // Chooses a file as a user does: into its folder first (the dialog then
 // looks in it), then the file there.
 bool ChooseInFolder(const Session& session, const std::string& folder, const std::string& name) {
@@ -831,6 +880,7 @@ const Case kCases[] = {
     {"held_file_waits_then_repaired", CaseHeldFileWaitsThenRepaired},
     {"read_only_file_never_repaired", CaseReadOnlyFileNeverRepaired},
     {"held_folder_cannot_be_renamed", CaseHeldFolderCannotBeRenamed},
+    {"cp932_series", CaseCp932Series},
     {"position_remembered", CasePositionRemembered},
     {"position_minimized", CasePositionMinimized},
     {"position_only_x", CasePositionOnlyX},
