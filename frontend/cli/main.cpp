@@ -3,11 +3,16 @@
 // finished series, and watches folders as a service.
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <string>
+#include <vector>
 
 #include "cli_command.h"
 #include "cli_files.h"
 #include "version.h"
+#ifdef _WIN32
+#include "win32_names.h"
+#endif
 
 namespace {
 
@@ -43,9 +48,8 @@ const CliCommand* FindCommand(const char* name) {
     return nullptr;
 }
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
+// The program on UTF-8 arguments.
+int RunProgram(int argc, char* argv[]) {
     if (argc < 2) {
         PrintOverview(stderr);
         return kExitUsage;
@@ -78,3 +82,29 @@ int main(int argc, char* argv[]) {
     }
     return command->run(arguments);
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// Windows hands over the arguments as it stores names, in UTF-16 (the
+// program is linked with -municode); inside, names are UTF-8 on both
+// systems. An argument without a UTF-8 form (an unpaired surrogate) names
+// nothing the program could open.
+int wmain(int argc, wchar_t* argv[]) {
+    std::vector<std::string> arguments(static_cast<std::size_t>(argc));
+    std::vector<char*> pointers;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        if (!Utf8FromWide(argv[i], std::wcslen(argv[i]), &arguments[i])) {
+            Print(stderr, "velmora-cli: Argument %zu ist kein g\xC3\xBCltiger Unicode-Text\n", i);
+            return kExitUsage;
+        }
+        pointers.push_back(arguments[i].data());
+    }
+    pointers.push_back(nullptr);
+    return RunProgram(argc, pointers.data());
+}
+#else
+int main(int argc, char* argv[]) {
+    return RunProgram(argc, argv);
+}
+#endif

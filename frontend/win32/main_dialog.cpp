@@ -29,8 +29,11 @@ static_assert(kOpenFileNameSize == 76);
 #endif
 
 DialogView view;
-// The template is held alone: a second copy started in the same folder is refused.
-Win32RepairFiles files(Win32FilesOptions{.templateReadableByOthers = false});
+// The design's ANSI interface, with paths as long as its buffers; the
+// template is held alone, so a second copy started in the same folder is
+// refused.
+Win32RepairFiles files(Win32FilesOptions{
+    .codePage = kAnsiCodePage, .longPaths = false, .templateReadableByOthers = false});
 RepairController controller(view, files);
 WindowPositionStore positionStore;
 

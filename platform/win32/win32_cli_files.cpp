@@ -1,26 +1,33 @@
 // The command-line program's plain reads, new files and paths on Windows.
 // Reads share everything, so a recorder that is still writing is never
 // disturbed; only the repair itself (Win32RepairFiles) opens exclusively.
+// Names and paths are UTF-8, opened through the wide-character functions
+// in the \\?\ form, so every name Windows allows and every path length
+// up to its limit can be named.
 #include <io.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "byte_text.h"
 #include "cli_files.h"
 #include "win32_handle.h"
+#include "win32_names.h"
 
 namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// Names like "NUL" or "COM1.mpg" mean devices; their full path is "\\.\NUL".
-// They are never opened: opening a device can already change it.
+// A UTF-8 path the user or the program gave, as the wide functions take it.
+PathKind SystemPath(const char* path, std::wstring* system) {
+    return ::SystemPath(CP_UTF8, path, true, system);
+}
+
 bool IsDeviceName(const char* path) {
-    char fullPath[MAX_PATH];
-    const DWORD length = GetFullPathNameA(path, sizeof fullPath, fullPath, nullptr);
-    return length != 0 && length < sizeof fullPath && std::strncmp(fullPath, "\\\\.\\", 4) == 0;
+    std::wstring system;
+    return SystemPath(path, &system) == PathKind::Device;
 }
 
 bool IsMissingError(DWORD error) {
@@ -36,33 +43,34 @@ bool IsRegularHandle(HANDLE handle, DWORD refused, BY_HANDLE_FILE_INFORMATION* i
 
 // Opens only to ask what the file is: no data access, so a file another
 // program holds with share mode 0 is still looked at. Links are followed.
-HANDLE OpenToQuery(const char* path) {
-    if (IsDeviceName(path)) {
-        return INVALID_HANDLE_VALUE;
+ScopedHandle OpenToQuery(const char* path) {
+    std::wstring system;
+    if (SystemPath(path, &system) != PathKind::File) {
+        return ScopedHandle();
     }
-    return CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return ScopedHandle(CreateFileW(system.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-}  // namespace
-
-ReadHeadResult ReadRegularFileStart(const char* path, bool followLinks, unsigned char* buffer,
-                                    std::size_t size, std::size_t* count) {
-    *count = 0;
-    // Looked at before it is opened: a folder or a device is never opened,
-    // nor, unless asked, a symbolic link or junction.
+// Reads the start of the regular file at `system` (a path as the wide
+// functions take it) without any exclusivity.
+ReadHeadResult ReadStartOf(const std::wstring& system, bool followLinks, unsigned char* buffer,
+                           std::size_t size, std::size_t* count) {
+    // Looked at before it is opened: a folder is never opened, nor, unless
+    // asked, a symbolic link or junction.
     const DWORD refused =
         FILE_ATTRIBUTE_DIRECTORY | (followLinks ? 0 : FILE_ATTRIBUTE_REPARSE_POINT);
-    const DWORD attributes = GetFileAttributesA(path);
+    const DWORD attributes = GetFileAttributesW(system.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return IsMissingError(GetLastError()) ? ReadHeadResult::Missing : ReadHeadResult::Failed;
     }
-    if ((attributes & refused) != 0 || IsDeviceName(path)) {
+    if ((attributes & refused) != 0) {
         return ReadHeadResult::NotAFile;
     }
     const DWORD flags = FILE_ATTRIBUTE_NORMAL | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-    const HANDLE file =
-        CreateFileA(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const ScopedHandle file(CreateFileW(system.c_str(), GENERIC_READ, kShareAll, nullptr,
+                                        OPEN_EXISTING, flags, nullptr));
+    if (!file.IsOpen()) {
         const DWORD error = GetLastError();
         if (error == ERROR_SHARING_VIOLATION) {
             return ReadHeadResult::Busy;  // a recorder holding it with share mode 0
@@ -71,16 +79,14 @@ ReadHeadResult ReadRegularFileStart(const char* path, bool followLinks, unsigned
     }
     // The name may have changed between the look and the open.
     BY_HANDLE_FILE_INFORMATION information{};
-    if (!IsRegularHandle(file, refused, &information)) {
-        CloseHandle(file);
+    if (!IsRegularHandle(file.Get(), refused, &information)) {
         return ReadHeadResult::NotAFile;
     }
     while (*count < size) {
         const std::size_t left = size - *count;
         const DWORD chunk = left > 0x10000000 ? 0x10000000 : static_cast<DWORD>(left);
         DWORD got = 0;
-        if (!ReadFile(file, buffer + *count, chunk, &got, nullptr)) {
-            CloseHandle(file);
+        if (!ReadFile(file.Get(), buffer + *count, chunk, &got, nullptr)) {
             return ReadHeadResult::Failed;
         }
         if (got == 0) {
@@ -88,21 +94,28 @@ ReadHeadResult ReadRegularFileStart(const char* path, bool followLinks, unsigned
         }
         *count += got;
     }
-    CloseHandle(file);
     return ReadHeadResult::Read;
 }
 
-namespace {
+}  // namespace
 
-std::string Utf8FromWide(const wchar_t* text, int length) {
-    if (length <= 0) {
-        return std::string();
+ReadHeadResult ReadRegularFileStart(const char* path, bool followLinks, unsigned char* buffer,
+                                    std::size_t size, std::size_t* count) {
+    *count = 0;
+    std::wstring system;
+    switch (SystemPath(path, &system)) {
+    case PathKind::File:
+        break;
+    case PathKind::Device:
+        return ReadHeadResult::NotAFile;
+    case PathKind::Unusable:
+        SetLastError(ERROR_INVALID_NAME);
+        return ReadHeadResult::Failed;
     }
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, length, utf8.data(), size, nullptr, nullptr);
-    return utf8;
+    return ReadStartOf(system, followLinks, buffer, size, count);
 }
+
+namespace {
 
 bool WriteAll(HANDLE file, const unsigned char* bytes, std::size_t size) {
     while (size > 0) {
@@ -126,11 +139,17 @@ namespace {
 // reparse point), a folder. False when nothing or a regular file is there,
 // or it cannot be looked at (the create or the move then tells why).
 bool IsNotAFile(const char* path, NotAFileKind* kind) {
-    if (IsDeviceName(path)) {
+    std::wstring system;
+    switch (SystemPath(path, &system)) {
+    case PathKind::File:
+        break;
+    case PathKind::Device:
         *kind = NotAFileKind::Device;
         return true;
+    case PathKind::Unusable:
+        return false;
     }
-    const DWORD attributes = GetFileAttributesA(path);
+    const DWORD attributes = GetFileAttributesW(system.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return false;
     }
@@ -148,18 +167,19 @@ bool IsNotAFile(const char* path, NotAFileKind* kind) {
 // Creates the file to be moved over `target`, under a name that nothing has
 // yet: a leftover of an interrupted run never blocks, and CREATE_NEW never
 // opens what is there, a link least of all.
-HANDLE CreateBeside(const std::string& target, std::string* written) {
+ScopedHandle CreateBeside(const std::wstring& target, std::wstring* written) {
     constexpr int kAttempts = 1000;
     for (int attempt = 0;; ++attempt) {
-        *written = target + ".velmora-new";
+        *written = target + L".velmora-new";
         if (attempt > 0) {
-            *written += "-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt);
+            *written +=
+                L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(attempt);
         }
-        const HANDLE file = CreateFileA(written->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        ScopedHandle file(CreateFileW(written->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
         const DWORD reason = GetLastError();
         const bool taken = reason == ERROR_FILE_EXISTS || reason == ERROR_ALREADY_EXISTS;
-        if (file != INVALID_HANDLE_VALUE || !taken || attempt + 1 == kAttempts) {
+        if (file.IsOpen() || !taken || attempt + 1 == kAttempts) {
             return file;
         }
     }
@@ -168,12 +188,12 @@ HANDLE CreateBeside(const std::string& target, std::string* written) {
 // Whether another program holds the file so that it cannot be replaced (a
 // running watch holds its template so): the system's "access denied" would
 // send the user looking at permissions instead.
-bool IsInUse(const char* path) {
+bool IsInUse(const std::wstring& system) {
     const DWORD reason = GetLastError();
     if (reason != ERROR_ACCESS_DENIED && reason != ERROR_SHARING_VIOLATION) {
         return false;
     }
-    const ScopedHandle probe(CreateFileA(path, DELETE, kShareAll, nullptr, OPEN_EXISTING,
+    const ScopedHandle probe(CreateFileW(system.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
                                          FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     const bool inUse = !probe.IsOpen() && GetLastError() == ERROR_SHARING_VIOLATION;
     SetLastError(reason);
@@ -190,15 +210,21 @@ CreateFileResult CreateNewFile(const char* path, const unsigned char* bytes, std
     // a failure leaves the old file as it was. Only a regular file is
     // replaced: a device name, a folder or a link keeps its name. A device
     // is not opened even to be refused: opening one can already change it.
-    const std::string target = path;
     if ((replace || IsDeviceName(path)) && IsNotAFile(path, kind)) {
         return CreateFileResult::NotAFile;
     }
-    std::string written = target;
-    const HANDLE file = replace ? CreateBeside(target, &written)
-                                : CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    std::wstring target;
+    if (SystemPath(path, &target) != PathKind::File) {
+        SetLastError(ERROR_INVALID_NAME);
+        *error = LastSystemErrorText();
+        return CreateFileResult::Failed;
+    }
+    std::wstring written = target;
+    ScopedHandle file = replace
+                            ? CreateBeside(target, &written)
+                            : ScopedHandle(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsOpen()) {
         const DWORD reason = GetLastError();
         if (!replace && (reason == ERROR_FILE_EXISTS || reason == ERROR_ALREADY_EXISTS)) {
             return IsNotAFile(path, kind) ? CreateFileResult::NotAFile : CreateFileResult::Exists;
@@ -206,37 +232,42 @@ CreateFileResult CreateNewFile(const char* path, const unsigned char* bytes, std
         *error = LastSystemErrorText();
         return CreateFileResult::Failed;
     }
-    const bool complete = WriteAll(file, bytes, size) && FlushFileBuffers(file);
+    const bool complete = WriteAll(file.Get(), bytes, size) && FlushFileBuffers(file.Get());
     const std::string reason = complete ? std::string() : LastSystemErrorText();
-    const bool closed = CloseHandle(file) != FALSE;
+    const bool closed = CloseHandle(file.Release()) != FALSE;
     if (!complete || !closed) {
         *error = complete ? LastSystemErrorText() : reason;
-        DeleteFileA(written.c_str());
+        DeleteFileW(written.c_str());
         return CreateFileResult::Failed;
     }
-    if (replace && !MoveFileExA(written.c_str(), target.c_str(),
+    if (replace && !MoveFileExW(written.c_str(), target.c_str(),
                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        *error = IsInUse(path) ? kInUse : LastSystemErrorText();
-        DeleteFileA(written.c_str());
+        *error = IsInUse(target) ? kInUse : LastSystemErrorText();
+        DeleteFileW(written.c_str());
         return CreateFileResult::Failed;
     }
     return CreateFileResult::Created;
 }
 
 bool AbsolutePath(const char* path, std::string* absolute) {
-    // The first call tells the length needed, zero included.
-    const DWORD needed = GetFullPathNameA(path, 0, nullptr, nullptr);
-    if (needed == 0) {
+    std::wstring wide;
+    std::wstring full;
+    if (!WideFromText(CP_UTF8, path, &wide) || !FullWidePath(wide, &full)) {
         return false;
     }
-    std::string full(needed, '\0');
-    const DWORD length = GetFullPathNameA(path, needed, full.data(), nullptr);
-    if (length == 0 || length >= needed) {
-        return false;
+    // A short 8.3 name ("FILMAU~1.MPG") is taken as the file it names: a
+    // series' names are made from its long name. Nothing there: as it is.
+    // (Only a path over MAX_PATH needs the long form; Wine expands none in
+    // that form.)
+    const std::wstring system = full.size() < MAX_PATH ? full : LongPathForm(full);
+    const DWORD needed = GetLongPathNameW(system.c_str(), nullptr, 0);
+    std::wstring expanded(needed, L'\0');
+    const DWORD length = needed > 0 ? GetLongPathNameW(system.c_str(), expanded.data(), needed) : 0;
+    if (length > 0 && length < needed) {
+        expanded.resize(length);
+        full = WithoutLongPathPrefix(expanded);
     }
-    full.resize(length);
-    *absolute = full;
-    return true;
+    return Utf8FromWide(full.data(), full.size(), absolute);
 }
 
 void SplitPath(const std::string& path, std::string* directory, std::string* name) {
@@ -246,37 +277,20 @@ void SplitPath(const std::string& path, std::string* directory, std::string* nam
 }
 
 bool IsRegularFile(const char* path) {
-    const HANDLE file = OpenToQuery(path);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
+    const ScopedHandle file = OpenToQuery(path);
     BY_HANDLE_FILE_INFORMATION information{};
-    const bool regular = IsRegularHandle(file, FILE_ATTRIBUTE_DIRECTORY, &information);
-    CloseHandle(file);
-    return regular;
+    return file.IsOpen() && IsRegularHandle(file.Get(), FILE_ATTRIBUTE_DIRECTORY, &information);
 }
 
 bool AreSameFile(const char* first, const char* second) {
     BY_HANDLE_FILE_INFORMATION a{};
     BY_HANDLE_FILE_INFORMATION b{};
-    const HANDLE one = OpenToQuery(first);
-    if (one == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    const bool known = GetFileInformationByHandle(one, &a);
-    CloseHandle(one);
-    const HANDLE other = OpenToQuery(second);
-    if (!known || other == INVALID_HANDLE_VALUE) {
-        if (other != INVALID_HANDLE_VALUE) {
-            CloseHandle(other);
-        }
-        return false;
-    }
-    const bool same = GetFileInformationByHandle(other, &b) &&
-                      a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
-                      a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
-    CloseHandle(other);
-    return same;
+    const ScopedHandle one = OpenToQuery(first);
+    const ScopedHandle other = OpenToQuery(second);
+    return one.IsOpen() && other.IsOpen() && GetFileInformationByHandle(one.Get(), &a) &&
+           GetFileInformationByHandle(other.Get(), &b) &&
+           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
 }
 
 // The system's words for the last error, as UTF-8 and without its line end.
@@ -285,7 +299,8 @@ std::string LastSystemErrorText() {
     wchar_t text[512] = {};
     const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                         nullptr, error, 0, text, 512, nullptr);
-    std::string message = Utf8FromWide(text, static_cast<int>(length));
+    std::string message;
+    Utf8FromWide(text, length, &message);
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
                                 message.back() == ' ' || message.back() == '.')) {
         message.pop_back();
@@ -293,40 +308,33 @@ std::string LastSystemErrorText() {
     return message.empty() ? "Fehler " + std::to_string(error) : message;
 }
 
-namespace {
-
-std::wstring WideFrom(UINT codePage, const std::string& text) {
-    if (text.empty()) {
-        return std::wstring();
-    }
-    const int length = static_cast<int>(text.size());
-    const int size = MultiByteToWideChar(codePage, 0, text.data(), length, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
-    MultiByteToWideChar(codePage, 0, text.data(), length, wide.data(), size);
-    return wide;
-}
-
-}  // namespace
-
 std::string NameAsText(const std::string& name) {
-    const std::wstring wide = WideFrom(CP_ACP, name);
-    const std::string text = Utf8FromWide(wide.data(), static_cast<int>(wide.size()));
+    // Names are UTF-8 as Windows holds them (UTF-16, converted exactly).
     // Windows keeps control characters out of file names, but not out of
-    // the paths and arguments that are printed as names.
+    // the paths and arguments that are printed as names; the C1 controls
+    // (U+0080 to U+009F) may stand in a name. Both are shown escaped.
     std::string shown;
-    for (const char c : text) {
-        char escaped[5];
-        if (EscapeControlByte(static_cast<unsigned char>(c), escaped)) {
+    shown.reserve(name.size());
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        char escaped[8];
+        if (EscapeControlByte(byte, escaped)) {
             shown += escaped;
+        } else if (byte == 0xC2 && i + 1 < name.size() &&
+                   (static_cast<unsigned char>(name[i + 1]) & 0xE0) == 0x80) {
+            std::snprintf(escaped, sizeof escaped, "\\u%04x",
+                          static_cast<unsigned char>(name[i + 1]));
+            shown += escaped;
+            ++i;
         } else {
-            shown += c;
+            shown += name[i];
         }
     }
     return shown;
 }
 
 void WriteText(std::FILE* stream, const std::string& text) {
-    const std::wstring wide = WideFrom(CP_UTF8, text);
+    const std::wstring wide = WideForOutput(text);
     const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
     DWORD mode = 0;
     if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
@@ -337,25 +345,29 @@ void WriteText(std::FILE* stream, const std::string& text) {
         WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
         return;
     }
-    const UINT consolePage = GetConsoleOutputCP();
-    const UINT codePage = consolePage != 0 ? consolePage : CP_ACP;
-    const int length = static_cast<int>(wide.size());
-    const int size =
-        WideCharToMultiByte(codePage, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    WideCharToMultiByte(codePage, 0, wide.data(), length, bytes.data(), size, nullptr, nullptr);
+    const std::string bytes = InConsoleCodePage(wide);
     std::fwrite(bytes.data(), 1, bytes.size(), stream);
 }
 
-bool StampFile(const char* path, FileStamp* stamp) {
-    const HANDLE file = OpenToQuery(path);
-    if (file == INVALID_HANDLE_VALUE) {
+namespace {
+
+// The file `name` in the folder at `folderPath` (absolute, with its
+// separator), named exactly: the name is joined as it is, never parsed.
+bool SystemPathIn(const std::string& folderPath, const char* name, std::wstring* system) {
+    std::wstring wideName;
+    if (SystemPath(folderPath.c_str(), system) != PathKind::File ||
+        !WideFromText(CP_UTF8, name, &wideName) || wideName.empty()) {
         return false;
     }
+    *system += wideName;
+    return true;
+}
+
+bool StampOf(const std::wstring& system, FileStamp* stamp) {
+    const ScopedHandle file(CreateFileW(system.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
     BY_HANDLE_FILE_INFORMATION information{};
-    const bool known = GetFileInformationByHandle(file, &information) != FALSE;
-    CloseHandle(file);
-    if (!known) {
+    if (!file.IsOpen() || !GetFileInformationByHandle(file.Get(), &information)) {
         return false;
     }
     stamp->volume = information.dwVolumeSerialNumber;
@@ -368,18 +380,31 @@ bool StampFile(const char* path, FileStamp* stamp) {
     return true;
 }
 
+}  // namespace
+
+bool StampFile(const char* path, FileStamp* stamp) {
+    std::wstring system;
+    return SystemPath(path, &system) == PathKind::File && StampOf(system, stamp);
+}
+
 // The held folder cannot be renamed or deleted (it is held without delete
 // sharing), so its path keeps naming it.
 bool StampFileIn(std::intptr_t /*folder*/, const std::string& folderPath, const char* name,
                  FileStamp* stamp) {
-    return StampFile((folderPath + name).c_str(), stamp);
+    std::wstring system;
+    return SystemPathIn(folderPath, name, &system) && StampOf(system, stamp);
 }
 
 ReadHeadResult ReadFileStartIn(std::intptr_t /*folder*/, const std::string& folderPath,
                                const char* name, LinkRule rule, unsigned char* buffer,
                                std::size_t size, std::size_t* count) {
-    return ReadRegularFileStart((folderPath + name).c_str(), rule == LinkRule::FollowTrusted,
-                                buffer, size, count);
+    *count = 0;
+    std::wstring system;
+    if (!SystemPathIn(folderPath, name, &system)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return ReadHeadResult::Failed;
+    }
+    return ReadStartOf(system, rule == LinkRule::FollowTrusted, buffer, size, count);
 }
 
 bool FlushesEachRepair() {

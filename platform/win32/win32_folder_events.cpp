@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cwchar>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "cli_files.h"
 #include "folder_events.h"
 #include "repair_controller.h"
+#include "win32_names.h"
 
 // Windows tells of no close: a waiting file is tried as often as the
 // window's tick tries it.
@@ -82,21 +84,6 @@ bool StartReading(WatchedFolder& folder) {
     return true;
 }
 
-// The file names the service can open (CreateFileA takes the ANSI code
-// page); a name without a spelling there is left out.
-bool AnsiName(const wchar_t* name, int length, std::string* ansi) {
-    BOOL lossy = FALSE;
-    const int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, length, nullptr, 0,
-                                         nullptr, &lossy);
-    if (size <= 0 || lossy) {
-        return false;
-    }
-    ansi->assign(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, length, ansi->data(), size, nullptr,
-                        &lossy);
-    return !lossy;
-}
-
 bool KindOfAction(DWORD action, FolderEventKind* kind) {
     switch (action) {
     case FILE_ACTION_ADDED:
@@ -121,9 +108,10 @@ void QueueNotifications(WatchedFolder& folder, DWORD bytes) {
         const auto* entry = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(start + offset);
         FolderEventKind kind;
         std::string name;
+        // Names are UTF-8 inside the service; one that is not valid UTF-16
+        // (an unpaired surrogate) has no such form and is left out.
         if (KindOfAction(entry->Action, &kind) &&
-            AnsiName(entry->FileName, static_cast<int>(entry->FileNameLength / sizeof(wchar_t)),
-                     &name)) {
+            Utf8FromWide(entry->FileName, entry->FileNameLength / sizeof(wchar_t), &name)) {
             folder.pending->push_back({folder.number, kind, std::move(name)});
         }
         if (entry->NextEntryOffset == 0) {
@@ -151,6 +139,15 @@ void CALLBACK OnFolderChanges(DWORD error, DWORD bytes, OVERLAPPED* overlapped) 
     if (!StartReading(folder)) {
         pending.push_back({folder.number, FolderEventKind::FolderGone, ""});
     }
+}
+
+// A folder's UTF-8 path as the wide functions take it.
+bool SystemFolderPath(const char* path, std::wstring* system) {
+    if (SystemPath(CP_UTF8, path, true, system) != PathKind::File) {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    return true;
 }
 
 bool SameFolder(HANDLE first, HANDLE second) {
@@ -214,9 +211,14 @@ bool FolderEvents::Watch(int folder, const char* path, std::string* error) {
     // while it is watched: the notifications would follow a moved folder
     // while the service still wrote to its old path. (A folder that goes
     // all the same, with its network share, ends its notifications.)
-    watched->handle =
-        CreateFileA(path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+    std::wstring system;
+    if (!SystemFolderPath(path, &system)) {
+        *error = LastSystemErrorText();
+        return false;
+    }
+    watched->handle = CreateFileW(system.c_str(), FILE_LIST_DIRECTORY,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
     if (watched->handle == INVALID_HANDLE_VALUE) {
         *error = LastSystemErrorText();
         return false;
@@ -284,13 +286,17 @@ ServiceSignal FolderEvents::TakeSignal() {
 
 bool ListFolderFiles(const char* path, const std::function<void(const char* name)>& onName,
                      std::string* error) {
-    std::string pattern = path;
-    if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/') {
-        pattern += '\\';
+    std::wstring pattern;
+    if (!SystemFolderPath(path, &pattern)) {
+        *error = LastSystemErrorText();
+        return false;
     }
-    pattern += '*';
-    WIN32_FIND_DATAA entry{};
-    const HANDLE search = FindFirstFileA(pattern.c_str(), &entry);
+    if (pattern.back() != L'\\') {
+        pattern += L'\\';
+    }
+    pattern += L'*';
+    WIN32_FIND_DATAW entry{};
+    const HANDLE search = FindFirstFileW(pattern.c_str(), &entry);
     if (search == INVALID_HANDLE_VALUE) {
         if (GetLastError() == ERROR_FILE_NOT_FOUND) {
             return true;  // nothing in it
@@ -299,10 +305,14 @@ bool ListFolderFiles(const char* path, const std::function<void(const char* name
         return false;
     }
     do {
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            onName(entry.cFileName);
+        // The name as Windows holds it; one that is not valid UTF-16 has no
+        // UTF-8 form and is left out.
+        std::string name;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+            Utf8FromWide(entry.cFileName, std::wcslen(entry.cFileName), &name)) {
+            onName(name.c_str());
         }
-    } while (FindNextFileA(search, &entry));
+    } while (FindNextFileW(search, &entry));
     const DWORD ended = GetLastError();
     FindClose(search);
     if (ended != ERROR_NO_MORE_FILES) {

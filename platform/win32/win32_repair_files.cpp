@@ -2,14 +2,16 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "win32_handle.h"
+#include "win32_names.h"
 
 namespace {
 
-constexpr std::uint32_t kMaxPath = MAX_PATH - 1;  // 259 bytes and the zero
+constexpr std::uint32_t kMaxPath = MAX_PATH - 1;  // 259 and the zero
+// The wide functions' limit, less the "\\?\UNC\" in front of a long path.
+constexpr std::uint32_t kMaxLongPath = 32767 - 8;
 
 HANDLE Handle(FileHandle file) {
     return reinterpret_cast<HANDLE>(file);
@@ -23,15 +25,10 @@ bool IsSeparator(char c) {
     return c == '\\' || c == '/';
 }
 
-// Names like "NUL" or "COM1.mpg" open devices, not files; the system's full
-// path of such a name is "\\.\NUL".
-bool IsDeviceName(const char* path) {
-    char fullPath[MAX_PATH];
-    const DWORD length = GetFullPathNameA(path, sizeof fullPath, fullPath, nullptr);
-    if (length == 0 || length >= sizeof fullPath) {
-        return true;  // not a path we could open safely
-    }
-    return std::strncmp(fullPath, "\\\\.\\", 4) == 0;
+// Names like "NUL" or "COM1.mpg" open devices, not files.
+bool NamesDevice(const std::wstring& path) {
+    std::wstring full;
+    return !FullWidePath(path, &full) || IsDevicePath(full);
 }
 
 // A file written in place must be the name itself: a symbolic link or a
@@ -39,12 +36,9 @@ bool IsDeviceName(const char* path) {
 constexpr DWORD kNotWritable = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
 
 // Opening only asks for the attributes first, which neither blocks nor is
-// blocked, so directories and devices are never opened at all.
-bool NamesExistingRegularFile(const char* path, DWORD refused) {
-    if (IsDeviceName(path)) {
-        return false;
-    }
-    const DWORD attributes = GetFileAttributesA(path);
+// blocked, so directories are never opened at all.
+bool NamesExistingRegularFile(const std::wstring& path, DWORD refused) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & refused) == 0;
 }
 
@@ -57,30 +51,40 @@ bool IsRegularFile(HANDLE handle, DWORD refused) {
            (information.dwFileAttributes & refused) == 0;
 }
 
-FileHandle OpenRegularFile(const char* path, DWORD access, DWORD share, DWORD refused,
+FileHandle OpenRegularFile(const std::wstring& path, DWORD access, DWORD share, DWORD refused,
                            DWORD flags) {
     if (!NamesExistingRegularFile(path, refused)) {
         return kNoFile;
     }
-    ScopedHandle handle(CreateFileA(path, access, share, nullptr, OPEN_EXISTING, flags, nullptr));
+    ScopedHandle handle(
+        CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr));
     if (!handle.IsOpen() || !IsRegularFile(handle.Get(), refused)) {
         return kNoFile;
     }
     return ToFileHandle(handle.Release());
 }
 
+// The character after the one at `c` in text of `codePage`. In UTF-8 every
+// byte of a longer character is 0x80 or above, so ASCII is found bytewise.
+const char* NextCharacter(unsigned codePage, const char* c) {
+    if (codePage == kUtf8CodePage) {
+        return c + 1;
+    }
+    // A lead byte at the text's end stands alone.
+    return IsDBCSLeadByteEx(codePage, static_cast<BYTE>(*c)) && c[1] != '\0' ? c + 2 : c + 1;
+}
+
 }  // namespace
 
 const char* NextAnsiCharacter(const char* c) {
-    // A lead byte at the text's end stands alone.
-    return IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(*c)) && c[1] != '\0' ? c + 2 : c + 1;
+    return NextCharacter(kAnsiCodePage, c);
 }
 
-bool IsPlainWindowsFileName(const char* name) {
+bool IsPlainWindowsFileName(const char* name, unsigned codePage) {
     if (name[0] == '\0' || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
         return false;
     }
-    for (const char* c = name; *c != '\0'; c = NextAnsiCharacter(c)) {
+    for (const char* c = name; *c != '\0'; c = NextCharacter(codePage, c)) {
         if (IsSeparator(*c) || *c == ':') {
             return false;
         }
@@ -96,11 +100,22 @@ bool IsAbsoluteWindowsPath(const char* path) {
     return driveRoot || network;
 }
 
+// `path` as the wide functions take it: converted exactly, absolute, no
+// device, within the length this layer opens.
+bool Win32RepairFiles::SystemPath(const char* path, std::wstring* system) const {
+    return ::SystemPath(options_.codePage, path, options_.longPaths, system) == PathKind::File &&
+           (options_.longPaths || system->size() <= kMaxPath);
+}
+
 FileHandle Win32RepairFiles::OpenForReading(const char* name) {
     // The template is only read: a link the user made to it is followed.
     // Nobody may write it while it is held.
     const DWORD share = options_.templateReadableByOthers ? FILE_SHARE_READ : 0;
-    return OpenRegularFile(name, GENERIC_READ, share, FILE_ATTRIBUTE_DIRECTORY,
+    std::wstring path;
+    if (!SystemPath(name, &path)) {
+        return kNoFile;
+    }
+    return OpenRegularFile(path, GENERIC_READ, share, FILE_ATTRIBUTE_DIRECTORY,
                            FILE_ATTRIBUTE_NORMAL);
 }
 
@@ -114,24 +129,21 @@ FolderHandle Win32RepairFiles::HoldFolder(const char* directory) {
     // Only an absolute folder: nothing is resolved against the current
     // directory. Without delete sharing nobody can rename or delete it while
     // it is held (a junction in its place needs no privilege on Windows).
-    if (!IsAbsoluteWindowsPath(directory)) {
+    std::wstring path;
+    if (!IsAbsoluteWindowsPath(directory) || !SystemPath(directory, &path)) {
         return kNoFolder;
     }
-    const HANDLE handle = CreateFileA(directory, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        return kNoFolder;
-    }
+    ScopedHandle handle(CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION information{};
-    if (!GetFileInformationByHandle(handle, &information) ||
+    if (!handle.IsOpen() || !GetFileInformationByHandle(handle.Get(), &information) ||
         (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        CloseHandle(handle);
         return kNoFolder;
     }
-    const FolderHandle folder = ToFileHandle(handle);
+    const FolderHandle folder = ToFileHandle(handle.Release());
     folders_.push_back(
-        {folder, directory, information.dwVolumeSerialNumber,
+        {folder, path, information.dwVolumeSerialNumber,
          (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow});
     return folder;
 }
@@ -159,27 +171,21 @@ namespace {
 
 // Whether the folder's path still names the held folder (where the system
 // lets a folder above it be renamed, its path may lead elsewhere now).
-bool PathLeadsTo(const char* path, std::uint32_t volume, std::uint64_t index) {
-    const HANDLE handle = CreateFileA(path, FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        return false;
-    }
+bool PathLeadsTo(const std::wstring& path, std::uint32_t volume, std::uint64_t index) {
+    const ScopedHandle handle(CreateFileW(
+        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION information{};
-    const bool same =
-        GetFileInformationByHandle(handle, &information) &&
-        information.dwVolumeSerialNumber == volume &&
-        ((std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow) == index;
-    CloseHandle(handle);
-    return same;
+    return handle.IsOpen() && GetFileInformationByHandle(handle.Get(), &information) &&
+           information.dwVolumeSerialNumber == volume &&
+           ((std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow) == index;
 }
 
 }  // namespace
 
 bool Win32RepairFiles::NameLeadsToHeldFolder(FolderHandle folder) const {
     const HeldFolder* held = FindFolder(folder);
-    return held != nullptr && PathLeadsTo(held->path.c_str(), held->volume, held->index);
+    return held != nullptr && PathLeadsTo(held->path, held->volume, held->index);
 }
 
 FileHandle Win32RepairFiles::OpenForWriting(FolderHandle folder, const char* name,
@@ -188,16 +194,19 @@ FileHandle Win32RepairFiles::OpenForWriting(FolderHandle folder, const char* nam
     // Only a plain name inside the held folder: nothing is resolved against
     // the current directory or outside the base directory.
     const HeldFolder* held = FindFolder(folder);
-    if (held == nullptr || !IsPlainWindowsFileName(name)) {
+    std::wstring wideName;
+    if (held == nullptr || !IsPlainWindowsFileName(name, options_.codePage) ||
+        !WideFromText(options_.codePage, name, &wideName)) {
         return kNoFile;
     }
-    if (!PathLeadsTo(held->path.c_str(), held->volume, held->index)) {
+    if (!PathLeadsTo(held->path, held->volume, held->index)) {
         *failure = OpenFailure::FolderGone;
         return kNoFile;
     }
-    char path[MAX_PATH];
-    const int length = std::snprintf(path, sizeof path, "%s%s", held->path.c_str(), name);
-    if (length < 0 || static_cast<std::uint32_t>(length) > kMaxPath) {
+    // A long path takes the name as it is; a short one is still parsed, and
+    // "NUL" in it would be the device.
+    const std::wstring path = held->path + wideName;
+    if (!options_.longPaths && (path.size() > kMaxPath || NamesDevice(path))) {
         return kNoFile;
     }
     // A link put in place after the check is opened itself, not followed,
@@ -247,5 +256,5 @@ void Win32RepairFiles::CloseFile(FileHandle file) {
 }
 
 std::uint32_t Win32RepairFiles::MaxPathLength() const {
-    return kMaxPath;
+    return options_.longPaths ? kMaxLongPath : kMaxPath;
 }

@@ -9,8 +9,20 @@
 
 #include "repair_files.h"
 
+// The code pages the programs' names come in (CP_ACP and CP_UTF8).
+inline constexpr unsigned kAnsiCodePage = 0;
+inline constexpr unsigned kUtf8CodePage = 65001;
+
 // What differs between the programs over this layer.
 struct Win32FilesOptions {
+    // The code page of every name and path handed to this layer: the ANSI
+    // code page (the window's ANSI interface) or UTF-8 (the command-line
+    // program, so that every name Windows allows can be named). Each is
+    // converted exactly and opened through the wide-character functions.
+    unsigned codePage = kAnsiCodePage;
+    // Paths of up to 32,767 characters (the \\?\ form); otherwise at most
+    // MAX_PATH, as the window's buffers hold them.
+    bool longPaths = false;
     // Whether other programs may read the template while it is held (never
     // write it): the command-line service lets a check or a repair beside it
     // read it. The window holds it alone, so a second copy is refused.
@@ -47,11 +59,12 @@ private:
     // rename or delete it, so its path keeps naming it.
     struct HeldFolder {
         FolderHandle handle;
-        std::string path;
+        std::wstring path;  // as the wide functions take it
         std::uint32_t volume;
         std::uint64_t index;
     };
     const HeldFolder* FindFolder(FolderHandle folder) const;
+    bool SystemPath(const char* path, std::wstring* system) const;
 
     Win32FilesOptions options_;
     std::vector<HeldFolder> folders_;
@@ -64,9 +77,9 @@ const char* NextAnsiCharacter(const char* c);
 
 // True when name can only mean a file directly inside a directory: not empty,
 // no '\\', '/' or ':' (a drive or a stream), not "." or "..". Taken apart by
-// characters of the ANSI code page, so "\x95\x5C" (a CJK character on code
-// page 932) is no separator.
-bool IsPlainWindowsFileName(const char* name);
+// characters of `codePage`, so "\x95\x5C" (a CJK character on code page
+// 932) is no separator.
+bool IsPlainWindowsFileName(const char* name, unsigned codePage);
 
 // True for a path that does not depend on the current drive or directory:
 // "X:\..." or "\\server\...".

@@ -3,19 +3,9 @@
 
 #include "cli_files.h"
 #include "text_output.h"
+#include "win32_names.h"
 
 namespace {
-
-std::wstring WideFromUtf8(const std::string& text) {
-    if (text.empty()) {
-        return std::wstring();
-    }
-    const int length = static_cast<int>(text.size());
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), length, wide.data(), size);
-    return wide;
-}
 
 // Text for a file or pipe, as WriteText gives it through the C library's
 // text stream: in the console's code page (the ANSI code page without a
@@ -29,14 +19,7 @@ std::string InConsolePage(const std::wstring& wide) {
         }
         lines += c;
     }
-    const UINT consolePage = GetConsoleOutputCP();
-    const UINT codePage = consolePage != 0 ? consolePage : CP_ACP;
-    const int length = static_cast<int>(lines.size());
-    const int size =
-        WideCharToMultiByte(codePage, 0, lines.data(), length, nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    WideCharToMultiByte(codePage, 0, lines.data(), length, bytes.data(), size, nullptr, nullptr);
-    return bytes;
+    return InConsoleCodePage(lines);
 }
 
 // A write that failed because nobody reads the pipe any more: its read end
@@ -68,7 +51,7 @@ TextWriteResult WriteTextTo(int descriptor, const std::string& text, std::string
         *error = "kein Handle zum Deskriptor " + std::to_string(descriptor);
         return TextWriteResult::Failed;
     }
-    const std::wstring wide = WideFromUtf8(text);
+    const std::wstring wide = WideForOutput(text);
     DWORD mode = 0;
     if (GetConsoleMode(handle, &mode)) {
         // Characters to a console window, whatever its code page.

@@ -46,25 +46,40 @@ struct StartedCli {
     HANDLE output = nullptr;  // the pipe's read end
 };
 
+// Text in this process's ANSI code page as UTF-16.
+std::wstring FromAnsi(const std::string& text) {
+    const int size =
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
+    return wide;
+}
+
 // velmora-cli.exe started with `arguments` in `folder`, writing to the
-// inheritable handles `out` and `err`.
-HANDLE StartCliWriting(const std::string& arguments, const std::string& folder, HANDLE out,
+// inheritable handles `out` and `err`. The command line goes over as
+// UTF-16, as a shell hands it over.
+HANDLE StartCliWriting(const std::wstring& arguments, const std::string& folder, HANDLE out,
                        HANDLE err) {
-    STARTUPINFOA startup{};
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = out;
     startup.hStdError = err;
-    const std::string exe = CliPath();
-    std::string commandLine = "\"" + exe + "\" " + arguments;
+    const std::wstring exe = FromAnsi(CliPath());
+    std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                        folder.c_str(), &startup, &process)) {
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        FromAnsi(folder).c_str(), &startup, &process)) {
         return nullptr;
     }
     CloseHandle(process.hThread);
     return process.hProcess;
+}
+
+HANDLE StartCliWriting(const std::string& arguments, const std::string& folder, HANDLE out,
+                       HANDLE err) {
+    return StartCliWriting(FromAnsi(arguments), folder, out, err);
 }
 
 // A pipe whose write end the program inherits; false when there is none.
@@ -77,7 +92,7 @@ bool MakePipe(HANDLE* readEnd, HANDLE* writeEnd) {
     return true;
 }
 
-StartedCli StartCli(const std::string& arguments, const std::string& folder) {
+StartedCli StartCli(const std::wstring& arguments, const std::string& folder) {
     StartedCli started;
     HANDLE writeEnd = nullptr;
     if (!MakePipe(&started.output, &writeEnd)) {
@@ -104,6 +119,14 @@ CliRun FinishCli(StartedCli started) {
         CloseHandle(started.output);
     }
     return run;
+}
+
+StartedCli StartCli(const std::string& arguments, const std::string& folder) {
+    return StartCli(FromAnsi(arguments), folder);
+}
+
+CliRun RunCli(const std::wstring& arguments, const std::string& folder) {
+    return FinishCli(StartCli(arguments, folder));
 }
 
 CliRun RunCli(const std::string& arguments, const std::string& folder) {
@@ -141,19 +164,30 @@ std::vector<unsigned char> Pattern(std::size_t size, unsigned seed) {
     return bytes;
 }
 
-void WriteWhole(const std::string& path, const std::vector<unsigned char>& bytes) {
+// A path as Windows takes it whatever its length: "\\?\" in front of an
+// absolute one.
+std::wstring LongPath(const std::wstring& path) {
+    return path.rfind(L"\\\\", 0) == 0 || path.size() < 3 || path[1] != L':' ? path
+                                                                             : L"\\\\?\\" + path;
+}
+
+void WriteWhole(const std::wstring& path, const std::vector<unsigned char>& bytes) {
     const HANDLE file =
-        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+        CreateFileW(LongPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
     DWORD written = 0;
     WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     CloseHandle(file);
-    ASSERT_EQ(written, bytes.size()) << path;
+    ASSERT_EQ(written, bytes.size());
 }
 
-std::vector<unsigned char> ReadWhole(const std::string& path, std::size_t limit = 4096) {
+void WriteWhole(const std::string& path, const std::vector<unsigned char>& bytes) {
+    WriteWhole(FromAnsi(path), bytes);
+}
+
+std::vector<unsigned char> ReadWhole(const std::wstring& path, std::size_t limit = 4096) {
     std::vector<unsigned char> bytes(limit);
-    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    const HANDLE file = CreateFileW(LongPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, 0, nullptr);
     DWORD got = 0;
     if (file != INVALID_HANDLE_VALUE) {
@@ -162,6 +196,10 @@ std::vector<unsigned char> ReadWhole(const std::string& path, std::size_t limit 
     }
     bytes.resize(got);
     return bytes;
+}
+
+std::vector<unsigned char> ReadWhole(const std::string& path, std::size_t limit = 4096) {
+    return ReadWhole(FromAnsi(path), limit);
 }
 
 // The file as a repair leaves it: the header over its start, the rest as it was.
@@ -200,10 +238,16 @@ protected:
         folder_ += "\\";
     }
 
+    // Every file the test left in its folder, whatever its name.
     void TearDown() override {
-        for (const char* name :
-             {"header.mpeg", "Film.mpg", "Film#1.mpg", "Film#2.mpg", "Film#3.mpg"}) {
-            DeleteFileA((folder_ + name).c_str());
+        const std::wstring folder = FromAnsi(folder_);
+        WIN32_FIND_DATAW entry{};
+        const HANDLE search = FindFirstFileW((folder + L"*").c_str(), &entry);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                DeleteFileW((folder + entry.cFileName).c_str());
+            } while (FindNextFileW(search, &entry));
+            FindClose(search);
         }
         RemoveDirectoryA(folder_.c_str());
     }
@@ -578,6 +622,146 @@ TEST_F(CliTest, WatchWritesItsLinesToTheConsoleAndEndsOnCtrlC) {
     }
 }
 
+// velmora-cli.exe run with `arguments` in `folder`, its lines on this
+// test's console `screen`; its exit code.
+long RunCliOnScreen(const std::wstring& arguments, const std::string& folder, HANDLE screen) {
+    const HANDLE process = StartCliWriting(arguments, folder, screen, screen);
+    if (process == nullptr) {
+        return -1;
+    }
+    WaitForSingleObject(process, 30000);
+    const long code = ExitCodeOf(process);
+    CloseHandle(process);
+    return code;
+}
+
+// This test's console screen, emptied; null, and the test skipped, where
+// there is none to read back.
+HANDLE ClearedConsoleScreen() {
+    const HANDLE screen = OpenConsoleScreen();
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (screen == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(screen, &info)) {
+        return nullptr;
+    }
+    ClearConsole(screen);
+    return screen;
+}
+
+// Names outside the system's code page (a Western one here) as Windows
+// stores them, from the command line to the open, and shown as they are;
+// Ωmega.mpg's repair never touches Omega#1.mpg, the part of the series its
+// best-fit look-alike names; a short 8.3 name is taken as the file it names.
+TEST_F(CliTest, RepairTakesEveryNameAsWindowsStoresIt) {
+    const HANDLE screen = ClearedConsoleScreen();
+    if (screen == nullptr) {
+        GTEST_SKIP() << "no console screen to read back (Wine's console needs a display)";
+    }
+    const std::wstring folder = FromAnsi(folder_);
+    const std::vector<unsigned char> header = Pattern(64, 1);
+    const std::vector<unsigned char> part = Pattern(300, 2);
+    WriteWhole(folder_ + "header.mpeg", header);
+    for (const wchar_t* stem :
+         {L"\u0424\u0438\u043B\u044C\u043C", L"\u03A9mega", L"Omega", L"Filmaufnahme"}) {
+        WriteWhole(folder + stem + L".mpg", Pattern(300, 4));
+        WriteWhole(folder + stem + L"#1.mpg", part);
+    }
+    EXPECT_EQ(RunCliOnScreen(L"repair \u0424\u0438\u043B\u044C\u043C.mpg", folder_, screen), 0);
+    std::wstring text;
+    EXPECT_TRUE(WaitForConsoleText(
+        screen, L"Header \"\u0424\u0438\u043B\u044C\u043C#1.mpg\" restauriert!", 1000, &text))
+        << Shown(text);
+    EXPECT_EQ(ReadWhole(folder + L"\u0424\u0438\u043B\u044C\u043C#1.mpg"), Repaired(part, header));
+
+    EXPECT_EQ(RunCliOnScreen(L"repair \u03A9mega.mpg", folder_, screen), 0) << Shown(text);
+    EXPECT_EQ(ReadWhole(folder + L"\u03A9mega#1.mpg"), Repaired(part, header));
+    EXPECT_EQ(ReadWhole(folder + L"Omega#1.mpg"), part);
+
+    wchar_t shortName[MAX_PATH] = {};
+    GetShortPathNameW((folder + L"Filmaufnahme.mpg").c_str(), shortName, MAX_PATH);
+    EXPECT_EQ(RunCliOnScreen(L"repair \"" + std::wstring(shortName) + L"\"", folder_, screen), 0);
+    EXPECT_EQ(ReadWhole(folder + L"Filmaufnahme#1.mpg"), Repaired(part, header)) << shortName;
+    CloseHandle(screen);
+}
+
+// watch lists the folder and hears of new files as Windows names them: a
+// part named outside the system's code page, there at the start or
+// arriving later, is repaired and shown as it is, never skipped nor taken
+// for its best-fit look-alike.
+TEST_F(CliTest, WatchTakesEveryNameAsWindowsStoresIt) {
+    const HANDLE screen = ClearedConsoleScreen();
+    if (screen == nullptr) {
+        GTEST_SKIP() << "no console screen to read back (Wine's console needs a display)";
+    }
+    const std::wstring folder = FromAnsi(folder_);
+    const std::wstring film = L"\u0424\u0438\u043B\u044C\u043C";
+    const std::vector<unsigned char> header = Pattern(64, 1);
+    const std::vector<unsigned char> part = Pattern(300, 2);
+    WriteWhole(folder_ + "header.mpeg", header);
+    for (const std::wstring& stem : {film, std::wstring(L"\u03A9mega")}) {
+        WriteWhole(folder + stem + L".mpg", Pattern(300, 4));
+        WriteWhole(folder + stem + L"#1.mpg", part);
+    }
+    const HANDLE watch = StartCliWriting(L"watch .", folder_, screen, screen);
+    ASSERT_NE(watch, nullptr);
+    std::wstring text;
+    EXPECT_TRUE(WaitForConsoleText(screen, L"Beobachte 1 Ordner.", 10000, &text)) << Shown(text);
+    WriteWhole(folder + film + L"#2.mpg", part);
+    EXPECT_TRUE(
+        WaitForConsoleText(screen, L"Header \"" + film + L"#2.mpg\" restauriert!", 5000, &text))
+        << Shown(text);
+    EXPECT_NE(text.find(L"Header \"" + film + L"#1.mpg\" restauriert!"), std::wstring::npos)
+        << Shown(text);
+    EXPECT_NE(text.find(L"Header \"\u03A9mega#1.mpg\" restauriert!"), std::wstring::npos)
+        << Shown(text);
+    EXPECT_TRUE(SendCtrlC(watch)) << GetLastError();
+    EXPECT_EQ(ExitCodeOf(watch), 0);
+    CloseHandle(watch);
+    CloseHandle(screen);
+    for (const std::wstring& name :
+         {film + L"#1.mpg", film + L"#2.mpg", std::wstring(L"\u03A9mega#1.mpg")}) {
+        EXPECT_EQ(ReadWhole(folder + name), Repaired(part, header));
+    }
+}
+
+// A folder whose path is longer than MAX_PATH (260): repair and watch name,
+// open and repair its files like any other's.
+TEST_F(CliTest, PathsLongerThanMaxPathAreRepairedAndWatched) {
+    std::wstring deep = FromAnsi(folder_);
+    std::vector<std::wstring> folders;
+    while (deep.size() < 300) {
+        deep += std::wstring(60, static_cast<wchar_t>(L'a' + folders.size())) + L"\\";
+        folders.push_back(deep);
+        ASSERT_TRUE(CreateDirectoryW(LongPath(deep).c_str(), nullptr)) << GetLastError();
+    }
+    const std::vector<unsigned char> header = Pattern(64, 1);
+    const std::vector<unsigned char> part = Pattern(300, 2);
+    WriteWhole(folder_ + "header.mpeg", header);
+    WriteWhole(deep + L"Film.mpg", Pattern(300, 4));
+    WriteWhole(deep + L"Film#1.mpg", part);
+
+    const CliRun repaired = RunCli(L"repair \"" + deep + L"Film.mpg\"", folder_);
+    EXPECT_EQ(repaired.exitCode, 0) << repaired.output;
+    EXPECT_EQ(ReadWhole(deep + L"Film#1.mpg"), Repaired(part, header));
+    // Without its last '\\', which would take the closing quote for a character.
+    StartedCli watch = StartCli(L"watch \"" + deep.substr(0, deep.size() - 1) + L"\"", folder_);
+    ASSERT_NE(watch.process, nullptr);
+    std::string output;
+    EXPECT_TRUE(WaitForOutput(watch.output, "Beobachte 1 Ordner.", 10000, &output)) << output;
+    WriteWhole(deep + L"Film#2.mpg", part);
+    EXPECT_TRUE(WaitForOutput(watch.output, "\"Film#2.mpg\" restauriert!", 5000, &output))
+        << output;
+    EXPECT_TRUE(SendCtrlC(watch.process)) << GetLastError();
+    EXPECT_EQ(FinishCli(watch).exitCode, 0);
+    EXPECT_EQ(ReadWhole(deep + L"Film#2.mpg"), Repaired(part, header));
+
+    for (const wchar_t* name : {L"Film.mpg", L"Film#1.mpg", L"Film#2.mpg"}) {
+        DeleteFileW(LongPath(deep + name).c_str());
+    }
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
+        RemoveDirectoryW(LongPath(*it).c_str());
+    }
+}
+
 // The two ways a reader of the program's output goes: the read end of an
 // anonymous pipe closed, and a named pipe disconnected by its server (as
 // Wine's pipe to a Unix reader that has ended reports itself).
@@ -703,6 +887,51 @@ TEST_F(CliTest, WatchEndsOnCtrlCWhileItsOutputIsNotRead) {
         DeleteFileA(path.c_str());
     }
     DeleteFileA((folder_ + base + ".mpg").c_str());
+}
+
+// On a Japanese system (code page 932; CTest sets LC_ALL for these) the
+// second byte of many characters is 0x5C, the byte of '\': names are taken
+// apart by characters, so repair repairs and names ソフト#1.mpg whole, and
+// watch repairs 表示#1.mpg.
+class CliCp932Test : public CliTest {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(GetACP(), 932u) << "needs LC_ALL=ja_JP.UTF-8 and that locale generated";
+        CliTest::SetUp();
+    }
+};
+
+TEST_F(CliCp932Test, DoubleByteNamesAreRepairedAndShownWhole) {
+    const std::wstring folder = FromAnsi(folder_);
+    const std::wstring sofuto = L"\u30BD\u30D5\u30C8";
+    const std::wstring hyouji = L"\u8868\u793A";
+    const std::vector<unsigned char> header = Pattern(64, 1);
+    const std::vector<unsigned char> part = Pattern(300, 2);
+    WriteWhole(folder_ + "header.mpeg", header);
+    for (const std::wstring& stem : {sofuto, hyouji}) {
+        WriteWhole(folder + stem + L".mpg", Pattern(300, 4));
+    }
+    WriteWhole(folder + sofuto + L"#1.mpg", part);
+
+    const CliRun repaired = RunCli(L"repair " + sofuto + L".mpg", folder_);
+    EXPECT_EQ(repaired.exitCode, 0) << repaired.output;
+    EXPECT_NE(repaired.output.find(InConsoleCodePage(L"Header \"" + sofuto + L"#1.mpg\"")),
+              std::string::npos)
+        << repaired.output;
+    EXPECT_EQ(ReadWhole(folder + sofuto + L"#1.mpg"), Repaired(part, header));
+
+    StartedCli watch = StartCli("watch .", folder_);
+    ASSERT_NE(watch.process, nullptr);
+    std::string output;
+    EXPECT_TRUE(WaitForOutput(watch.output, "Beobachte 1 Ordner.", 10000, &output)) << output;
+    WriteWhole(folder + hyouji + L"#1.mpg", part);
+    EXPECT_TRUE(WaitForOutput(watch.output,
+                              InConsoleCodePage(L"Header \"" + hyouji + L"#1.mpg\" restauriert!"),
+                              5000, &output))
+        << output;
+    EXPECT_TRUE(SendCtrlC(watch.process)) << GetLastError();
+    EXPECT_EQ(FinishCli(watch).exitCode, 0);
+    EXPECT_EQ(ReadWhole(folder + hyouji + L"#1.mpg"), Repaired(part, header));
 }
 
 }  // namespace

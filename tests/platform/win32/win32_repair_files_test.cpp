@@ -300,10 +300,10 @@ protected:
 TEST_F(Win32FilesCp932Test, DoubleByteNamesArePlainAndRepaired) {
     const std::string hyouji = "\x95\x5C\x8E\xA6";  // two characters, the first ending in 0x5C
     const std::string sofuto = "\x83\x5C\x83\x74\x83\x67";  // three, the first ending in 0x5C
-    EXPECT_TRUE(IsPlainWindowsFileName((hyouji + "#1.mpg").c_str()));
-    EXPECT_TRUE(IsPlainWindowsFileName((sofuto + "#1.mpg").c_str()));
-    EXPECT_FALSE(IsPlainWindowsFileName((hyouji + "\\#1.mpg").c_str()));
-    EXPECT_FALSE(IsPlainWindowsFileName("a\\b"));
+    EXPECT_TRUE(IsPlainWindowsFileName((hyouji + "#1.mpg").c_str(), kAnsiCodePage));
+    EXPECT_TRUE(IsPlainWindowsFileName((sofuto + "#1.mpg").c_str(), kAnsiCodePage));
+    EXPECT_FALSE(IsPlainWindowsFileName((hyouji + "\\#1.mpg").c_str(), kAnsiCodePage));
+    EXPECT_FALSE(IsPlainWindowsFileName("a\\b", kAnsiCodePage));
 
     for (const std::string& stem : {hyouji, sofuto}) {
         Write(stem + "#1.mpg", "0123456789");
@@ -318,14 +318,16 @@ TEST_F(Win32FilesCp932Test, DoubleByteNamesArePlainAndRepaired) {
 }
 
 TEST(Win32FileNames, PlainNamesAndAbsolutePaths) {
-    EXPECT_TRUE(IsPlainWindowsFileName("Film#1.mpg"));
-    EXPECT_TRUE(IsPlainWindowsFileName("..Film"));
-    EXPECT_FALSE(IsPlainWindowsFileName("a\\b"));
-    EXPECT_FALSE(IsPlainWindowsFileName("a/b"));
-    EXPECT_FALSE(IsPlainWindowsFileName("C:b"));
-    EXPECT_FALSE(IsPlainWindowsFileName("."));
-    EXPECT_FALSE(IsPlainWindowsFileName(".."));
-    EXPECT_FALSE(IsPlainWindowsFileName(""));
+    for (const unsigned codePage : {kAnsiCodePage, kUtf8CodePage}) {
+        EXPECT_TRUE(IsPlainWindowsFileName("Film#1.mpg", codePage));
+        EXPECT_TRUE(IsPlainWindowsFileName("..Film", codePage));
+        EXPECT_FALSE(IsPlainWindowsFileName("a\\b", codePage));
+        EXPECT_FALSE(IsPlainWindowsFileName("a/b", codePage));
+        EXPECT_FALSE(IsPlainWindowsFileName("C:b", codePage));
+        EXPECT_FALSE(IsPlainWindowsFileName(".", codePage));
+        EXPECT_FALSE(IsPlainWindowsFileName("..", codePage));
+        EXPECT_FALSE(IsPlainWindowsFileName("", codePage));
+    }
 
     EXPECT_TRUE(IsAbsoluteWindowsPath("C:\\Rec\\"));
     EXPECT_TRUE(IsAbsoluteWindowsPath("z:/rec/"));
