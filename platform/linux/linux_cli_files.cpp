@@ -197,6 +197,29 @@ std::string LastSystemErrorText() {
     return std::strerror(errno);
 }
 
+namespace {
+
+// Whether the byte at `at` (0x80 to 0xBF) continues a UTF-8 sequence whose
+// lead byte comes before it.
+bool ContinuesSequence(const std::string& text, std::size_t at) {
+    std::size_t back = 1;
+    while (back <= 3 && back <= at) {
+        const auto byte = static_cast<unsigned char>(text[at - back]);
+        if ((byte & 0xC0) != 0x80) {
+            // A lead byte: 110xxxxx takes one more, 1110xxxx two, 11110xxx three.
+            const std::size_t length = (byte & 0xE0) == 0xC0   ? 2
+                                       : (byte & 0xF0) == 0xE0 ? 3
+                                       : (byte & 0xF8) == 0xF0 ? 4
+                                                               : 0;
+            return back < length;
+        }
+        ++back;
+    }
+    return false;
+}
+
+}  // namespace
+
 std::string NameAsText(const std::string& name) {
     // A name is UTF-8 bytes as the file system holds them, but a control
     // character in it would start a new line or steer a terminal: those are
@@ -214,6 +237,11 @@ std::string NameAsText(const std::string& name) {
                           static_cast<unsigned char>(name[i + 1]));
             text += escaped;
             ++i;
+        } else if (byte >= 0x80 && byte <= 0x9F && !ContinuesSequence(name, i)) {
+            // A stray byte no UTF-8 sequence holds is a C1 control to a
+            // terminal that reads bytes.
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            text += escaped;
         } else {
             text += name[i];
         }
@@ -247,8 +275,12 @@ ReadHeadResult StatNameIn(int folder, const char* name, LinkRule rule, struct st
     if (fstatat(folder, name, status, AT_SYMLINK_NOFOLLOW) != 0) {
         return errno == ENOENT ? ReadHeadResult::Missing : ReadHeadResult::Failed;
     }
+    // A follow-up file with a second name (a hard link) may be a file
+    // outside the folder: it is never written, so not read either.
     if (!S_ISLNK(status->st_mode)) {
-        return S_ISREG(status->st_mode) ? ReadHeadResult::Read : ReadHeadResult::NotAFile;
+        const bool followUpWithLinks = rule == LinkRule::NeverFollow && status->st_nlink != 1;
+        return S_ISREG(status->st_mode) && !followUpWithLinks ? ReadHeadResult::Read
+                                                              : ReadHeadResult::NotAFile;
     }
     const uid_t linkOwner = status->st_uid;
     if (rule == LinkRule::NeverFollow) {
@@ -303,7 +335,10 @@ ReadHeadResult ReadFileStartIn(std::intptr_t folder, const std::string& /*folder
                           O_RDONLY | (rule == LinkRule::NeverFollow ? O_NOFOLLOW : 0) | O_NONBLOCK |
                               O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
-        return errno == ENOENT ? ReadHeadResult::Missing : ReadHeadResult::Failed;
+        // EWOULDBLOCK: another program holds a lease on it, and lets go soon.
+        return errno == ENOENT        ? ReadHeadResult::Missing
+               : errno == EWOULDBLOCK ? ReadHeadResult::Busy
+                                      : ReadHeadResult::Failed;
     }
     // The name may lead elsewhere since it was looked at.
     struct stat opened {};

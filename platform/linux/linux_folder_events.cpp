@@ -33,6 +33,13 @@ struct FolderEvents::Source {
         std::string name;
     };
     std::vector<ParentWatch> parents;  // by folder number; watch -1 when none
+    // Every folder above a watched one, each of which, moved, takes the
+    // watched folder's name away with it.
+    struct AncestorWatch {
+        int watch;
+        int folder;
+    };
+    std::vector<AncestorWatch> ancestors;
     alignas(8) char buffer[16384];
 };
 
@@ -130,12 +137,24 @@ void FolderEvents::WatchParent(int folder, const char* path) {
     const std::string name = parent.substr(slash + 1);
     parent.erase(slash == 0 ? 1 : slash);
     // Added to whatever else watches the parent (another watched folder).
-    const int watch = inotify_add_watch(source_->inotifyFd, parent.c_str(),
-                                        IN_DELETE | IN_MOVED_FROM | IN_ONLYDIR | IN_MASK_ADD);
+    const int watch =
+        inotify_add_watch(source_->inotifyFd, parent.c_str(),
+                          IN_DELETE | IN_MOVED_FROM | IN_MOVE_SELF | IN_ONLYDIR | IN_MASK_ADD);
     if (source_->parents.size() <= static_cast<std::size_t>(folder)) {
         source_->parents.resize(static_cast<std::size_t>(folder) + 1, {-1, ""});
     }
     source_->parents[static_cast<std::size_t>(folder)] = {watch, name};
+    source_->ancestors.push_back({watch, folder});
+    // The folders further up tell only of their own moves: a quiet watch.
+    while (parent.size() > 1) {
+        const std::size_t up = parent.rfind('/');
+        parent.erase(up == 0 ? 1 : up);
+        const int ancestor = inotify_add_watch(source_->inotifyFd, parent.c_str(),
+                                               IN_MOVE_SELF | IN_ONLYDIR | IN_MASK_ADD);
+        if (ancestor >= 0) {
+            source_->ancestors.push_back({ancestor, folder});
+        }
+    }
 }
 
 void FolderEvents::Unwatch(int folder) {
@@ -152,6 +171,8 @@ void FolderEvents::Unwatch(int folder) {
     if (static_cast<std::size_t>(folder) < source_->parents.size()) {
         source_->parents[static_cast<std::size_t>(folder)].watch = -1;
     }
+    std::erase_if(source_->ancestors,
+                  [folder](const Source::AncestorWatch& entry) { return entry.folder == folder; });
 }
 
 int FolderEvents::Source::FolderLeavingParent(int watch, const char* name) const {
@@ -205,6 +226,18 @@ void FolderEvents::ReadEvents(const std::function<void(const FolderEvent&)>& onE
             if (event->mask & IN_Q_OVERFLOW) {
                 onEvent({-1, FolderEventKind::Overflow, ""});
                 continue;
+            }
+            if (event->mask & IN_MOVE_SELF) {
+                // Collected first: a folder that is gone has its watches given up.
+                std::vector<int> gone;
+                for (const Source::AncestorWatch& entry : source_->ancestors) {
+                    if (entry.watch == event->wd) {
+                        gone.push_back(entry.folder);
+                    }
+                }
+                for (const int folder : gone) {
+                    onEvent({folder, FolderEventKind::FolderGone, ""});
+                }
             }
             if ((event->mask & IN_ISDIR) && (event->mask & (IN_DELETE | IN_MOVED_FROM)) &&
                 event->len > 0) {

@@ -268,7 +268,9 @@ FileHandle LinuxRepairFiles::OpenFollowUpFile(int nameFd, const HeldFolder& fold
                                               const char* name, const char* baseName,
                                               OpenFailure* failure) {
     struct stat named {};
-    if (fstat(nameFd, &named) != 0 || !S_ISREG(named.st_mode)) {
+    // A file with a second name (a hard link) may be one outside the
+    // folder: it is never written, as a symbolic link is not.
+    if (fstat(nameFd, &named) != 0 || !S_ISREG(named.st_mode) || named.st_nlink != 1) {
         return kNoFile;
     }
     if (IsHeld(named)) {
@@ -308,6 +310,10 @@ FileHandle LinuxRepairFiles::OpenFollowUpFile(int nameFd, const HeldFolder& fold
     }
     struct stat leased {};
     if (TakeWriteLease(fd) != Lease::Granted || fstat(fd, &leased) != 0 || leased.st_size == 0) {
+        close(fd);
+        return kNoFile;
+    }
+    if (leased.st_nlink != 1) {
         close(fd);
         return kNoFile;
     }

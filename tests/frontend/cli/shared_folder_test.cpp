@@ -127,7 +127,12 @@ TEST_F(SharedFolderTest, NothingOutsideTheFolderNorAnotherOwnersPartIsWritten) {
     WriteFile(folder + "notes.txt", Pattern(100, 1));  // root's
     WriteFile(folder + "notes#1.txt", Damaged(5000, 2));
     ASSERT_EQ(chown((folder + "notes#1.txt").c_str(), 65534, 65534), 0);
-    const std::string forged = "A\nHeader \"Z.mpg\" restauriert!\n\x1b[2JB";
+    // A second name of a file outside the folder (a hard link) is no part.
+    WriteFile(root / "thesis.txt", Damaged(5000, 6));
+    ASSERT_EQ(link((root / "thesis.txt").c_str(), (folder + "Film#1.mpg").c_str()), 0);
+    const std::string forged =
+        "A\nHeader \"Z.mpg\" restauriert!\n\x1b[2J\x9b"
+        "B";
     WriteFile(folder + forged + ".mpg", Pattern(100, 1));
     WriteFile(folder + forged + "#1.mpg", Damaged(5000, 3));
 
@@ -135,7 +140,8 @@ TEST_F(SharedFolderTest, NothingOutsideTheFolderNorAnotherOwnersPartIsWritten) {
     ASSERT_TRUE(service.WaitUntilReady());
     EXPECT_TRUE(service.WaitForErr("Anderer Eigent\xC3\xBCmer: \"notes#1.txt\""));
     EXPECT_EQ(ReadFile(folder + "notes#1.txt"), Damaged(5000, 2));
-    const std::string escaped = "A\\nHeader \"Z.mpg\" restauriert!\\n\\x1b[2JB#1.mpg";
+    EXPECT_EQ(ReadFile(root / "thesis.txt"), Damaged(5000, 6));
+    const std::string escaped = "A\\nHeader \"Z.mpg\" restauriert!\\n\\x1b[2J\\x9bB#1.mpg";
     EXPECT_EQ(service.Out(), Line(escaped) + "\nBeobachte 1 Ordner.\n");
 
     ASSERT_EQ(rename((root / "tv").c_str(), (root / "tv.old").c_str()), 0);

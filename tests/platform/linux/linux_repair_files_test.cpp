@@ -206,6 +206,7 @@ TEST_F(LinuxRepairFilesTest, WhileHeldNobodyElseGetsIn) {
     const int afterClose = RunInChild(
         [&] { return open((dir / "Film#1.mpg").c_str(), O_RDONLY | O_NONBLOCK) >= 0 ? 0 : errno; });
     EXPECT_EQ(afterClose, 0);
+    ASSERT_EQ(unlink((dir / "Alias.mpg").c_str()), 0);  // one name again
     const FileHandle again = OpenForWriting("Film#1.mpg");
     EXPECT_NE(again, kNoFile);
     files.CloseFile(again);
@@ -328,7 +329,10 @@ TEST_F(LinuxRepairFilesTest, NamesThatLeaveTheDirectoryAreNeverOpened) {
     ASSERT_EQ(mkdir((dir / "sub").c_str(), 0755), 0);
     WriteFile(dir / "sub/Film#1.mpg", Pattern(10, 1));
     WriteFile(dir / "Film#1.mpg", Pattern(10, 1));
-    for (const char* name : {"sub/Film#1.mpg", "/etc/passwd", ".", "..", "", "../x"}) {
+    // A hard link is the same file under a name in another folder too.
+    ASSERT_EQ(link((dir / "sub/Film#1.mpg").c_str(), (dir / "Film#2.mpg").c_str()), 0);
+    for (const char* name :
+         {"sub/Film#1.mpg", "/etc/passwd", ".", "..", "", "../x", "Film#2.mpg"}) {
         EXPECT_EQ(OpenForWriting(name), kNoFile) << name;
         EXPECT_EQ(failure, OpenFailure::Unavailable);
     }
