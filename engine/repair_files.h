@@ -55,6 +55,10 @@ public:
     virtual bool WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
                             std::uint32_t* bytesWritten) = 0;
 
+    // Back to the start of a file opened by OpenForWriting, after its head
+    // was read through the same handle (where the layer opens it readable).
+    virtual bool Rewind(FileHandle file) = 0;
+
     // Nothing more will be written to the file before CloseFile. Where the
     // platform makes other programs wait while this one holds a file (a
     // lease on Linux), they are let in now instead of waiting, for as long
@@ -100,6 +104,7 @@ public:
                     std::uint32_t* bytesWritten) override {
         return inner_.WriteBytes(file, bytes, count, bytesWritten);
     }
+    bool Rewind(FileHandle file) override { return inner_.Rewind(file); }
     void StopWriting(FileHandle file) override { inner_.StopWriting(file); }
     bool FlushFile(FileHandle file) override { return inner_.FlushFile(file); }
     void CloseFile(FileHandle file) override { inner_.CloseFile(file); }

@@ -139,3 +139,13 @@ bool StampFileIn(std::intptr_t folder, const std::string& folderPath, const char
 // system (Linux: no '/'; Windows: none of \ / : * ? " < > | and no control
 // character), so that a postfix can only ever form names in one folder.
 bool MayStandInFileName(const std::string& text);
+
+#ifdef _WIN32
+// What a look at a file without opening it tells (Windows: its attributes,
+// GetFileAttributesEx), so that no program's share mode is ever in the way.
+enum class AttributesLook { Regular, ReadOnly, Missing, NotAFile, Failed };
+
+// The file `name` in the held folder, never through a link (a reparse
+// point is NotAFile); *size for Regular and ReadOnly.
+AttributesLook LookAtFileIn(const std::string& folderPath, const char* name, std::uint64_t* size);
+#endif

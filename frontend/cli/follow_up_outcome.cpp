@@ -112,14 +112,23 @@ Finding LookAtFollowUpFile(const SeriesFolder& folder, const std::string& name,
     return count < headerTemplate.length ? Finding::TooShort : Finding::NeedsRepair;
 }
 
-Finding RepairFollowUpFileIn(ReasonKeepingFiles& files, const SeriesFolder& folder,
-                             const std::string& name, const std::string& baseName,
-                             const HeaderTemplate& headerTemplate, Durability durability,
-                             std::string* reason) {
+namespace {
+
+Finding RepairWithHeadCheck(ReasonKeepingFiles& files, const SeriesFolder& folder,
+                            const std::string& name, const std::string& baseName,
+                            const HeaderTemplate& headerTemplate, Durability durability,
+                            HeadCheck headCheck, std::string* reason) {
     switch (RepairFollowUpFile(files, headerTemplate, folder.handle, name.c_str(), baseName.c_str(),
-                               durability)) {
+                               durability, headCheck)) {
     case RepairResult::Repaired:
         return Finding::Repaired;
+    case RepairResult::AlreadyRepaired:
+        return Finding::AlreadyRepaired;
+    case RepairResult::InOrder:
+        return Finding::InOrder;
+    case RepairResult::ReadFailed:
+        *reason = files.lastFailure;
+        return Finding::Unreadable;
     case RepairResult::Unavailable:
         return Finding::Busy;
     case RepairResult::NoExclusivity:
@@ -138,4 +147,59 @@ Finding RepairFollowUpFileIn(ReasonKeepingFiles& files, const SeriesFolder& fold
         return Finding::FlushFailed;
     }
     return Finding::WriteFailed;
+}
+
+#ifdef _WIN32
+// What the attributes tell of a file that may wait on a recorder: NeedsRepair
+// only means that its head is to be judged inside the exclusive open.
+Finding LookAtAttributes(const SeriesFolder& folder, const std::string& name,
+                         const HeaderTemplate& headerTemplate, std::string* reason) {
+    std::uint64_t size = 0;
+    switch (LookAtFileIn(folder.path, name.c_str(), &size)) {
+    case AttributesLook::Missing:
+        return Finding::Missing;
+    case AttributesLook::NotAFile:
+        return Finding::NotAFile;
+    case AttributesLook::Failed:
+        *reason = LastSystemErrorText();
+        return Finding::Unreadable;
+    case AttributesLook::ReadOnly:
+        // Nobody records into a read-only file: its head may be read.
+        return LookAtFollowUpFile(folder, name, headerTemplate, reason);
+    case AttributesLook::Regular:
+        break;
+    }
+    if (size == 0) {
+        return Finding::Empty;
+    }
+    return size < headerTemplate.length ? Finding::TooShort : Finding::NeedsRepair;
+}
+#endif
+
+}  // namespace
+
+Finding RepairFollowUpFileIn(ReasonKeepingFiles& files, const SeriesFolder& folder,
+                             const std::string& name, const std::string& baseName,
+                             const HeaderTemplate& headerTemplate, Durability durability,
+                             std::string* reason) {
+    return RepairWithHeadCheck(files, folder, name, baseName, headerTemplate, durability,
+                               HeadCheck::ByTheCaller, reason);
+}
+
+Finding LookAndRepairWaitingFile(ReasonKeepingFiles& files, const SeriesFolder& folder,
+                                 const std::string& name, const std::string& baseName,
+                                 const HeaderTemplate& headerTemplate, std::string* reason) {
+#ifdef _WIN32
+    const Finding finding = LookAtAttributes(folder, name, headerTemplate, reason);
+    const HeadCheck headCheck = HeadCheck::InsideTheOpen;
+#else
+    const Finding finding = LookAtFollowUpFile(folder, name, headerTemplate, reason);
+    const HeadCheck headCheck = HeadCheck::ByTheCaller;
+#endif
+    if (finding != Finding::NeedsRepair) {
+        return finding;
+    }
+    // Its line is printed only once its head is on the disk.
+    return RepairWithHeadCheck(files, folder, name, baseName, headerTemplate,
+                               Durability::FlushedBeforeReturn, headCheck, reason);
 }

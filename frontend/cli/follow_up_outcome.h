@@ -59,3 +59,14 @@ Finding RepairFollowUpFileIn(ReasonKeepingFiles& files, const SeriesFolder& fold
                              const std::string& name, const std::string& baseName,
                              const HeaderTemplate& headerTemplate, Durability durability,
                              std::string* reason);
+
+// watch's look at a file that may wait on a recorder, and its repair when
+// it needs one (flushed before it returns). On Windows the file is looked
+// at by its attributes and size alone, since an open for reading would
+// refuse a recorder that reopens its part without sharing; its head is
+// read only inside the exclusive open that repairs it. On Linux, where an
+// open for reading refuses nobody, as LookAtFollowUpFile and
+// RepairFollowUpFileIn. *reason as there.
+Finding LookAndRepairWaitingFile(ReasonKeepingFiles& files, const SeriesFolder& folder,
+                                 const std::string& name, const std::string& baseName,
+                                 const HeaderTemplate& headerTemplate, std::string* reason);

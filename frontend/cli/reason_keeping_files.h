@@ -1,5 +1,5 @@
-// The platform's file layer, keeping the system's reason when a write or a
-// flush fails, so that the command's message can name it.
+// The platform's file layer, keeping the system's reason when a read, a
+// write or a flush fails, so that the command's message can name it.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +22,24 @@ public:
                           " Byte geschrieben";
         }
         return written;
+    }
+
+    // A head read inside the repair's own open (HeadCheck::InsideTheOpen).
+    bool ReadBytes(FileHandle file, void* buffer, std::uint32_t count,
+                   std::uint32_t* bytesRead) override {
+        const bool read = ForwardingFiles::ReadBytes(file, buffer, count, bytesRead);
+        if (!read) {
+            lastFailure = LastSystemErrorText();
+        }
+        return read;
+    }
+
+    bool Rewind(FileHandle file) override {
+        const bool rewound = ForwardingFiles::Rewind(file);
+        if (!rewound) {
+            lastFailure = LastSystemErrorText();
+        }
+        return rewound;
     }
 
     bool FlushFile(FileHandle file) override {

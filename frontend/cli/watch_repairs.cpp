@@ -98,12 +98,8 @@ WatchService::Attempt WatchService::LookAndRepair(int folder, const std::string&
     }
     const SeriesFolder& held = folders_[static_cast<std::size_t>(folder)].held;
     std::string reason;
-    Finding finding = LookAtFollowUpFile(held, name, *headerTemplate, &reason);
-    if (finding == Finding::NeedsRepair) {
-        // Its line is printed only once its head is on the disk.
-        finding = RepairFollowUpFileIn(files_, held, name, baseName, *headerTemplate,
-                                       Durability::FlushedBeforeReturn, &reason);
-    }
+    const Finding finding =
+        LookAndRepairWaitingFile(files_, held, name, baseName, *headerTemplate, &reason);
     return Report(folder, series, name, finding, reason);
 }
 

@@ -32,8 +32,10 @@ DialogView view;
 // The design's ANSI interface, with paths as long as its buffers; the
 // template is held alone, so a second copy started in the same folder is
 // refused.
-Win32RepairFiles files(Win32FilesOptions{
-    .codePage = kAnsiCodePage, .longPaths = false, .templateReadableByOthers = false});
+Win32RepairFiles files(Win32FilesOptions{.codePage = kAnsiCodePage,
+                                         .longPaths = false,
+                                         .headReadWhileHeld = false,
+                                         .templateReadableByOthers = false});
 RepairController controller(view, files);
 WindowPositionStore positionStore;
 

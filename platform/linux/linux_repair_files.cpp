@@ -394,6 +394,10 @@ bool LinuxRepairFiles::WriteBytes(FileHandle file, const void* bytes, std::uint3
     return result >= 0;
 }
 
+bool LinuxRepairFiles::Rewind(FileHandle file) {
+    return lseek(Fd(file), 0, SEEK_SET) == 0;
+}
+
 void LinuxRepairFiles::StopWriting(FileHandle file) {
     // Without the lease another program's open goes ahead at once instead of
     // waiting out the kernel's lease-break time (45 s). Our descriptor stays

@@ -35,6 +35,7 @@ public:
                    std::uint32_t* bytesRead) override;
     bool WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
                     std::uint32_t* bytesWritten) override;
+    bool Rewind(FileHandle file) override;
     void StopWriting(FileHandle file) override;
     bool FlushFile(FileHandle file) override;
     void CloseFile(FileHandle file) override;

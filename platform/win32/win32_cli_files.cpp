@@ -407,6 +407,23 @@ ReadHeadResult ReadFileStartIn(std::intptr_t /*folder*/, const std::string& fold
     return ReadStartOf(system, rule == LinkRule::FollowTrusted, buffer, size, count);
 }
 
+AttributesLook LookAtFileIn(const std::string& folderPath, const char* name, std::uint64_t* size) {
+    std::wstring system;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!SystemPathIn(folderPath, name, &system)) {
+        return AttributesLook::Failed;
+    }
+    if (!GetFileAttributesExW(system.c_str(), GetFileExInfoStandard, &data)) {
+        return IsMissingError(GetLastError()) ? AttributesLook::Missing : AttributesLook::Failed;
+    }
+    if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+        return AttributesLook::NotAFile;
+    }
+    *size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+    return (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? AttributesLook::ReadOnly
+                                                                  : AttributesLook::Regular;
+}
+
 bool FlushesEachRepair() {
     return true;
 }

@@ -211,7 +211,8 @@ FileHandle Win32RepairFiles::OpenForWriting(FolderHandle folder, const char* nam
     }
     // A link put in place after the check is opened itself, not followed,
     // and then refused.
-    const FileHandle file = OpenRegularFile(path, GENERIC_WRITE, 0, kNotWritable,
+    const DWORD access = GENERIC_WRITE | (options_.headReadWhileHeld ? GENERIC_READ : 0);
+    const FileHandle file = OpenRegularFile(path, access, 0, kNotWritable,
                                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
     if (file != kNoFile) {
         *failure = OpenFailure::None;
@@ -244,6 +245,10 @@ bool Win32RepairFiles::WriteBytes(FileHandle file, const void* bytes, std::uint3
     const bool ok = WriteFile(Handle(file), bytes, count, &done, nullptr) != FALSE;
     *bytesWritten = done;
     return ok;
+}
+
+bool Win32RepairFiles::Rewind(FileHandle file) {
+    return SetFilePointerEx(Handle(file), LARGE_INTEGER{}, nullptr, FILE_BEGIN) != FALSE;
 }
 
 bool Win32RepairFiles::FlushFile(FileHandle file) {

@@ -23,6 +23,11 @@ struct Win32FilesOptions {
     // Paths of up to 32,767 characters (the \\?\ form); otherwise at most
     // MAX_PATH, as the window's buffers hold them.
     bool longPaths = false;
+    // Whether a follow-up file is opened for reading as well, so that its
+    // head can be read inside the exclusive open that repairs it (the
+    // command-line service, HeadCheck::InsideTheOpen); the window only
+    // writes.
+    bool headReadWhileHeld = false;
     // Whether other programs may read the template while it is held (never
     // write it): the command-line service lets a check or a repair beside it
     // read it. The window holds it alone, so a second copy is refused.
@@ -46,6 +51,7 @@ public:
                    std::uint32_t* bytesRead) override;
     bool WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
                     std::uint32_t* bytesWritten) override;
+    bool Rewind(FileHandle file) override;
     bool FlushFile(FileHandle file) override;
     void CloseFile(FileHandle file) override;
     std::uint32_t MaxPathLength() const override;

@@ -136,6 +136,10 @@ public:
         *bytesWritten = scenario_.shortWrites ? count - 1 : count;
         return !scenario_.failWrites;
     }
+    bool Rewind(FileHandle) override {
+        Require(false, "the window never reads what it repairs");
+        return false;
+    }
     bool FlushFile(FileHandle) override {
         Require(false, "the window leaves its writes to the system");
         return false;

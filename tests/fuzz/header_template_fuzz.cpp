@@ -62,6 +62,10 @@ public:
         Require(false, "loading the template writes nothing");
         return false;
     }
+    bool Rewind(FileHandle) override {
+        Require(false, "loading the template reads it once, from its start");
+        return false;
+    }
     bool FlushFile(FileHandle) override {
         Require(false, "loading the template flushes nothing");
         return false;

@@ -202,6 +202,18 @@ std::vector<unsigned char> ReadWhole(const std::string& path, std::size_t limit 
     return ReadWhole(FromAnsi(path), limit);
 }
 
+// A file watch has just repaired, read once it lets go of it: when the
+// repair's write is reported, it looks at the head once more, inside an
+// exclusive open.
+std::vector<unsigned char> ReadWholeOnceFree(const std::string& path) {
+    std::vector<unsigned char> bytes = ReadWhole(path);
+    for (int attempt = 0; bytes.empty() && attempt < 100; ++attempt) {
+        Sleep(10);
+        bytes = ReadWhole(path);
+    }
+    return bytes;
+}
+
 // The file as a repair leaves it: the header over its start, the rest as it was.
 std::vector<unsigned char> Repaired(std::vector<unsigned char> original,
                                     const std::vector<unsigned char>& header) {
@@ -441,7 +453,7 @@ TEST_F(CliTest, WatchRepairsWhatComesInWaitsForAHeldFileAndEndsOnCtrlC) {
     ASSERT_TRUE(MoveFileA(outside.c_str(), (folder_ + "Film#1.mpg").c_str()));
     EXPECT_TRUE(WaitForOutput(watch.output, "\"Film#1.mpg\" restauriert!", 5000, &output))
         << output;
-    EXPECT_EQ(ReadWhole(folder_ + "Film#1.mpg"), Repaired(renamed, header));
+    EXPECT_EQ(ReadWholeOnceFree(folder_ + "Film#1.mpg"), Repaired(renamed, header));
 
     // A recorder's part, written while held with no sharing at all.
     const HANDLE recorder = CreateFileA((folder_ + "Film#2.mpg").c_str(), GENERIC_WRITE, 0, nullptr,
@@ -453,7 +465,7 @@ TEST_F(CliTest, WatchRepairsWhatComesInWaitsForAHeldFileAndEndsOnCtrlC) {
     CloseHandle(recorder);
     EXPECT_TRUE(WaitForOutput(watch.output, "\"Film#2.mpg\" restauriert!", 5000, &output))
         << output;
-    EXPECT_EQ(ReadWhole(folder_ + "Film#2.mpg"), Repaired(recorded, header));
+    EXPECT_EQ(ReadWholeOnceFree(folder_ + "Film#2.mpg"), Repaired(recorded, header));
 
     EXPECT_TRUE(SendCtrlC(watch.process)) << GetLastError();
     const CliRun ended = FinishCli(watch);
@@ -507,6 +519,46 @@ TEST_F(CliTest, TheTemplateOfARunningWatchMayBeReadButNotReplaced) {
         DeleteFileA((other + name).c_str());
     }
     RemoveDirectoryA(other.c_str());
+}
+
+// A recorder's new part, still shorter than the template, reopened with
+// share mode 0 again and again while watch waits on it: watch looks at it
+// by its attributes alone and never refuses the recorder an open. Once it
+// is long enough and let go it is repaired; a part that starts as a
+// program stream, judged inside the exclusive open, is left as it is.
+TEST_F(CliTest, WatchNeverRefusesARecorderThatReopensItsWaitingPart) {
+    const std::vector<unsigned char> header = Pattern(64, 1);
+    const std::vector<unsigned char> part = Pattern(300, 2);
+    const std::vector<unsigned char> sound = RecordingStart();
+    WriteWhole(folder_ + "header.mpeg", header);
+    WriteWhole(folder_ + "Film.mpg", Pattern(300, 4));
+    WriteWhole(folder_ + "Film#1.mpg", std::vector<unsigned char>(part.begin(), part.begin() + 10));
+    StartedCli watch = StartCli("watch .", folder_);
+    ASSERT_NE(watch.process, nullptr);
+    std::string output;
+    ASSERT_TRUE(WaitForOutput(watch.output, "Beobachte 1 Ordner.", 10000, &output)) << output;
+
+    const std::string recorded = folder_ + "Film#1.mpg";
+    int refused = 0;
+    for (const ULONGLONG end = GetTickCount64() + 3000; GetTickCount64() < end;) {
+        const HANDLE reopened =
+            CreateFileA(recorded.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (reopened != INVALID_HANDLE_VALUE) {
+            CloseHandle(reopened);
+        } else if (GetLastError() == ERROR_SHARING_VIOLATION) {
+            ++refused;
+        }
+    }
+    EXPECT_EQ(refused, 0);
+    WriteWhole(recorded, part);
+    WriteWhole(folder_ + "Film#2.mpg", sound);
+    EXPECT_TRUE(WaitForOutput(watch.output, "\"Film#1.mpg\" restauriert!", 5000, &output))
+        << output;
+    EXPECT_FALSE(WaitForOutput(watch.output, "Film#2.mpg", 1000, &output)) << output;
+    EXPECT_TRUE(SendCtrlC(watch.process)) << GetLastError();
+    EXPECT_EQ(FinishCli(watch).exitCode, 0);
+    EXPECT_EQ(ReadWhole(recorded), Repaired(part, header));
+    EXPECT_EQ(ReadWhole(folder_ + "Film#2.mpg"), sound);
 }
 
 // This test's console screen, as a handle the program inherits: what the

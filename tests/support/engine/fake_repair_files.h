@@ -120,6 +120,9 @@ public:
         return true;
     }
 
+    // Reads and writes start at the file's start: nothing to move.
+    bool Rewind(FileHandle) override { return true; }
+
     // The files live in memory: nothing to flush.
     bool FlushFile(FileHandle) override { return true; }
 
