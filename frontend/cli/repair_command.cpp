@@ -135,11 +135,14 @@ int RunRepair(const CliArguments& arguments) {
     SplitPath(basePath, &directory, &baseName);
     CliRepairFiles platformFiles;
     ReasonKeepingFiles files{platformFiles};
-    // As the windows judge it: the longest follow-up name must fit, in the
-    // base file's folder too (Windows allows 259 bytes for the whole path).
+    // As the windows judge it: the longest follow-up name must fit, and in
+    // the base file's folder the longest path the file layer opens.
     const std::size_t longestName = MaxFollowUpNameLength(baseName.c_str(), postfix.c_str());
-    if (longestName > kMaxNameLength || directory.size() + longestName > files.MaxPathLength()) {
+    if (longestName > kMaxNameLength) {
         return UsageError("der Name der Basis-Datei ist zu lang");
+    }
+    if (directory.size() + longestName > files.MaxPathLength()) {
+        return UsageError("der Pfad des Ordners der Basis-Datei ist zu lang");
     }
     // Held from here on: every file of the series is read and written in
     // this folder, whatever becomes of its name meanwhile.

@@ -178,4 +178,26 @@ TEST_F(RepairCommandTest, SaysWhatItFoundAndRefusesPostfixesNoNameMayHold) {
     EXPECT_EQ(ReadFile(dir / "Film#1.mpg"), Pattern(5000, '1'));
 }
 
+// A folder whose path leaves no room for the longest follow-up name
+// (Film#65535.mpg within PATH_MAX - 1 = 4095 bytes), while Film.mpg itself
+// fits: its path is too long, not the base file's name.
+TEST_F(RepairCommandTest, AFolderPathTooLongIsCalledSo) {
+    std::string folder = dir.path();
+    constexpr std::size_t kFolderLength = 4085;
+    while (kFolderLength - folder.size() > 201) {
+        folder += std::string(200, 'd') + "/";
+        ASSERT_EQ(mkdir(folder.c_str(), 0700), 0) << std::strerror(errno);
+    }
+    folder += std::string(kFolderLength - folder.size() - 1, 'e') + "/";
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0) << std::strerror(errno);
+    WriteFile(folder + "Film.mpg", Pattern(100, 1));
+    WriteFile(folder + "Film#1.mpg", Pattern(5000, 2));
+
+    const CliRun run =
+        RunCli({"repair", folder + "Film.mpg", "--header", dir / "header.mpeg"}, dir.path());
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.err, "velmora-cli repair: der Pfad des Ordners der Basis-Datei ist zu lang\n");
+    EXPECT_EQ(ReadFile(folder + "Film#1.mpg"), Pattern(5000, 2));
+}
+
 }  // namespace

@@ -775,6 +775,39 @@ TEST_F(CliTest, WatchTakesEveryNameAsWindowsStoresIt) {
     }
 }
 
+// What is said of a base file names it as it is: one that is a transport
+// stream, and one another program holds without sharing, with --from-base.
+TEST_F(CliTest, MessagesAboutABaseFileNameItAsItIs) {
+    const HANDLE screen = ClearedConsoleScreen();
+    if (screen == nullptr) {
+        GTEST_SKIP() << "no console screen to read back (Wine's console needs a display)";
+    }
+    const std::wstring folder = FromAnsi(folder_);
+    const std::wstring film = L"\u0424\u0438\u043B\u044C\u043C";
+    std::vector<unsigned char> transport(188 * 20, 0);
+    for (std::size_t packet = 0; packet < transport.size(); packet += 188) {
+        transport[packet] = 0x47;
+    }
+    WriteWhole(folder + film + L".mpg", transport);
+    WriteWhole(folder + L"\u03A9mega.mpg", RecordingStart());
+    for (const std::wstring& stem : {film, std::wstring(L"\u03A9mega")}) {
+        WriteWhole(folder + stem + L"#1.mpg", Pattern(3000, 2));
+    }
+    EXPECT_EQ(RunCliOnScreen(L"repair --from-base " + film + L".mpg", folder_, screen), 2);
+    const HANDLE held = CreateFileW((folder + L"\u03A9mega.mpg").c_str(), GENERIC_READ, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(RunCliOnScreen(L"repair --from-base \u03A9mega.mpg", folder_, screen), 2);
+    CloseHandle(held);
+    std::wstring text;
+    EXPECT_TRUE(WaitForConsoleText(screen, film + L".mpg ist ein MPEG-Transportstrom", 1000, &text))
+        << Shown(text);
+    EXPECT_TRUE(WaitForConsoleText(screen, L"ge\u00F6\x66\x66net: " + folder + L"\u03A9mega.mpg",
+                                   1000, &text))
+        << Shown(text);
+    CloseHandle(screen);
+}
+
 // A folder whose path is longer than MAX_PATH (260): repair and watch name,
 // open and repair its files like any other's.
 TEST_F(CliTest, PathsLongerThanMaxPathAreRepairedAndWatched) {
