@@ -700,29 +700,44 @@ HANDLE ClearedConsoleScreen() {
 }
 
 // Names outside the system's code page (a Western one here) as Windows
-// stores them, from the command line to the open, and shown as they are;
-// Ωmega.mpg's repair never touches Omega#1.mpg, the part of the series its
-// best-fit look-alike names; a short 8.3 name is taken as the file it names.
+// stores them, from the command line to the open, and shown as they are,
+// in a repair's lines and in what is said of a base file (a transport
+// stream; one held without sharing, with --from-base); Ωmega.mpg's repair
+// never touches Omega#1.mpg, the part of the series its best-fit
+// look-alike names; a short 8.3 name is taken as the file it names.
 TEST_F(CliTest, RepairTakesEveryNameAsWindowsStoresIt) {
     const HANDLE screen = ClearedConsoleScreen();
     if (screen == nullptr) {
         GTEST_SKIP() << "no console screen to read back (Wine's console needs a display)";
     }
     const std::wstring folder = FromAnsi(folder_);
+    const std::wstring film = L"\u0424\u0438\u043B\u044C\u043C";
     const std::vector<unsigned char> header = Pattern(64, 1);
     const std::vector<unsigned char> part = Pattern(300, 2);
+    std::vector<unsigned char> transport(188 * 20, 0);
+    for (std::size_t packet = 0; packet < transport.size(); packet += 188) {
+        transport[packet] = 0x47;
+    }
     WriteWhole(folder_ + "header.mpeg", header);
-    for (const wchar_t* stem :
-         {L"\u0424\u0438\u043B\u044C\u043C", L"\u03A9mega", L"Omega", L"Filmaufnahme"}) {
-        WriteWhole(folder + stem + L".mpg", Pattern(300, 4));
+    for (const std::wstring& stem :
+         {film, std::wstring(L"\u03A9mega"), std::wstring(L"Omega"), std::wstring(L"Filmaufnahme"),
+          std::wstring(L"\u0422\u0412")}) {
+        WriteWhole(folder + stem + L".mpg", stem == L"\u0422\u0412" ? transport : Pattern(300, 4));
         WriteWhole(folder + stem + L"#1.mpg", part);
     }
-    EXPECT_EQ(RunCliOnScreen(L"repair \u0424\u0438\u043B\u044C\u043C.mpg", folder_, screen), 0);
+    EXPECT_EQ(RunCliOnScreen(L"repair " + film + L".mpg", folder_, screen), 0);
+    EXPECT_EQ(ReadWhole(folder + film + L"#1.mpg"), Repaired(part, header));
+    EXPECT_EQ(RunCliOnScreen(L"repair --from-base \u0422\u0412.mpg", folder_, screen), 2);
+    const HANDLE held = CreateFileW((folder + L"\u03A9mega.mpg").c_str(), GENERIC_READ, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(RunCliOnScreen(L"repair --from-base \u03A9mega.mpg", folder_, screen), 2);
+    CloseHandle(held);
     std::wstring text;
-    EXPECT_TRUE(WaitForConsoleText(
-        screen, L"Header \"\u0424\u0438\u043B\u044C\u043C#1.mpg\" restauriert!", 1000, &text))
-        << Shown(text);
-    EXPECT_EQ(ReadWhole(folder + L"\u0424\u0438\u043B\u044C\u043C#1.mpg"), Repaired(part, header));
+    for (const std::wstring& said : {L"Header \"" + film + L"#1.mpg\" restauriert!",
+                                     std::wstring(L"\u0422\u0412.mpg ist ein MPEG-Transportstrom"),
+                                     L"ge\u00F6\x66\x66net: " + folder + L"\u03A9mega.mpg"}) {
+        EXPECT_TRUE(WaitForConsoleText(screen, said, 1000, &text)) << Shown(text);
+    }
 
     EXPECT_EQ(RunCliOnScreen(L"repair \u03A9mega.mpg", folder_, screen), 0) << Shown(text);
     EXPECT_EQ(ReadWhole(folder + L"\u03A9mega#1.mpg"), Repaired(part, header));
@@ -773,39 +788,6 @@ TEST_F(CliTest, WatchTakesEveryNameAsWindowsStoresIt) {
          {film + L"#1.mpg", film + L"#2.mpg", std::wstring(L"\u03A9mega#1.mpg")}) {
         EXPECT_EQ(ReadWhole(folder + name), Repaired(part, header));
     }
-}
-
-// What is said of a base file names it as it is: one that is a transport
-// stream, and one another program holds without sharing, with --from-base.
-TEST_F(CliTest, MessagesAboutABaseFileNameItAsItIs) {
-    const HANDLE screen = ClearedConsoleScreen();
-    if (screen == nullptr) {
-        GTEST_SKIP() << "no console screen to read back (Wine's console needs a display)";
-    }
-    const std::wstring folder = FromAnsi(folder_);
-    const std::wstring film = L"\u0424\u0438\u043B\u044C\u043C";
-    std::vector<unsigned char> transport(188 * 20, 0);
-    for (std::size_t packet = 0; packet < transport.size(); packet += 188) {
-        transport[packet] = 0x47;
-    }
-    WriteWhole(folder + film + L".mpg", transport);
-    WriteWhole(folder + L"\u03A9mega.mpg", RecordingStart());
-    for (const std::wstring& stem : {film, std::wstring(L"\u03A9mega")}) {
-        WriteWhole(folder + stem + L"#1.mpg", Pattern(3000, 2));
-    }
-    EXPECT_EQ(RunCliOnScreen(L"repair --from-base " + film + L".mpg", folder_, screen), 2);
-    const HANDLE held = CreateFileW((folder + L"\u03A9mega.mpg").c_str(), GENERIC_READ, 0, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(RunCliOnScreen(L"repair --from-base \u03A9mega.mpg", folder_, screen), 2);
-    CloseHandle(held);
-    std::wstring text;
-    EXPECT_TRUE(WaitForConsoleText(screen, film + L".mpg ist ein MPEG-Transportstrom", 1000, &text))
-        << Shown(text);
-    EXPECT_TRUE(WaitForConsoleText(screen, L"ge\u00F6\x66\x66net: " + folder + L"\u03A9mega.mpg",
-                                   1000, &text))
-        << Shown(text);
-    CloseHandle(screen);
 }
 
 // A folder whose path is longer than MAX_PATH (260): repair and watch name,
