@@ -20,5 +20,11 @@ public:
 };
 #else
 #include "linux_repair_files.h"
-using CliRepairFiles = LinuxRepairFiles;
+
+// A follow-up file's head is judged again under the lease that repairs it:
+// a recorder may have written a sound head since the service looked.
+class CliRepairFiles final : public LinuxRepairFiles {
+public:
+    CliRepairFiles() : LinuxRepairFiles(true) {}
+};
 #endif

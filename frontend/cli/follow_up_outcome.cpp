@@ -182,8 +182,10 @@ Finding RepairFollowUpFileIn(ReasonKeepingFiles& files, const SeriesFolder& fold
                              const std::string& name, const std::string& baseName,
                              const HeaderTemplate& headerTemplate, Durability durability,
                              std::string* reason) {
+    // Judged again inside the exclusive open: the file may have changed
+    // since its look.
     return RepairWithHeadCheck(files, folder, name, baseName, headerTemplate, durability,
-                               HeadCheck::ByTheCaller, reason);
+                               HeadCheck::InsideTheOpen, reason);
 }
 
 Finding LookAndRepairWaitingFile(ReasonKeepingFiles& files, const SeriesFolder& folder,
@@ -193,8 +195,9 @@ Finding LookAndRepairWaitingFile(ReasonKeepingFiles& files, const SeriesFolder& 
     const Finding finding = LookAtAttributes(folder, name, headerTemplate, reason);
     const HeadCheck headCheck = HeadCheck::InsideTheOpen;
 #else
+    // Reading disturbs nobody on Linux; the head is judged again under the lease.
     const Finding finding = LookAtFollowUpFile(folder, name, headerTemplate, reason);
-    const HeadCheck headCheck = HeadCheck::ByTheCaller;
+    const HeadCheck headCheck = HeadCheck::InsideTheOpen;
 #endif
     if (finding != Finding::NeedsRepair) {
         return finding;

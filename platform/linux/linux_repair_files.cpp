@@ -152,9 +152,10 @@ bool IsPlainFileName(const char* name) {
            std::strcmp(name, "..") != 0;
 }
 
-LinuxRepairFiles::LinuxRepairFiles()
+LinuxRepairFiles::LinuxRepairFiles(bool headReadWhileHeld)
     : overridesPermissions_(CanOverridePermissions()),
-      canReopenThroughProc_(access("/proc/self/fd", X_OK) == 0) {
+      canReopenThroughProc_(access("/proc/self/fd", X_OK) == 0),
+      headReadWhileHeld_(headReadWhileHeld) {
     signal(SIGIO, SIG_IGN);
     signal(SIGXFSZ, SIG_IGN);
 }
@@ -304,7 +305,7 @@ FileHandle LinuxRepairFiles::OpenFollowUpFile(int nameFd, const HeldFolder& fold
     }
     // Nobody had it a moment ago. Should the recorder open it again right
     // now, this lease is refused and the file is left alone.
-    const int fd = Reopen(nameFd, named, folder.fd, name, O_WRONLY);
+    const int fd = Reopen(nameFd, named, folder.fd, name, headReadWhileHeld_ ? O_RDWR : O_WRONLY);
     if (fd < 0) {
         return kNoFile;
     }

@@ -15,12 +15,15 @@
 
 #include "repair_files.h"
 
-class LinuxRepairFiles final : public RepairFiles {
+class LinuxRepairFiles : public RepairFiles {
 public:
     // Ignores SIGIO (sent when another program asks for a file this program
     // holds leased) and SIGXFSZ (so a write past the size limit fails instead
-    // of ending the program).
-    LinuxRepairFiles();
+    // of ending the program). With `headReadWhileHeld` a follow-up file is
+    // opened for reading as well, so that its head can be judged once nobody
+    // else can change it (the command-line program, HeadCheck::InsideTheOpen);
+    // the window only writes.
+    explicit LinuxRepairFiles(bool headReadWhileHeld = false);
     ~LinuxRepairFiles();
     LinuxRepairFiles(const LinuxRepairFiles&) = delete;
     LinuxRepairFiles& operator=(const LinuxRepairFiles&) = delete;
@@ -74,6 +77,7 @@ private:
 
     const bool overridesPermissions_;
     const bool canReopenThroughProc_;
+    const bool headReadWhileHeld_;
     // Files this program has open, by the path it opened them with. Opening
     // one of them again fails without asking the kernel, whose open would
     // break our own lease.

@@ -7,10 +7,12 @@
 //   VELMORA_SYNC_MODE    "skip": return 0 at once; "fail": -1 with EIO;
 //                        "slow": counted as it begins, then 300 ms, then the
 //                        real call (a slow disk, with time for a test to act
-//                        meanwhile); anything else: the real call
+//                        meanwhile; fstatfs, the look at a file system's kind,
+//                        is held up the same way); anything else: the real call
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,7 +22,8 @@
 
 namespace {
 
-enum Counter { kFileSyncs = 0, kFileSystemSyncs = 1 };
+enum Counter { kFileSyncs = 0, kFileSystemSyncs = 1, kFileSystemLooks = 2 };
+constexpr int kCounterCount = 3;
 
 std::uint64_t* MapCounters() {
     const char* path = std::getenv("VELMORA_SYNC_COUNTS");
@@ -28,8 +31,8 @@ std::uint64_t* MapCounters() {
     if (fd < 0) {
         return nullptr;
     }
-    void* memory =
-        mmap(nullptr, 2 * sizeof(std::uint64_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    void* memory = mmap(nullptr, kCounterCount * sizeof(std::uint64_t), PROT_READ | PROT_WRITE,
+                        MAP_SHARED, fd, 0);
     close(fd);
     return memory == MAP_FAILED ? nullptr : static_cast<std::uint64_t*>(memory);
 }
@@ -68,4 +71,16 @@ extern "C" int fdatasync(int fd) {
 
 extern "C" int syncfs(int fd) noexcept {
     return Intercept(kFileSystemSyncs, "syncfs", fd);
+}
+
+// Only held up in slow mode; otherwise the real call, uncounted.
+extern "C" int fstatfs(int fd, struct statfs* buffer) noexcept {
+    static std::uint64_t* const counters = MapCounters();
+    const auto real = reinterpret_cast<int (*)(int, struct statfs*)>(dlsym(RTLD_NEXT, "fstatfs"));
+    const char* mode = std::getenv("VELMORA_SYNC_MODE");
+    if (mode != nullptr && std::strcmp(mode, "slow") == 0 && counters != nullptr) {
+        __atomic_add_fetch(&counters[kFileSystemLooks], 1, __ATOMIC_SEQ_CST);
+        usleep(300 * 1000);
+    }
+    return real(fd, buffer);
 }

@@ -16,12 +16,15 @@
 // Slow: each call counted as it begins, then 300 ms before the real call.
 enum class SyncMode { Real, Skipped, Failed, Slow };
 
+inline constexpr int kCounters = 3;
+
 class SyncShim {
 public:
     explicit SyncShim(SyncMode mode) {
         const int fd = open(countsPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd >= 0 && ftruncate(fd, 2 * sizeof(std::uint64_t)) == 0) {
-            void* memory = mmap(nullptr, 2 * sizeof(std::uint64_t), PROT_READ, MAP_SHARED, fd, 0);
+        if (fd >= 0 && ftruncate(fd, kCounters * sizeof(std::uint64_t)) == 0) {
+            void* memory =
+                mmap(nullptr, kCounters * sizeof(std::uint64_t), PROT_READ, MAP_SHARED, fd, 0);
             counts_ = memory == MAP_FAILED ? nullptr : static_cast<std::uint64_t*>(memory);
         }
         if (fd >= 0) {
@@ -51,7 +54,7 @@ public:
             unsetenv("ASAN_OPTIONS");
         }
         if (counts_ != nullptr) {
-            munmap(counts_, 2 * sizeof(std::uint64_t));
+            munmap(counts_, kCounters * sizeof(std::uint64_t));
         }
     }
     SyncShim(const SyncShim&) = delete;
@@ -61,6 +64,10 @@ public:
     // counters could not be set up.
     long long FileSyncs() const { return Count(0); }
     long long FileSystemSyncs() const { return Count(1); }
+    // With SyncMode::Slow: the looks at a file system's kind (fstatfs), each
+    // counted as it begins and then held up like a sync, so that a test can
+    // act between a program's look at a file and its write.
+    long long FileSystemLooks() const { return Count(2); }
 
 private:
     long long Count(int which) const {
