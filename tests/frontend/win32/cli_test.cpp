@@ -133,6 +133,50 @@ CliRun RunCli(const std::string& arguments, const std::string& folder) {
     return FinishCli(StartCli(arguments, folder));
 }
 
+// A run's standard output and standard error apart.
+struct CliRunApart {
+    long exitCode = -1;  // -1: it did not start or did not end in time (then ended by force)
+    std::string out;
+    std::string err;
+};
+
+CliRunApart RunCliApart(const std::wstring& arguments, const std::string& folder,
+                        DWORD timeoutMs = 30000) {
+    CliRunApart run;
+    HANDLE out = nullptr;
+    HANDLE outWriter = nullptr;
+    HANDLE err = nullptr;
+    HANDLE errWriter = nullptr;
+    if (!MakePipe(&out, &outWriter)) {
+        return run;
+    }
+    if (MakePipe(&err, &errWriter)) {
+        const HANDLE process = StartCliWriting(arguments, folder, outWriter, errWriter);
+        CloseHandle(errWriter);
+        CloseHandle(outWriter);
+        outWriter = nullptr;
+        DWORD code = 0;
+        if (process != nullptr) {
+            if (WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0 &&
+                GetExitCodeProcess(process, &code)) {
+                run.exitCode = static_cast<long>(code);
+            } else {
+                TerminateProcess(process, 99);
+                WaitForSingleObject(process, 10000);
+            }
+            CloseHandle(process);
+        }
+        run.err = ReadAll(err);
+        CloseHandle(err);
+    }
+    if (outWriter != nullptr) {
+        CloseHandle(outWriter);
+    }
+    run.out = ReadAll(out);
+    CloseHandle(out);
+    return run;
+}
+
 // Reads what the running program has printed so far into *text, until
 // `expected` is in it or `timeoutMs` has passed.
 bool WaitForOutput(HANDLE pipe, const std::string& expected, DWORD timeoutMs, std::string* text) {
@@ -295,6 +339,30 @@ TEST_F(CliTest, BadUsageEndsWithTwo) {
     EXPECT_EQ(RunCli("repair Film.mpg --unknown", folder_).exitCode, 2);
     EXPECT_EQ(RunCli("watch", folder_).exitCode, 2);
     EXPECT_EQ(RunCli("watch missing-folder", folder_).exitCode, 2);
+
+    // A postfix no Windows file name may hold: said on standard error before
+    // any file is read or written, by repair and watch alike. A separator
+    // would reach Film\1.mpg.
+    const std::vector<unsigned char> part = Pattern(300, 2);
+    WriteWhole(folder_ + "header.mpeg", Pattern(64, 1));
+    WriteWhole(folder_ + "Film.mpg", Pattern(300, 4));
+    WriteWhole(folder_ + "Film#1.mpg", part);
+    ASSERT_TRUE(CreateDirectoryA((folder_ + "Film").c_str(), nullptr));
+    WriteWhole(folder_ + "Film\\1.mpg", part);
+    for (const wchar_t* postfix :
+         {L"*", L"?", L"<", L"|", L"\\\"", L"\\", L":", L"/", L"\"#\x01\""}) {
+        for (const wchar_t* command : {L"repair Film.mpg", L"watch ."}) {
+            const CliRunApart run =
+                RunCliApart(std::wstring(command) + L" --postfix " + postfix, folder_, 5000);
+            EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
+            EXPECT_EQ(run.out, "");
+            EXPECT_NE(run.err.find("Postfix"), std::string::npos) << run.err;
+        }
+    }
+    EXPECT_EQ(ReadWhole(folder_ + "Film#1.mpg"), part);
+    EXPECT_EQ(ReadWhole(folder_ + "Film\\1.mpg"), part);
+    DeleteFileA((folder_ + "Film\\1.mpg").c_str());
+    RemoveDirectoryA((folder_ + "Film").c_str());
 }
 
 TEST_F(CliTest, MakeHeaderWritesANewFileAndReplacesOnlyWithForce) {
@@ -335,37 +403,60 @@ TEST_F(CliTest, HeaderFromARealMpeg2RecordingRepairsAPartOfIt) {
     EXPECT_EQ(checked.exitCode, 0) << checked.output;
     EXPECT_EQ(ReadWhole(folder_ + "Film#1.mpg", 1 << 20),
               Repaired(part, ReadWhole(folder_ + "header.mpeg")));
+
+    // What an interrupted make-header --force leaves beside the template, a
+    // file or a folder, never blocks the next one.
+    const std::string leftover = folder_ + "header.mpeg.velmora-new";
+    WriteWhole(leftover, Pattern(100, 5));
+    const CliRun besideAFile = RunCli("make-header Film.mpg --size 1024 --force", folder_);
+    EXPECT_EQ(besideAFile.exitCode, 0) << besideAFile.output;
+    EXPECT_EQ(ReadWhole(folder_ + "header.mpeg").size(), 1024u);
+    ASSERT_TRUE(DeleteFileA(leftover.c_str()));
+    ASSERT_TRUE(CreateDirectoryA(leftover.c_str(), nullptr));
+    const CliRun besideAFolder = RunCli("make-header Film.mpg --force", folder_);
+    EXPECT_EQ(besideAFolder.exitCode, 0) << besideAFolder.output;
+    EXPECT_EQ(ReadWhole(folder_ + "header.mpeg").size(), 2048u);
+    EXPECT_NE(GetFileAttributesA(leftover.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    RemoveDirectoryA(leftover.c_str());
 }
 
-TEST_F(CliTest, RepairLeavesAHeldFileAloneUntilItIsClosed) {
+// repair always says what it found: a follow-up file given in place of its
+// base file is named as such (exit 2, nothing written), a base file without
+// follow-up files says there is none, and a base file's short 8.3 name
+// repairs the series of its long name.
+TEST_F(CliTest, RepairSaysWhatItFound) {
     const std::vector<unsigned char> header = Pattern(64, 1);
-    const std::vector<unsigned char> first = Pattern(300, 2);
-    const std::vector<unsigned char> second = Pattern(300, 3);
+    const std::vector<unsigned char> part = Pattern(300, 2);
     WriteWhole(folder_ + "header.mpeg", header);
     WriteWhole(folder_ + "Film.mpg", Pattern(300, 4));
-    WriteWhole(folder_ + "Film#1.mpg", first);
-    WriteWhole(folder_ + "Film#2.mpg", second);
+    WriteWhole(folder_ + "Film#1.mpg", part);
+    WriteWhole(folder_ + "Talk.mpg", Pattern(300, 4));
+    WriteWhole(folder_ + "Filmaufnahme.mpg", Pattern(300, 4));
+    WriteWhole(folder_ + "Filmaufnahme#1.mpg", part);
 
-    // Held as a recorder holds the file it writes: no sharing at all.
-    const HANDLE held = CreateFileA((folder_ + "Film#2.mpg").c_str(), GENERIC_WRITE, 0, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    const CliRun busy = RunCli("repair Film.mpg", folder_);
-    CloseHandle(held);
-    EXPECT_EQ(busy.exitCode, 1) << busy.output;
-    EXPECT_NE(busy.output.find("Film#1.mpg\" restauriert!"), std::string::npos) << busy.output;
-    EXPECT_NE(busy.output.find("Film#2.mpg\" nicht restauriert!"), std::string::npos)
-        << busy.output;
-    EXPECT_EQ(ReadWhole(folder_ + "Film#1.mpg"), Repaired(first, header));
-    EXPECT_EQ(ReadWhole(folder_ + "Film#2.mpg"), second);
+    const CliRunApart given = RunCliApart(L"repair Film#1.mpg", folder_);
+    EXPECT_EQ(given.exitCode, 2) << given.out;
+    EXPECT_EQ(given.out, "");
+    EXPECT_NE(given.err.find("\"Film#1.mpg\" ist selbst die Folge-Datei 1 von \"Film.mpg\""),
+              std::string::npos)
+        << given.err;
+    EXPECT_EQ(ReadWhole(folder_ + "Film#1.mpg"), part);
+    const CliRunApart none = RunCliApart(L"repair Talk.mpg", folder_);
+    EXPECT_EQ(none.exitCode, 0) << none.err;
+    EXPECT_EQ(none.out, "Keine Folge-Datei: \"Talk#1.mpg\" gibt es nicht\r\n");
 
-    const CliRun free = RunCli("repair Film.mpg", folder_);
-    EXPECT_EQ(free.exitCode, 0) << free.output;
-    EXPECT_NE(free.output.find("Film#1.mpg\" bereits restauriert"), std::string::npos)
-        << free.output;
-    EXPECT_NE(free.output.find("Film#2.mpg\" restauriert!"), std::string::npos) << free.output;
-    EXPECT_EQ(ReadWhole(folder_ + "Film#1.mpg"), Repaired(first, header));
-    EXPECT_EQ(ReadWhole(folder_ + "Film#2.mpg"), Repaired(second, header));
+    const std::wstring base = FromAnsi(folder_) + L"Filmaufnahme.mpg";
+    wchar_t shortPath[MAX_PATH] = {};
+    const DWORD length = GetShortPathNameW(base.c_str(), shortPath, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH || std::wstring(shortPath) == base) {
+        GTEST_SKIP() << "no short 8.3 name here";
+    }
+    const CliRunApart shortly =
+        RunCliApart(L"repair \"" + std::wstring(shortPath) + L"\"", folder_);
+    EXPECT_EQ(shortly.exitCode, 0) << shortly.out << shortly.err;
+    EXPECT_NE(shortly.out.find("Header \"Filmaufnahme#1.mpg\" restauriert!"), std::string::npos)
+        << shortly.out;
+    EXPECT_EQ(ReadWhole(folder_ + "Filmaufnahme#1.mpg"), Repaired(part, header));
 }
 
 // The text of `wide` as the console shows it when it goes to a pipe: in
@@ -559,6 +650,72 @@ TEST_F(CliTest, WatchNeverRefusesARecorderThatReopensItsWaitingPart) {
     EXPECT_EQ(FinishCli(watch).exitCode, 0);
     EXPECT_EQ(ReadWhole(recorded), Repaired(part, header));
     EXPECT_EQ(ReadWhole(folder_ + "Film#2.mpg"), sound);
+}
+
+// watch --from-base takes each series' header from its base file: a base
+// file another program holds with share mode 0 for a moment is tried again
+// as a busy part is, not set aside until it changes, so its damaged part is
+// repaired soon after the holder lets go, the base file never written.
+TEST_F(CliTest, WatchFromBaseTriesABaseFileHeldWithoutSharingAgain) {
+    const std::vector<unsigned char> recording =
+        ReadWhole(WinePath(VELMORA_MPEG2_RECORDING), 1 << 20);
+    ASSERT_GT(recording.size(), 200000u);
+    WriteWhole(folder_ + "Film.mpg", recording);
+    std::vector<unsigned char> part(recording.begin() + 100000, recording.begin() + 200000);
+    std::fill(part.begin(), part.begin() + 2048, 0);
+    StartedCli watch = StartCli("watch --from-base .", folder_);
+    ASSERT_NE(watch.process, nullptr);
+    std::string output;
+    ASSERT_TRUE(WaitForOutput(watch.output, "Beobachte 1 Ordner.", 10000, &output)) << output;
+
+    const HANDLE holder = CreateFileA((folder_ + "Film.mpg").c_str(), GENERIC_READ, 0, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE) << GetLastError();
+    WriteWhole(folder_ + "Film#1.mpg", part);
+    EXPECT_FALSE(WaitForOutput(watch.output, "Film", 1000, &output)) << output;
+    CloseHandle(holder);
+    EXPECT_TRUE(WaitForOutput(watch.output, "\"Film#1.mpg\" restauriert!", 5000, &output))
+        << output;
+    EXPECT_TRUE(SendCtrlC(watch.process)) << GetLastError();
+    const CliRun ended = FinishCli(watch);
+    EXPECT_EQ(ended.exitCode, 0) << output << ended.output;
+    EXPECT_EQ(ReadWhole(folder_ + "Film.mpg", 1 << 20), recording);
+    const CliRun checked = RunCli("check Film#1.mpg", folder_);
+    EXPECT_EQ(checked.exitCode, 0) << checked.output;
+    const std::vector<unsigned char> repaired = ReadWhole(folder_ + "Film#1.mpg", 1 << 20);
+    ASSERT_EQ(repaired.size(), part.size());
+    EXPECT_TRUE(std::equal(part.begin() + 2048, part.end(), repaired.begin() + 2048));
+}
+
+TEST_F(CliTest, RepairLeavesAHeldFileAloneUntilItIsClosed) {
+    const std::vector<unsigned char> header = Pattern(64, 1);
+    const std::vector<unsigned char> first = Pattern(300, 2);
+    const std::vector<unsigned char> second = Pattern(300, 3);
+    WriteWhole(folder_ + "header.mpeg", header);
+    WriteWhole(folder_ + "Film.mpg", Pattern(300, 4));
+    WriteWhole(folder_ + "Film#1.mpg", first);
+    WriteWhole(folder_ + "Film#2.mpg", second);
+
+    // Held as a recorder holds the file it writes: no sharing at all.
+    const HANDLE held = CreateFileA((folder_ + "Film#2.mpg").c_str(), GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const CliRun busy = RunCli("repair Film.mpg", folder_);
+    CloseHandle(held);
+    EXPECT_EQ(busy.exitCode, 1) << busy.output;
+    EXPECT_NE(busy.output.find("Film#1.mpg\" restauriert!"), std::string::npos) << busy.output;
+    EXPECT_NE(busy.output.find("Film#2.mpg\" nicht restauriert!"), std::string::npos)
+        << busy.output;
+    EXPECT_EQ(ReadWhole(folder_ + "Film#1.mpg"), Repaired(first, header));
+    EXPECT_EQ(ReadWhole(folder_ + "Film#2.mpg"), second);
+
+    const CliRun free = RunCli("repair Film.mpg", folder_);
+    EXPECT_EQ(free.exitCode, 0) << free.output;
+    EXPECT_NE(free.output.find("Film#1.mpg\" bereits restauriert"), std::string::npos)
+        << free.output;
+    EXPECT_NE(free.output.find("Film#2.mpg\" restauriert!"), std::string::npos) << free.output;
+    EXPECT_EQ(ReadWhole(folder_ + "Film#1.mpg"), Repaired(first, header));
+    EXPECT_EQ(ReadWhole(folder_ + "Film#2.mpg"), Repaired(second, header));
 }
 
 // This test's console screen, as a handle the program inherits: what the
