@@ -92,7 +92,7 @@ public:
         const std::size_t nameLength = std::strlen(name);
         const char* directory = controller->BaseDirectory();
         Require(folder == kFolderHandle && folderHeld_, "always the held folder");
-        Require(IsPlainFileName(baseName), "the base name is a plain name");
+        Require(std::strcmp(baseName, expected_.baseName.c_str()) == 0, "the chosen base name");
         Require(nameLength <= kMaxNameLength, "a follow-up name has at most 259 bytes");
         Require(std::strcmp(name, controller->FollowUpName()) == 0, "the current name");
         Require(IsNameOfSeries(name, expected_, controller->SequenceCounter()),
