@@ -1,6 +1,7 @@
 #include "byte_text.h"
 
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -90,4 +91,53 @@ void EscapeControlCharacters(const char* text, char* out, std::size_t size) {
         }
     }
     joined.Finish();
+}
+
+namespace {
+
+// Whether the byte at `at` (0x80 to 0xBF) continues a UTF-8 sequence whose
+// lead byte comes before it.
+bool ContinuesSequence(const std::string& text, std::size_t at) {
+    std::size_t back = 1;
+    while (back <= 3 && back <= at) {
+        const auto byte = static_cast<unsigned char>(text[at - back]);
+        if ((byte & 0xC0) != 0x80) {
+            // A lead byte: 110xxxxx takes one more, 1110xxxx two, 11110xxx three.
+            const std::size_t length = (byte & 0xE0) == 0xC0   ? 2
+                                       : (byte & 0xF0) == 0xE0 ? 3
+                                       : (byte & 0xF8) == 0xF0 ? 4
+                                                               : 0;
+            return back < length;
+        }
+        ++back;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string Utf8WithControlsEscaped(const std::string& name) {
+    std::string text;
+    text.reserve(name.size());
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        char escaped[8];
+        if (EscapeControlByte(byte, escaped)) {
+            text += escaped;
+        } else if (byte == 0xC2 && i + 1 < name.size() &&
+                   (static_cast<unsigned char>(name[i + 1]) & 0xE0) == 0x80) {
+            std::snprintf(escaped, sizeof escaped, "\\u%04x",
+                          static_cast<unsigned char>(name[i + 1]));
+            text += escaped;
+            ++i;
+        } else if (byte >= 0x80 && byte <= 0x9F && !ContinuesSequence(name, i)) {
+            // A stray byte no UTF-8 sequence holds is a C1 control to a
+            // terminal that reads bytes.
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            text += escaped;
+        } else {
+            text += name[i];
+        }
+    }
+    return text;
 }

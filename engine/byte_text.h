@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // Copies at most maxLength bytes of source, and never more than fits in
 // destination (size bytes), always zero-terminating it. Returns the number of
@@ -39,3 +40,9 @@ bool EscapeControlByte(unsigned char byte, char escaped[5]);
 // `text` with each control character escaped, into `out` (size bytes), cut
 // where the next piece would not fit and always zero-terminated.
 void EscapeControlCharacters(const char* text, char* out, std::size_t size);
+
+// UTF-8 text as a terminal line shows it: the control characters escaped as
+// above, the C1 controls (U+0080 to U+009F) as \u0080 ..., and a stray byte
+// 0x80 to 0x9F that no UTF-8 sequence holds (a C1 control to a terminal
+// that reads bytes) as \xHH. All else is kept as it is.
+std::string Utf8WithControlsEscaped(const std::string& text);

@@ -311,26 +311,8 @@ std::string LastSystemErrorText() {
 std::string NameAsText(const std::string& name) {
     // Names are UTF-8 as Windows holds them (UTF-16, converted exactly).
     // Windows keeps control characters out of file names, but not out of
-    // the paths and arguments that are printed as names; the C1 controls
-    // (U+0080 to U+009F) may stand in a name. Both are shown escaped.
-    std::string shown;
-    shown.reserve(name.size());
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(name[i]);
-        char escaped[8];
-        if (EscapeControlByte(byte, escaped)) {
-            shown += escaped;
-        } else if (byte == 0xC2 && i + 1 < name.size() &&
-                   (static_cast<unsigned char>(name[i + 1]) & 0xE0) == 0x80) {
-            std::snprintf(escaped, sizeof escaped, "\\u%04x",
-                          static_cast<unsigned char>(name[i + 1]));
-            shown += escaped;
-            ++i;
-        } else {
-            shown += name[i];
-        }
-    }
-    return shown;
+    // the paths and arguments that are printed as names.
+    return Utf8WithControlsEscaped(name);
 }
 
 void WriteText(std::FILE* stream, const std::string& text) {
