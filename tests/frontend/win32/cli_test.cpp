@@ -308,6 +308,17 @@ protected:
         RemoveDirectoryA(folder_.c_str());
     }
 
+    // The ffmpeg recording as Film.mpg, and a part cut from its middle with
+    // its first 2048 bytes lost, as a recorder leaves a follow-up file.
+    void WriteRecordingAndPart(std::vector<unsigned char>* recording,
+                               std::vector<unsigned char>* part) {
+        *recording = ReadWhole(WinePath(VELMORA_MPEG2_RECORDING), 1 << 20);
+        ASSERT_GT(recording->size(), 200000u);
+        WriteWhole(folder_ + "Film.mpg", *recording);
+        part->assign(recording->begin() + 100000, recording->begin() + 200000);
+        std::fill(part->begin(), part->begin() + 2048, 0);
+    }
+
     std::string folder_;
 };
 
@@ -386,12 +397,9 @@ TEST_F(CliTest, MakeHeaderWritesANewFileAndReplacesOnlyWithForce) {
 // A recording as ffmpeg writes it: its header made, a part cut from its
 // middle with the start lost repaired with it, and then found sound.
 TEST_F(CliTest, HeaderFromARealMpeg2RecordingRepairsAPartOfIt) {
-    const std::vector<unsigned char> recording =
-        ReadWhole(WinePath(VELMORA_MPEG2_RECORDING), 1 << 20);
-    ASSERT_GT(recording.size(), 200000u);
-    WriteWhole(folder_ + "Film.mpg", recording);
-    std::vector<unsigned char> part(recording.begin() + 100000, recording.begin() + 200000);
-    std::fill(part.begin(), part.begin() + 2048, 0);
+    std::vector<unsigned char> recording;
+    std::vector<unsigned char> part;
+    ASSERT_NO_FATAL_FAILURE(WriteRecordingAndPart(&recording, &part));
     WriteWhole(folder_ + "Film#1.mpg", part);
 
     const CliRun made = RunCli("make-header Film.mpg", folder_);
@@ -657,12 +665,9 @@ TEST_F(CliTest, WatchNeverRefusesARecorderThatReopensItsWaitingPart) {
 // as a busy part is, not set aside until it changes, so its damaged part is
 // repaired soon after the holder lets go, the base file never written.
 TEST_F(CliTest, WatchFromBaseTriesABaseFileHeldWithoutSharingAgain) {
-    const std::vector<unsigned char> recording =
-        ReadWhole(WinePath(VELMORA_MPEG2_RECORDING), 1 << 20);
-    ASSERT_GT(recording.size(), 200000u);
-    WriteWhole(folder_ + "Film.mpg", recording);
-    std::vector<unsigned char> part(recording.begin() + 100000, recording.begin() + 200000);
-    std::fill(part.begin(), part.begin() + 2048, 0);
+    std::vector<unsigned char> recording;
+    std::vector<unsigned char> part;
+    ASSERT_NO_FATAL_FAILURE(WriteRecordingAndPart(&recording, &part));
     StartedCli watch = StartCli("watch --from-base .", folder_);
     ASSERT_NE(watch.process, nullptr);
     std::string output;
