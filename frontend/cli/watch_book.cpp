@@ -1,20 +1,27 @@
 #include "watch_book.h"
 
-WatchBook::WatchBook(int folderCount, long long retryPeriodMs)
-    : folders_(static_cast<std::size_t>(folderCount)), retryPeriodMs_(retryPeriodMs) {}
+#include <utility>
 
-bool WatchBook::IsOwnEcho(int folder, const char* name, FileNews news) {
-    if (!echo_.active || echo_.folder != folder || echo_.name != name) {
-        return false;
-    }
-    if (news == FileNews::ReaderClosed) {
-        return true;  // the look at the head, or the probe for other opens
-    }
-    if (news == FileNews::WriterClosed && echo_.writerCloseExpected) {
-        echo_.writerCloseExpected = false;  // the repair's own close, once
-        return true;
-    }
-    return false;
+WatchBook::WatchBook(int folderCount, long long retryPeriodMs, StampOfFile stampOf)
+    : folders_(static_cast<std::size_t>(folderCount)),
+      retryPeriodMs_(retryPeriodMs),
+      stampOf_(std::move(stampOf)) {}
+
+// Only its reads' closes (the look at the head, the probe for other opens)
+// are set aside. A writer's close is not: the kernel merges a writer's close
+// with an identical one still unread, so after a repair the recorder's may
+// hide behind the repair's own, and before a failed write a recorder's close
+// still unread looks just like that write's own.
+bool WatchBook::IsOwnEcho(int folder, const char* name, FileNews news) const {
+    return echo_.active && echo_.folder == folder && echo_.name == name &&
+           news == FileNews::ReaderClosed;
+}
+
+bool WatchBook::IsAsItsFailedWriteLeftIt(int folder, const std::string& name,
+                                         const Entry& entry) const {
+    FileStamp now;
+    return entry.state == State::Parked && entry.leftByFailedWrite.has_value() &&
+           stampOf_(folder, name, &now) && now == *entry.leftByFailedWrite;
 }
 
 void WatchBook::OnFileNews(int folder, const char* name, FileNews news) {
@@ -40,9 +47,7 @@ void WatchBook::OnFileNews(int folder, const char* name, FileNews news) {
     }
     if (news == FileNews::Written) {
         const auto found = files.find(name);
-        if (found != files.end() &&
-            (found->second.state == State::Waiting ||
-             (found->second.state == State::Parked && found->second.parkedAfterWrite))) {
+        if (found != files.end() && found->second.state == State::Waiting) {
             return;
         }
     }
@@ -69,6 +74,9 @@ bool WatchBook::TakeDue(int* folder, std::string* name) {
             continue;
         }
         found->second.queued = false;
+        if (IsAsItsFailedWriteLeftIt(next.folder, found->first, found->second)) {
+            continue;
+        }
         *folder = next.folder;
         *name = std::move(next.name);
         return true;
@@ -81,12 +89,6 @@ void WatchBook::RecordAttempt(int folder, const std::string& name, AttemptOutcom
     echo_.active = true;
     echo_.folder = folder;
     echo_.name = name;
-    // After a repair its head is looked at again on every writer's close,
-    // its own included: the kernel merges a writer's close with an
-    // identical one still unread, so the recorder's may hide behind it.
-    // Only a failed write's own close is set aside, or it would be retried
-    // at once, again and again.
-    echo_.writerCloseExpected = wroteFile && outcome == AttemptOutcome::Parked;
     Folder& files = folders_[static_cast<std::size_t>(folder)];
     const auto found = files.find(name);
     if (found == files.end()) {
@@ -108,7 +110,10 @@ void WatchBook::RecordAttempt(int folder, const std::string& name, AttemptOutcom
         return;
     case AttemptOutcome::Parked:
         SetState(found->second, State::Parked);
-        found->second.parkedAfterWrite = wroteFile;
+        found->second.leftByFailedWrite.reset();
+        if (FileStamp left; wroteFile && stampOf_(folder, name, &left)) {
+            found->second.leftByFailedWrite = left;
+        }
         return;
     }
 }

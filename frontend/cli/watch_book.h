@@ -1,15 +1,20 @@
-// The watch service's bookkeeping, without any system call: which files are
-// due for a look, which wait (busy, empty, not leased yet) and are retried
-// once a second, and which are parked after an error until they change.
+// The watch service's bookkeeping, without any system call of its own: which
+// files are due for a look, which wait (busy, empty, not leased yet) and are
+// retried once a second, and which are parked after an error until they
+// change.
 // A file that is finished (repaired, or nothing to do) is forgotten, so the
 // book holds only files that are still open matters.
 #pragma once
 
 #include <cstddef>
 #include <deque>
+#include <functional>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
+
+#include "cli_files.h"
 
 // What the folder told about a file. Written is what Windows tells instead
 // of the closes: that the file was written to, not whether it is let go.
@@ -22,24 +27,30 @@ enum class AttemptOutcome {
     Parked,    // an error was reported: tried again only when the file changes
 };
 
+// The state of a file in a folder now; false when it cannot be told.
+using StampOfFile = std::function<bool(int folder, const std::string& name, FileStamp* stamp)>;
+
 class WatchBook {
 public:
     // Waiting files are tried again retryPeriodMs after the round that left
-    // them waiting.
-    WatchBook(int folderCount, long long retryPeriodMs);
+    // them waiting. stampOf tells whether a file changed since its own
+    // failed write.
+    WatchBook(int folderCount, long long retryPeriodMs, StampOfFile stampOf);
 
     // A change makes the file due (a parked one too); a reader's close
-    // makes only a waiting file due; a write makes due neither a waiting
-    // file (its round comes) nor one parked after its own failed write (the
-    // write may be its own echo); a file that left is forgotten.
+    // makes only a waiting file due; a write does not make a waiting file
+    // due (its round comes); a file that left is forgotten.
     void OnFileNews(int folder, const char* name, FileNews news);
 
-    // The next due file, in the order they became due.
+    // The next due file, in the order they became due. A file parked after
+    // its own failed write is passed over while it is as that write left
+    // it: the news was that write's own echo, or a close that came before it.
     bool TakeDue(int* folder, std::string* name);
 
     // What the look at a file taken with TakeDue came to. The events read
     // right after it, until EndOfEchoes, are partly its own: its reads'
-    // closes and, when it wroteFile, one writer's close. Those are not news.
+    // closes. Those are not news. A file parked after it wroteFile is
+    // stamped as the write left it.
     void RecordAttempt(int folder, const std::string& name, AttemptOutcome outcome, bool wroteFile,
                        long long nowMs);
     void EndOfEchoes();
@@ -66,7 +77,7 @@ private:
     struct Entry {
         State state = State::New;
         bool queued = false;
-        bool parkedAfterWrite = false;
+        std::optional<FileStamp> leftByFailedWrite;
     };
     struct DueFile {
         int folder;
@@ -76,11 +87,11 @@ private:
         bool active = false;
         int folder = -1;
         std::string name;
-        bool writerCloseExpected = false;
     };
     using Folder = std::unordered_map<std::string, Entry>;
 
-    bool IsOwnEcho(int folder, const char* name, FileNews news);
+    bool IsOwnEcho(int folder, const char* name, FileNews news) const;
+    bool IsAsItsFailedWriteLeftIt(int folder, const std::string& name, const Entry& entry) const;
     void MakeDue(int folder, const std::string& name, Entry& entry);
     void SetState(Entry& entry, State state);
     void Erase(Folder& files, Folder::iterator entry);
@@ -91,5 +102,6 @@ private:
     std::size_t waiting_ = 0;
     std::size_t parked_ = 0;
     long long retryPeriodMs_;
+    StampOfFile stampOf_;
     long long nextRetryMs_ = -1;
 };

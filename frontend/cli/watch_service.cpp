@@ -41,7 +41,12 @@ FileNews NewsOf(FolderEventKind kind) {
 WatchService::WatchService(const WatchSettings& settings)
     : settings_(settings),
       output_(1, 2),
-      book_(static_cast<int>(settings.folders.size()), kWaitingFileRetryMs),
+      book_(static_cast<int>(settings.folders.size()), kWaitingFileRetryMs,
+            [this](int folder, const std::string& name, FileStamp* stamp) {
+                const WatchedFolder& watched = folders_[static_cast<std::size_t>(folder)];
+                return watched.present &&
+                       StampFileIn(watched.held.handle, watched.held.path, name.c_str(), stamp);
+            }),
       series_(static_cast<int>(settings.folders.size())) {}
 
 WatchService::~WatchService() {

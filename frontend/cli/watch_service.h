@@ -47,7 +47,7 @@ private:
     };
     struct Attempt {
         AttemptOutcome outcome;
-        bool wroteFile;  // opened for writing: its close is one of the next events
+        bool wroteFile;  // opened for writing: parked, it waits for a change past that write
     };
 
     bool WatchFolders(std::string* problem);

@@ -4,10 +4,29 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
 namespace {
+
+// The files' states as the book is told them: a name not here cannot be
+// stamped.
+struct Stamps {
+    std::map<std::string, FileStamp> byName;
+
+    StampOfFile Teller() {
+        return [this](int folder, const std::string& name, FileStamp* stamp) {
+            const auto found = byName.find(std::to_string(folder) + "/" + name);
+            if (found == byName.end()) {
+                return false;
+            }
+            *stamp = found->second;
+            return true;
+        };
+    }
+    void Write(const std::string& file) { ++byName[file].written; }
+};
 
 std::vector<std::string> TakeAllDue(WatchBook& book) {
     std::vector<std::string> due;
@@ -25,7 +44,8 @@ using Names = std::vector<std::string>;
 // scheduled while nothing waits; its own reads' and write's closes right
 // after a look do not make it due again, another program's closes do.
 TEST(WatchBook, WaitingFilesAreRetriedOncePerPeriodAndOwnEchoesIgnored) {
-    WatchBook book(2, 1000);
+    Stamps stamps;
+    WatchBook book(2, 1000, stamps.Teller());
     EXPECT_EQ(book.MillisecondsToRetry(0), -1);
     book.OnFileNews(0, "Film#1.mpg", FileNews::Arrived);
     book.OnFileNews(1, "Talk#1.mpg", FileNews::Arrived);
@@ -64,23 +84,30 @@ TEST(WatchBook, WaitingFilesAreRetriedOncePerPeriodAndOwnEchoesIgnored) {
     EXPECT_EQ(book.MillisecondsToRetry(2100), -1);
 }
 
-// A parked file waits for a change (its own, or one it was parked for), not
-// for time or readers; a file that left, or whose folder went, is forgotten
-// even when it was due.
+// A parked file waits for a change (one it was parked for, or one past its
+// own failed write), not for time or readers; a file that left, or whose
+// folder went, is forgotten even when it was due.
 TEST(WatchBook, ParkedFilesWaitForAChangeAndLeftFilesAreForgotten) {
-    WatchBook book(2, 1000);
+    Stamps stamps;
+    stamps.Write("0/Film#1.mpg");
+    WatchBook book(2, 1000, stamps.Teller());
     book.OnFileNews(0, "Film#1.mpg", FileNews::Arrived);
     ASSERT_EQ(TakeAllDue(book).size(), 1u);
+    stamps.Write("0/Film#1.mpg");  // the failed write
     book.RecordAttempt(0, "Film#1.mpg", AttemptOutcome::Parked, true, 0);
-    book.OnFileNews(0, "Film#1.mpg", FileNews::WriterClosed);  // its failed write's close
+    // A recorder's close still unread when the look began, then its own.
+    book.OnFileNews(0, "Film#1.mpg", FileNews::WriterClosed);
+    book.OnFileNews(0, "Film#1.mpg", FileNews::WriterClosed);
     book.EndOfEchoes();
     book.OnFileNews(0, "Film#1.mpg", FileNews::ReaderClosed);
+    book.OnFileNews(0, "Film#1.mpg", FileNews::AttributesChanged);
     book.StartRetryRoundIfDue(60000);
     EXPECT_EQ(TakeAllDue(book), Names{});
     EXPECT_EQ(book.ParkedCount(), 1u);
     EXPECT_EQ(book.MillisecondsToRetry(0), -1);
 
-    book.OnFileNews(0, "Film#1.mpg", FileNews::AttributesChanged);
+    stamps.Write("0/Film#1.mpg");
+    book.OnFileNews(0, "Film#1.mpg", FileNews::WriterClosed);
     EXPECT_EQ(TakeAllDue(book), Names{"0/Film#1.mpg"});
 
     book.OnFileNews(0, "Film#2.mpg", FileNews::Arrived);
@@ -101,14 +128,17 @@ TEST(WatchBook, ParkedFilesWaitForAChangeAndLeftFilesAreForgotten) {
 
 // Windows tells of writes instead of closes. A write must not make a
 // waiting file due (a recorder writes all the time; the file's round comes
-// anyway), nor one parked after its own failed write (that write's echo
-// would wake it over and over); any other file is looked at.
+// anyway), nor one parked after its own failed write until it is written
+// past that (or the write's own echo would wake it over and over); any other
+// file is looked at.
 TEST(WatchBook, WritesWakeOnlyFilesThatNeitherWaitNorFailedTheirOwnWrite) {
-    WatchBook book(1, 200);
+    Stamps stamps;
+    WatchBook book(1, 200, stamps.Teller());
     for (const char* name : {"Busy#1.mpg", "Full#1.mpg", "Locked#1.mpg"}) {
         book.OnFileNews(0, name, FileNews::Arrived);
     }
     ASSERT_EQ(TakeAllDue(book).size(), 3u);
+    stamps.Write("0/Full#1.mpg");
     book.RecordAttempt(0, "Busy#1.mpg", AttemptOutcome::Waiting, false, 0);
     book.RecordAttempt(0, "Full#1.mpg", AttemptOutcome::Parked, true, 0);
     book.RecordAttempt(0, "Locked#1.mpg", AttemptOutcome::Parked, false, 0);
@@ -117,6 +147,9 @@ TEST(WatchBook, WritesWakeOnlyFilesThatNeitherWaitNorFailedTheirOwnWrite) {
         book.OnFileNews(0, name, FileNews::Written);
     }
     EXPECT_EQ(TakeAllDue(book), (Names{"0/Locked#1.mpg", "0/New#1.mpg"}));
+    stamps.Write("0/Full#1.mpg");
+    book.OnFileNews(0, "Full#1.mpg", FileNews::Written);
+    EXPECT_EQ(TakeAllDue(book), Names{"0/Full#1.mpg"});
     EXPECT_EQ(book.MillisecondsToRetry(0), 200);
 }
 
