@@ -113,8 +113,10 @@ TEST_F(WatchOutputTest, PipeNobodyReadsHoldsUpNeitherRepairsNorTheStop) {
         30000))
         << repairedCount << " of " << kFiles << " repaired";
 
+    // A write blocked on the full pipe would hold the stop for ever; the
+    // bound only keeps a loaded machine from failing the test.
     service.Signal(SIGTERM);
-    EXPECT_EQ(service.WaitForExit(1000), 0) << "SIGTERM did not end it within a second";
+    EXPECT_EQ(service.WaitForExit(10000), 0) << "SIGTERM did not end it";
 }
 
 // The repair is made; its line finds nobody.
