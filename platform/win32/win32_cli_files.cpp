@@ -43,12 +43,12 @@ bool IsRegularHandle(HANDLE handle, DWORD refused, BY_HANDLE_FILE_INFORMATION* i
 
 // Opens only to ask what the file is: no data access, so a file another
 // program holds with share mode 0 is still looked at. Links are followed.
-ScopedHandle OpenToQuery(const char* path) {
+UniqueHandle OpenToQuery(const char* path) {
     std::wstring system;
     if (SystemPath(path, &system) != PathKind::File) {
-        return ScopedHandle();
+        return UniqueHandle();
     }
-    return ScopedHandle(CreateFileW(system.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+    return UniqueHandle(CreateFileW(system.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
@@ -68,9 +68,9 @@ ReadHeadResult ReadStartOf(const std::wstring& system, bool followLinks, unsigne
         return ReadHeadResult::NotAFile;
     }
     const DWORD flags = FILE_ATTRIBUTE_NORMAL | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-    const ScopedHandle file(CreateFileW(system.c_str(), GENERIC_READ, kShareAll, nullptr,
+    const UniqueHandle file(CreateFileW(system.c_str(), GENERIC_READ, kShareAll, nullptr,
                                         OPEN_EXISTING, flags, nullptr));
-    if (!file.IsOpen()) {
+    if (!file.valid()) {
         const DWORD error = GetLastError();
         if (error == ERROR_SHARING_VIOLATION) {
             return ReadHeadResult::Busy;  // a recorder holding it with share mode 0
@@ -79,14 +79,14 @@ ReadHeadResult ReadStartOf(const std::wstring& system, bool followLinks, unsigne
     }
     // The name may have changed between the look and the open.
     BY_HANDLE_FILE_INFORMATION information{};
-    if (!IsRegularHandle(file.Get(), refused, &information)) {
+    if (!IsRegularHandle(file.get(), refused, &information)) {
         return ReadHeadResult::NotAFile;
     }
     while (*count < size) {
         const std::size_t left = size - *count;
         const DWORD chunk = left > 0x10000000 ? 0x10000000 : static_cast<DWORD>(left);
         DWORD got = 0;
-        if (!ReadFile(file.Get(), buffer + *count, chunk, &got, nullptr)) {
+        if (!ReadFile(file.get(), buffer + *count, chunk, &got, nullptr)) {
             return ReadHeadResult::Failed;
         }
         if (got == 0) {
@@ -167,7 +167,7 @@ bool IsNotAFile(const char* path, NotAFileKind* kind) {
 // Creates the file to be moved over `target`, under a name that nothing has
 // yet: a leftover of an interrupted run never blocks, and CREATE_NEW never
 // opens what is there, a link least of all.
-ScopedHandle CreateBeside(const std::wstring& target, std::wstring* written) {
+UniqueHandle CreateBeside(const std::wstring& target, std::wstring* written) {
     constexpr int kAttempts = 1000;
     for (int attempt = 0;; ++attempt) {
         *written = target + L".velmora-new";
@@ -175,11 +175,11 @@ ScopedHandle CreateBeside(const std::wstring& target, std::wstring* written) {
             *written +=
                 L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(attempt);
         }
-        ScopedHandle file(CreateFileW(written->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        UniqueHandle file(CreateFileW(written->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
         const DWORD reason = GetLastError();
         const bool taken = reason == ERROR_FILE_EXISTS || reason == ERROR_ALREADY_EXISTS;
-        if (file.IsOpen() || !taken || attempt + 1 == kAttempts) {
+        if (file.valid() || !taken || attempt + 1 == kAttempts) {
             return file;
         }
     }
@@ -193,9 +193,9 @@ bool IsInUse(const std::wstring& system) {
     if (reason != ERROR_ACCESS_DENIED && reason != ERROR_SHARING_VIOLATION) {
         return false;
     }
-    const ScopedHandle probe(CreateFileW(system.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
+    const UniqueHandle probe(CreateFileW(system.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
                                          FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    const bool inUse = !probe.IsOpen() && GetLastError() == ERROR_SHARING_VIOLATION;
+    const bool inUse = !probe.valid() && GetLastError() == ERROR_SHARING_VIOLATION;
     SetLastError(reason);
     return inUse;
 }
@@ -220,11 +220,11 @@ CreateFileResult CreateNewFile(const char* path, const unsigned char* bytes, std
         return CreateFileResult::Failed;
     }
     std::wstring written = target;
-    ScopedHandle file = replace
+    UniqueHandle file = replace
                             ? CreateBeside(target, &written)
-                            : ScopedHandle(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr,
+                            : UniqueHandle(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr,
                                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsOpen()) {
+    if (!file.valid()) {
         const DWORD reason = GetLastError();
         if (!replace && (reason == ERROR_FILE_EXISTS || reason == ERROR_ALREADY_EXISTS)) {
             return IsNotAFile(path, kind) ? CreateFileResult::NotAFile : CreateFileResult::Exists;
@@ -232,9 +232,9 @@ CreateFileResult CreateNewFile(const char* path, const unsigned char* bytes, std
         *error = LastSystemErrorText();
         return CreateFileResult::Failed;
     }
-    const bool complete = WriteAll(file.Get(), bytes, size) && FlushFileBuffers(file.Get());
+    const bool complete = WriteAll(file.get(), bytes, size) && FlushFileBuffers(file.get());
     const std::string reason = complete ? std::string() : LastSystemErrorText();
-    const bool closed = CloseHandle(file.Release()) != FALSE;
+    const bool closed = file.close();
     if (!complete || !closed) {
         *error = complete ? LastSystemErrorText() : reason;
         DeleteFileW(written.c_str());
@@ -277,18 +277,18 @@ void SplitPath(const std::string& path, std::string* directory, std::string* nam
 }
 
 bool IsRegularFile(const char* path) {
-    const ScopedHandle file = OpenToQuery(path);
+    const UniqueHandle file = OpenToQuery(path);
     BY_HANDLE_FILE_INFORMATION information{};
-    return file.IsOpen() && IsRegularHandle(file.Get(), FILE_ATTRIBUTE_DIRECTORY, &information);
+    return file.valid() && IsRegularHandle(file.get(), FILE_ATTRIBUTE_DIRECTORY, &information);
 }
 
 bool AreSameFile(const char* first, const char* second) {
     BY_HANDLE_FILE_INFORMATION a{};
     BY_HANDLE_FILE_INFORMATION b{};
-    const ScopedHandle one = OpenToQuery(first);
-    const ScopedHandle other = OpenToQuery(second);
-    return one.IsOpen() && other.IsOpen() && GetFileInformationByHandle(one.Get(), &a) &&
-           GetFileInformationByHandle(other.Get(), &b) &&
+    const UniqueHandle one = OpenToQuery(first);
+    const UniqueHandle other = OpenToQuery(second);
+    return one.valid() && other.valid() && GetFileInformationByHandle(one.get(), &a) &&
+           GetFileInformationByHandle(other.get(), &b) &&
            a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
            a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
 }
@@ -346,10 +346,10 @@ bool SystemPathIn(const std::string& folderPath, const char* name, std::wstring*
 }
 
 bool StampOf(const std::wstring& system, FileStamp* stamp) {
-    const ScopedHandle file(CreateFileW(system.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+    const UniqueHandle file(CreateFileW(system.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
     BY_HANDLE_FILE_INFORMATION information{};
-    if (!file.IsOpen() || !GetFileInformationByHandle(file.Get(), &information)) {
+    if (!file.valid() || !GetFileInformationByHandle(file.get(), &information)) {
         return false;
     }
     stamp->volume = information.dwVolumeSerialNumber;

@@ -56,12 +56,12 @@ FileHandle OpenRegularFile(const std::wstring& path, DWORD access, DWORD share, 
     if (!NamesExistingRegularFile(path, refused)) {
         return kNoFile;
     }
-    ScopedHandle handle(
+    UniqueHandle handle(
         CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr));
-    if (!handle.IsOpen() || !IsRegularFile(handle.Get(), refused)) {
+    if (!handle.valid() || !IsRegularFile(handle.get(), refused)) {
         return kNoFile;
     }
-    return ToFileHandle(handle.Release());
+    return ToFileHandle(handle.release());
 }
 
 // The character after the one at `c` in text of `codePage`. In UTF-8 every
@@ -133,15 +133,15 @@ FolderHandle Win32RepairFiles::HoldFolder(const char* directory) {
     if (!IsAbsoluteWindowsPath(directory) || !SystemPath(directory, &path)) {
         return kNoFolder;
     }
-    ScopedHandle handle(CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+    UniqueHandle handle(CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION information{};
-    if (!handle.IsOpen() || !GetFileInformationByHandle(handle.Get(), &information) ||
+    if (!handle.valid() || !GetFileInformationByHandle(handle.get(), &information) ||
         (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         return kNoFolder;
     }
-    const FolderHandle folder = ToFileHandle(handle.Release());
+    const FolderHandle folder = ToFileHandle(handle.release());
     folders_.push_back(
         {folder, path, information.dwVolumeSerialNumber,
          (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow});
@@ -172,11 +172,11 @@ namespace {
 // Whether the folder's path still names the held folder (where the system
 // lets a folder above it be renamed, its path may lead elsewhere now).
 bool PathLeadsTo(const std::wstring& path, std::uint32_t volume, std::uint64_t index) {
-    const ScopedHandle handle(CreateFileW(
+    const UniqueHandle handle(CreateFileW(
         path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION information{};
-    return handle.IsOpen() && GetFileInformationByHandle(handle.Get(), &information) &&
+    return handle.valid() && GetFileInformationByHandle(handle.get(), &information) &&
            information.dwVolumeSerialNumber == volume &&
            ((std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow) == index;
 }
