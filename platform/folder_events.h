@@ -53,9 +53,9 @@ public:
 
     // Blocks until a folder event or a signal is pending, or until timeoutMs
     // has passed; -1 waits without any time limit.
-    void WaitForNews(int timeoutMs);
+    void WaitForEvents(int timeoutMs);
 
-    // Ends the WaitForNews under way at once, or else the next one; from
+    // Ends the WaitForEvents under way at once, or else the next one; from
     // any thread (a writer of the service's output whose reader has gone).
     void Wake();
 
@@ -71,12 +71,3 @@ private:
     struct Source;  // the platform's handles
     std::unique_ptr<Source> source_;
 };
-
-// The names in the folder at `path` that may be files (not subfolders), in
-// the order the file system gives them. False, with the reason, when the
-// folder cannot be read.
-bool ListFolderFiles(const char* path, const std::function<void(const char* name)>& onName,
-                     std::string* error);
-
-// A clock that only goes forward, in milliseconds.
-long long MonotonicMilliseconds();

@@ -12,9 +12,9 @@ WatchBook::WatchBook(int folderCount, long long retryPeriodMs, StampOfFile stamp
 // with an identical one still unread, so after a repair the recorder's may
 // hide behind the repair's own, and before a failed write a recorder's close
 // still unread looks just like that write's own.
-bool WatchBook::IsOwnEcho(int folder, const char* name, FileNews news) const {
-    return echo_.active && echo_.folder == folder && echo_.name == name &&
-           news == FileNews::ReaderClosed;
+bool WatchBook::IsOwnEvent(int folder, const char* name, FolderEventKind kind) const {
+    return ownLook_.active && ownLook_.folder == folder && ownLook_.name == name &&
+           kind == FolderEventKind::ReaderClosed;
 }
 
 bool WatchBook::IsAsItsFailedWriteLeftIt(int folder, const std::string& name,
@@ -24,20 +24,32 @@ bool WatchBook::IsAsItsFailedWriteLeftIt(int folder, const std::string& name,
            stampOf_(folder, name, &now) && now == *entry.leftByFailedWrite;
 }
 
-void WatchBook::OnFileNews(int folder, const char* name, FileNews news) {
-    if (folder < 0 || static_cast<std::size_t>(folder) >= folders_.size() ||
-        IsOwnEcho(folder, name, news)) {
+void WatchBook::OnFileEvent(int folder, const char* name, FolderEventKind kind) {
+    if (folder < 0 || static_cast<std::size_t>(folder) >= folders_.size() || name[0] == '\0' ||
+        IsOwnEvent(folder, name, kind)) {
         return;
     }
     Folder& files = folders_[static_cast<std::size_t>(folder)];
-    if (news == FileNews::Left) {
+    switch (kind) {
+    case FolderEventKind::Arrived:
+    case FolderEventKind::WriterClosed:
+    case FolderEventKind::ReaderClosed:
+    case FolderEventKind::AttributesChanged:
+    case FolderEventKind::Written:
+    case FolderEventKind::Left:
+        break;
+    case FolderEventKind::FolderGone:
+    case FolderEventKind::Overflow:
+        return;  // not of one file
+    }
+    if (kind == FolderEventKind::Left) {
         const auto found = files.find(name);
         if (found != files.end()) {
             Erase(files, found);
         }
         return;
     }
-    if (news == FileNews::ReaderClosed) {
+    if (kind == FolderEventKind::ReaderClosed) {
         // Only a file that waits for others to let go cares about a reader.
         const auto found = files.find(name);
         if (found != files.end() && found->second.state == State::Waiting) {
@@ -45,7 +57,7 @@ void WatchBook::OnFileNews(int folder, const char* name, FileNews news) {
         }
         return;
     }
-    if (news == FileNews::Written) {
+    if (kind == FolderEventKind::Written) {
         const auto found = files.find(name);
         if (found != files.end() && found->second.state == State::Waiting) {
             return;
@@ -86,9 +98,9 @@ bool WatchBook::TakeDue(int* folder, std::string* name) {
 
 void WatchBook::RecordAttempt(int folder, const std::string& name, AttemptOutcome outcome,
                               bool wroteFile, long long nowMs) {
-    echo_.active = true;
-    echo_.folder = folder;
-    echo_.name = name;
+    ownLook_.active = true;
+    ownLook_.folder = folder;
+    ownLook_.name = name;
     Folder& files = folders_[static_cast<std::size_t>(folder)];
     const auto found = files.find(name);
     if (found == files.end()) {
@@ -118,8 +130,8 @@ void WatchBook::RecordAttempt(int folder, const std::string& name, AttemptOutcom
     }
 }
 
-void WatchBook::EndOfEchoes() {
-    echo_.active = false;
+void WatchBook::EndOfOwnEvents() {
+    ownLook_.active = false;
 }
 
 int WatchBook::MillisecondsToRetry(long long nowMs) const {

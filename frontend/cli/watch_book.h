@@ -1,9 +1,13 @@
-// The watch service's bookkeeping, without any system call of its own: which
-// files are due for a look, which wait (busy, empty, not leased yet) and are
-// retried once a second, and which are parked after an error until they
-// change.
+// The watch service's bookkeeping, without any system call of its own. Each
+// file it knows is in one of three states:
+// - due: to be looked at next, in the order the files became due;
+// - waiting: busy, empty or not writable yet; looked at again after each
+//   retry period (kWaitingFileRetryMs: 1 s on Linux, which also tells of
+//   every close, 200 ms on Windows, which does not);
+// - parked: an error was reported for it; looked at again only when the file
+//   changes.
 // A file that is finished (repaired, or nothing to do) is forgotten, so the
-// book holds only files that are still open matters.
+// book holds only files that still need a look.
 #pragma once
 
 #include <cstddef>
@@ -15,16 +19,13 @@
 #include <vector>
 
 #include "cli_files.h"
-
-// What the folder told about a file. Written is what Windows tells instead
-// of the closes: that the file was written to, not whether it is let go.
-enum class FileNews { Arrived, WriterClosed, ReaderClosed, AttributesChanged, Written, Left };
+#include "folder_events.h"
 
 // What a look at a file came to.
 enum class AttemptOutcome {
     Finished,  // repaired, already repaired, not a follow-up file, or gone
-    Waiting,   // busy, empty or not writable yet: tried again each retry period
-    Parked,    // an error was reported: tried again only when the file changes
+    Waiting,   // busy, empty or not writable yet: looked at again each retry period
+    Parked,    // an error was reported: looked at again only when the file changes
 };
 
 // The state of a file in a folder now; false when it cannot be told.
@@ -37,23 +38,26 @@ public:
     // failed write.
     WatchBook(int folderCount, long long retryPeriodMs, StampOfFile stampOf);
 
-    // A change makes the file due (a parked one too); a reader's close
-    // makes only a waiting file due; a write does not make a waiting file
-    // due (its round comes); a file that left is forgotten.
-    void OnFileNews(int folder, const char* name, FileNews news);
+    // What a folder told about one of its files (events of the folder
+    // itself are ignored). A change makes the file due (a parked one too); a
+    // reader's close makes only a waiting file due; a write does not make a
+    // waiting file due (the next retry round comes for it); a file that left
+    // is forgotten.
+    void OnFileEvent(int folder, const char* name, FolderEventKind kind);
 
     // The next due file, in the order they became due. A file parked after
-    // its own failed write is passed over while it is as that write left
-    // it: the news was that write's own echo, or a close that came before it.
+    // the service's own failed write is passed over while it is as that
+    // write left it: the event was caused by that write itself, or was a
+    // close that came before it.
     bool TakeDue(int* folder, std::string* name);
 
     // What the look at a file taken with TakeDue came to. The events read
-    // right after it, until EndOfEchoes, are partly its own: its reads'
-    // closes. Those are not news. A file parked after it wroteFile is
-    // stamped as the write left it.
+    // right after it, until EndOfOwnEvents, are partly caused by the look
+    // itself (the closes of its own reads) and are ignored. A file parked
+    // after the look wroteFile is stamped as the write left it.
     void RecordAttempt(int folder, const std::string& name, AttemptOutcome outcome, bool wroteFile,
                        long long nowMs);
-    void EndOfEchoes();
+    void EndOfOwnEvents();
 
     // Milliseconds until the next retry round; -1 while nothing waits.
     int MillisecondsToRetry(long long nowMs) const;
@@ -83,14 +87,14 @@ private:
         int folder;
         std::string name;
     };
-    struct Echo {
+    struct OwnLook {  // the file just looked at, whose own reads' closes are ignored
         bool active = false;
         int folder = -1;
         std::string name;
     };
     using Folder = std::unordered_map<std::string, Entry>;
 
-    bool IsOwnEcho(int folder, const char* name, FileNews news) const;
+    bool IsOwnEvent(int folder, const char* name, FolderEventKind kind) const;
     bool IsAsItsFailedWriteLeftIt(int folder, const std::string& name, const Entry& entry) const;
     void MakeDue(int folder, const std::string& name, Entry& entry);
     void SetState(Entry& entry, State state);
@@ -98,7 +102,7 @@ private:
 
     std::vector<Folder> folders_;
     std::deque<DueFile> due_;
-    Echo echo_;
+    OwnLook ownLook_;
     std::size_t waiting_ = 0;
     std::size_t parked_ = 0;
     long long retryPeriodMs_;

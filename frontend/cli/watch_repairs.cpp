@@ -28,7 +28,7 @@ Series& WatchService::SeriesOf(int folder, const std::string& baseName) {
     return series;
 }
 
-// A file with news may be a base file: when it arrived, left or changed,
+// A file with an event may be a base file: when it arrived, left or changed,
 // its series' template and what was told of it no longer hold, and its
 // follow-up files that waited on it are due.
 void WatchService::LookAtAsBase(int folder, const std::string& name) {

@@ -19,23 +19,6 @@ constexpr std::size_t kRoomForNames = kMaxNameLength;
 // waits for a long scan.
 constexpr int kAttemptsBetweenSignalChecks = 64;
 
-FileNews NewsOf(FolderEventKind kind) {
-    switch (kind) {
-    case FolderEventKind::Arrived:
-        return FileNews::Arrived;
-    case FolderEventKind::WriterClosed:
-        return FileNews::WriterClosed;
-    case FolderEventKind::ReaderClosed:
-        return FileNews::ReaderClosed;
-    case FolderEventKind::AttributesChanged:
-        return FileNews::AttributesChanged;
-    case FolderEventKind::Written:
-        return FileNews::Written;
-    default:
-        return FileNews::Left;
-    }
-}
-
 }  // namespace
 
 WatchService::WatchService(const WatchSettings& settings)
@@ -142,7 +125,7 @@ int WatchService::Run() {
     }
     while (!stop_) {
         // No time limit at all while nothing waits.
-        events_.WaitForNews(book_.MillisecondsToRetry(MonotonicMilliseconds()));
+        events_.WaitForEvents(book_.MillisecondsToRetry(MonotonicMilliseconds()));
         HandleSignals();
         events_.ReadEvents([this](const FolderEvent& event) { OnFolderEvent(event); });
         book_.StartRetryRoundIfDue(MonotonicMilliseconds());
@@ -166,7 +149,7 @@ void WatchService::ProcessDueFiles() {
         book_.RecordAttempt(folder, name, attempt.outcome, attempt.wroteFile,
                             MonotonicMilliseconds());
         events_.ReadEvents([this](const FolderEvent& event) { OnFolderEvent(event); });
-        book_.EndOfEchoes();
+        book_.EndOfOwnEvents();
         if (attempts % kAttemptsBetweenSignalChecks == 0) {
             HandleSignals();
         }
@@ -195,7 +178,7 @@ void WatchService::OnFolderEvent(const FolderEvent& event) {
     default:
         break;
     }
-    book_.OnFileNews(event.folder, event.name, NewsOf(event.kind));
+    book_.OnFileEvent(event.folder, event.name, event.kind);
 }
 
 void WatchService::OnFolderGone(int folder) {
@@ -221,7 +204,9 @@ void WatchService::OnFolderGone(int folder) {
 bool WatchService::ScanFolder(int folder, std::string* error) {
     return ListFolderFiles(
         folders_[static_cast<std::size_t>(folder)].held.path.c_str(),
-        [this, folder](const char* name) { book_.OnFileNews(folder, name, FileNews::Arrived); },
+        [this, folder](const char* name) {
+            book_.OnFileEvent(folder, name, FolderEventKind::Arrived);
+        },
         error);
 }
 

@@ -10,8 +10,10 @@
 
 #include "cli_repair_files.h"
 #include "folder_events.h"
+#include "folder_listing.h"
 #include "follow_up_outcome.h"
 #include "header_template.h"
+#include "monotonic_clock.h"
 #include "reason_keeping_files.h"
 #include "series_book.h"
 #include "service_output.h"

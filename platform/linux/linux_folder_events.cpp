@@ -1,10 +1,8 @@
-#include <dirent.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/signalfd.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,7 +21,7 @@ struct FolderEvents::Source {
 
     int inotifyFd = -1;
     int signalFd = -1;
-    int wakeFd = -1;           // an eventfd: written by Wake, drained by WaitForNews
+    int wakeFd = -1;           // an eventfd: written by Wake, drained by WaitForEvents
     std::vector<int> watches;  // by folder number; -1 when not watched
     // The watch of each folder's parent and the folder's name in it: a
     // folder that is held open is reported deleted only by its parent (its
@@ -193,7 +191,7 @@ int FolderEvents::Source::FolderOfWatch(int watch) const {
     return -1;
 }
 
-void FolderEvents::WaitForNews(int timeoutMs) {
+void FolderEvents::WaitForEvents(int timeoutMs) {
     pollfd sources[3] = {{source_->inotifyFd, POLLIN, 0},
                          {source_->signalFd, POLLIN, 0},
                          {source_->wakeFd, POLLIN, 0}};
@@ -277,37 +275,4 @@ ServiceSignal FolderEvents::TakeSignal() {
         }
     }
     return ServiceSignal::None;
-}
-
-bool ListFolderFiles(const char* path, const std::function<void(const char* name)>& onName,
-                     std::string* error) {
-    DIR* folder = opendir(path);
-    if (folder == nullptr) {
-        *error = std::strerror(errno);
-        return false;
-    }
-    int readError = 0;
-    for (;;) {
-        errno = 0;  // readdir tells the end from a failure only by errno
-        const dirent* entry = readdir(folder);
-        if (entry == nullptr) {
-            readError = errno;
-            break;
-        }
-        if (entry->d_type != DT_DIR) {
-            onName(entry->d_name);
-        }
-    }
-    closedir(folder);
-    if (readError != 0) {
-        *error = std::strerror(readError);
-        return false;
-    }
-    return true;
-}
-
-long long MonotonicMilliseconds() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }

@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <cwchar>
 #include <memory>
 #include <string>
 #include <vector>
@@ -141,15 +140,6 @@ void CALLBACK OnFolderChanges(DWORD error, DWORD bytes, OVERLAPPED* overlapped) 
     }
 }
 
-// A folder's UTF-8 path as the wide functions take it.
-bool SystemFolderPath(const char* path, std::wstring* system) {
-    if (SystemPath(CP_UTF8, path, true, system) != PathKind::File) {
-        SetLastError(ERROR_INVALID_NAME);
-        return false;
-    }
-    return true;
-}
-
 bool SameFolder(HANDLE first, HANDLE second) {
     BY_HANDLE_FILE_INFORMATION a{};
     BY_HANDLE_FILE_INFORMATION b{};
@@ -255,7 +245,7 @@ void FolderEvents::Unwatch(int folder) {
     }
 }
 
-void FolderEvents::WaitForNews(int timeoutMs) {
+void FolderEvents::WaitForEvents(int timeoutMs) {
     if (!source_->pending.empty() || stopRequested) {
         return;
     }
@@ -282,47 +272,4 @@ void FolderEvents::ReadEvents(const std::function<void(const FolderEvent&)>& onE
 
 ServiceSignal FolderEvents::TakeSignal() {
     return stopRequested.exchange(false) ? ServiceSignal::Stop : ServiceSignal::None;
-}
-
-bool ListFolderFiles(const char* path, const std::function<void(const char* name)>& onName,
-                     std::string* error) {
-    std::wstring pattern;
-    if (!SystemFolderPath(path, &pattern)) {
-        *error = LastSystemErrorText();
-        return false;
-    }
-    if (pattern.back() != L'\\') {
-        pattern += L'\\';
-    }
-    pattern += L'*';
-    WIN32_FIND_DATAW entry{};
-    const HANDLE search = FindFirstFileW(pattern.c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) {
-        if (GetLastError() == ERROR_FILE_NOT_FOUND) {
-            return true;  // nothing in it
-        }
-        *error = LastSystemErrorText();
-        return false;
-    }
-    do {
-        // The name as Windows holds it; one that is not valid UTF-16 has no
-        // UTF-8 form and is left out.
-        std::string name;
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-            Utf8FromWide(entry.cFileName, std::wcslen(entry.cFileName), &name)) {
-            onName(name.c_str());
-        }
-    } while (FindNextFileW(search, &entry));
-    const DWORD ended = GetLastError();
-    FindClose(search);
-    if (ended != ERROR_NO_MORE_FILES) {
-        SetLastError(ended);
-        *error = LastSystemErrorText();
-        return false;
-    }
-    return true;
-}
-
-long long MonotonicMilliseconds() {
-    return static_cast<long long>(GetTickCount64());
 }

@@ -125,3 +125,11 @@ std::string InConsoleCodePage(const std::wstring& text) {
     ConvertFromWide(codePage, flags, text, bytes.data(), size);
     return bytes;
 }
+
+bool SystemFolderPath(const char* path, std::wstring* system) {
+    if (SystemPath(CP_UTF8, path, true, system) != PathKind::File) {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    return true;
+}

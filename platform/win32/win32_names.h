@@ -37,6 +37,10 @@ enum class PathKind { File, Device, Unusable };
 PathKind SystemPath(unsigned codePage, const std::string& path, bool longForm,
                     std::wstring* system);
 
+// A folder's UTF-8 path as the wide functions take it (long form); false,
+// with ERROR_INVALID_NAME as the last error, when it has none.
+bool SystemFolderPath(const char* path, std::wstring* system);
+
 // A path as LongPathForm gives it, back in its usual form.
 std::wstring WithoutLongPathPrefix(const std::wstring& path);
 

@@ -169,7 +169,7 @@ TEST(ServiceOutputTest, ReaderThatWentIsReportedAndWakesTheWait) {
         output.Line(OutputStream::Out, NumberedLine(1));
     });
     const Clock::time_point waiting = Clock::now();
-    events.WaitForNews(10000);
+    events.WaitForEvents(10000);
     EXPECT_LT(MillisecondsSince(waiting), 2000);
     repair.join();
     EXPECT_TRUE(output.ReaderGone());
@@ -188,7 +188,7 @@ TEST(ServiceOutputTest, ReaderThatWentIsReportedAndWakesTheWait) {
     ASSERT_TRUE(quiet.Start([&] { events.Wake(); }, &error)) << error;
     quiet.Line(OutputStream::Err, "Ordner nicht mehr da: /aufnahmen/");
     const Clock::time_point again = Clock::now();
-    events.WaitForNews(10000);
+    events.WaitForEvents(10000);
     EXPECT_LT(MillisecondsSince(again), 2000);
     EXPECT_TRUE(quiet.ReaderGone());
     quiet.Line(OutputStream::Out, "Beobachte 1 Ordner.");
@@ -204,10 +204,10 @@ TEST(ServiceOutputTest, WakeEndsOneWaitFromAnyThread) {
     ASSERT_TRUE(events.Open(&error)) << error;
     std::thread([&] { events.Wake(); }).join();
     Clock::time_point start = Clock::now();
-    events.WaitForNews(10000);
+    events.WaitForEvents(10000);
     EXPECT_LT(MillisecondsSince(start), 2000);
     start = Clock::now();
-    events.WaitForNews(200);
+    events.WaitForEvents(200);
     EXPECT_GE(MillisecondsSince(start), 150) << "the wake was not spent";
 }
 
@@ -232,7 +232,7 @@ TEST(ServiceOutputTest, WritersLeaveTheSignalsToTheService) {
     ASSERT_GT(read(out.read, line, sizeof line), 0);
     ASSERT_GT(read(err.read, line, sizeof line), 0);
     ASSERT_EQ(kill(getpid(), SIGTERM), 0);
-    events.WaitForNews(5000);
+    events.WaitForEvents(5000);
     EXPECT_EQ(events.TakeSignal(), ServiceSignal::Stop);
     EXPECT_TRUE(output.Finish(2000));
 }
