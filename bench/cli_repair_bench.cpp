@@ -5,8 +5,6 @@
 // after it and keep its other bytes, repair must report each file once, and
 // it must have called syncfs once (really, or skipped by the shim).
 //   velmora_cli_repair_bench [FILES]     (default 10,000)
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "cli_process.h"
 #include "sync_shim.h"
 #include "test_files.h"
 
@@ -47,29 +46,7 @@ bool SeriesIsRepaired(const TempDir& dir, int files, const Bytes& expected) {
     return true;
 }
 
-// Runs argv in `folder`; its standard output goes to `output` (a file).
-bool Run(const std::vector<std::string>& arguments, const std::string& folder,
-         const std::string& output) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (out < 0 || dup2(out, 1) < 0 || chdir(folder.c_str()) != 0) {
-            _exit(127);
-        }
-        std::vector<char*> argv;
-        for (const std::string& argument : arguments) {
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        }
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
-           WEXITSTATUS(status) == 0;
-}
-
-int CountLines(const std::string& path, const std::string& ending);
+int CountLines(const std::string& text, const std::string& ending);
 
 struct RepairRun {
     double seconds;
@@ -78,15 +55,16 @@ struct RepairRun {
 
 // One timed `velmora-cli repair Film.mpg` over a freshly damaged series. The
 // damage is synced first, so that the sync timed is the repair's own.
-RepairRun TimeRepair(const TempDir& dir, const TempDir& logs, int files, const Bytes& damaged,
-                     const Bytes& repaired, SyncMode mode) {
+RepairRun TimeRepair(const TempDir& dir, int files, const Bytes& damaged, const Bytes& repaired,
+                     SyncMode mode) {
     DamageSeries(dir, files, damaged);
     sync();
     SyncShim shim(mode);
     const auto start = Clock::now();
-    const bool ran = Run({VELMORA_CLI, "repair", "Film.mpg"}, dir.path(), logs / "repair");
+    const CliRun run = RunCli({"repair", "Film.mpg"}, dir.path());
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    const int lines = CountLines(logs / "repair", "\" restauriert!");
+    const bool ran = run.exitCode == 0;
+    const int lines = CountLines(run.out, "\" restauriert!");
     const long long syncs = shim.FileSystemSyncs();
     const bool done = ran && lines == files && syncs == 1 && SeriesIsRepaired(dir, files, repaired);
     if (!done) {
@@ -98,13 +76,12 @@ RepairRun TimeRepair(const TempDir& dir, const TempDir& logs, int files, const B
     return {seconds, done};
 }
 
-int CountLines(const std::string& path, const std::string& ending) {
-    const Bytes text = ReadFile(path);
+int CountLines(const std::string& text, const std::string& ending) {
     int count = 0;
     std::string line;
-    for (const unsigned char c : text) {
+    for (const char c : text) {
         if (c != '\n') {
-            line += static_cast<char>(c);
+            line += c;
             continue;
         }
         count += line.size() >= ending.size() &&
@@ -119,7 +96,6 @@ int CountLines(const std::string& path, const std::string& ending) {
 int main(int argc, char** argv) {
     const int files = argc > 1 ? std::atoi(argv[1]) : 10000;
     TempDir dir;
-    TempDir logs;
     const Bytes headerBytes = Pattern(kTemplateSize, 3);
     WriteFile(dir / "header.mpeg", headerBytes);
     WriteFile(dir / "Film.mpg", Pattern(kFileSize, 1));
@@ -128,8 +104,8 @@ int main(int argc, char** argv) {
     Bytes repaired = damaged;
     std::copy(headerBytes.begin(), headerBytes.end(), repaired.begin());
 
-    const RepairRun synced = TimeRepair(dir, logs, files, damaged, repaired, SyncMode::Real);
-    const RepairRun unsynced = TimeRepair(dir, logs, files, damaged, repaired, SyncMode::Skipped);
+    const RepairRun synced = TimeRepair(dir, files, damaged, repaired, SyncMode::Real);
+    const RepairRun unsynced = TimeRepair(dir, files, damaged, repaired, SyncMode::Skipped);
     if (!synced.done || !unsynced.done) {
         return 1;
     }
@@ -137,9 +113,10 @@ int main(int argc, char** argv) {
     DamageSeries(dir, files, damaged);
     const auto ddStart = Clock::now();
     for (int n = 1; n <= files; ++n) {
-        if (!Run({"dd", "if=header.mpeg", "of=" + FollowUpName(n), "bs=2048", "count=1",
-                  "conv=notrunc", "status=none"},
-                 dir.path(), logs / "dd")) {
+        if (RunProgram({"dd", "if=header.mpeg", "of=" + FollowUpName(n), "bs=2048", "count=1",
+                        "conv=notrunc", "status=none"},
+                       dir.path())
+                .exitCode != 0) {
             std::printf("dd FAILED on %s\n", FollowUpName(n).c_str());
             return 1;
         }

@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "exec_program.h"
+#include "cli_process.h"
 #include "sync_shim.h"
 #include "test_files.h"
 
@@ -34,6 +34,8 @@ namespace {
 
 constexpr std::size_t kTemplateSize = 2048;
 using Clock = std::chrono::steady_clock;
+// Each line is read the moment the service writes it.
+const CliOptions kLinesOnAPipe{.output = ServiceOutput::Pipe};
 
 long EnvOr(const char* name, long fallback) {
     const char* value = std::getenv(name);
@@ -51,63 +53,6 @@ Bytes Repaired(Bytes bytes, const Bytes& headerTemplate) {
     std::copy(headerTemplate.begin(), headerTemplate.end(), bytes.begin());
     return bytes;
 }
-
-// The service with its standard output on a pipe, read line by line.
-class Service {
-public:
-    explicit Service(const std::vector<std::string>& arguments) {
-        int out[2];
-        if (pipe2(out, O_CLOEXEC) != 0) {
-            return;
-        }
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], 1);
-            ExecProgram(VELMORA_CLI, "watch", arguments);
-        }
-        close(out[1]);
-        out_ = fdopen(out[0], "r");
-    }
-    ~Service() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (out_ != nullptr) {
-            std::fclose(out_);
-        }
-    }
-    Service(const Service&) = delete;
-    Service& operator=(const Service&) = delete;
-
-    pid_t pid() const { return pid_; }
-
-    // The next line, without its newline; false at the end.
-    bool NextLine(std::string* line) {
-        char buffer[4096];
-        if (out_ == nullptr || std::fgets(buffer, sizeof buffer, out_) == nullptr) {
-            return false;
-        }
-        *line = buffer;
-        if (!line->empty() && line->back() == '\n') {
-            line->pop_back();
-        }
-        return true;
-    }
-    bool WaitUntilReady() {
-        std::string line;
-        while (NextLine(&line)) {
-            if (line.rfind("Beobachte ", 0) == 0) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-private:
-    pid_t pid_ = -1;
-    std::FILE* out_ = nullptr;
-};
 
 std::string ProcText(pid_t pid, const char* file) {
     const std::string path = "/proc/" + std::to_string(pid) + "/" + file;
@@ -172,7 +117,7 @@ bool MeasureLatency(SyncMode mode) {
     const Bytes headerTemplate = WriteTemplateAndBase(dir);
     sync();  // only the service's own writes wait to be flushed
     SyncShim shim(mode);
-    Service service({dir.path(), "--header", dir / "header.mpeg"});
+    WatchProcess service({dir.path(), "--header", dir / "header.mpeg"}, dir.path(), kLinesOnAPipe);
     if (!service.WaitUntilReady()) {
         return Fail("the service did not start");
     }
@@ -214,7 +159,7 @@ bool MeasureIdle() {
         WriteFile(dir / ("Film#" + std::to_string(n) + ".mpg"),
                   Repaired(Damaged(8192, 2), headerTemplate));
     }
-    Service service({dir.path(), "--header", dir / "header.mpeg"});
+    WatchProcess service({dir.path(), "--header", dir / "header.mpeg"}, dir.path(), kLinesOnAPipe);
     if (!service.WaitUntilReady()) {
         return Fail("the service did not start");
     }
@@ -257,7 +202,7 @@ bool MeasureMemory() {
             WriteFile(folders.back() + "/Show" + std::to_string(s) + ".ts", Pattern(512, 1));
         }
     }
-    Service service(arguments);
+    WatchProcess service(arguments, root.path(), kLinesOnAPipe);
     if (!service.WaitUntilReady()) {
         return Fail("the service did not start");
     }

@@ -132,7 +132,7 @@ TEST_F(RepairCommandTest, AFolderThatCannotBeListedIsRepairedAllTheSame) {
     ASSERT_EQ(chown(dir.path().c_str(), 65534, 65534), 0);
     ASSERT_EQ(chmod(dir.path().c_str(), 0300), 0);
     const Bytes second = ReadFile(dir / "Film#2.mpg");
-    const CliRun run = RunCli({"repair", "Film.mpg"}, dir.path(), true);
+    const CliRun run = RunCli({"repair", "Film.mpg"}, dir.path(), {.asNobody = true});
     chmod(dir.path().c_str(), 0700);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(ReadFile(dir / "Film#2.mpg"), WithTemplateHead(second));

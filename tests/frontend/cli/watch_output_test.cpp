@@ -19,66 +19,6 @@ bool StartsWithTemplate(const std::string& path) {
            std::equal(kTemplate.begin(), kTemplate.end(), bytes.begin());
 }
 
-// velmora-cli watch FOLDER with its standard output a pipe, whose reading
-// end the test keeps unread or closes at once, and its standard error a file.
-class PipedWatch {
-public:
-    PipedWatch(const std::string& folder, bool readerClosed) {
-        int out[2];
-        if (pipe2(out, O_CLOEXEC) != 0) {
-            return;
-        }
-        reader_ = out[0];
-        if (readerClosed) {
-            close(reader_);
-            reader_ = -1;
-        }
-        const std::string err = logs_ / "err";
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (errFd < 0 || dup2(out[1], 1) < 0 || dup2(errFd, 2) < 0 ||
-                chdir(folder.c_str()) != 0) {
-                _exit(127);
-            }
-            close_range(3, ~0u, 0);
-            ExecProgram(VELMORA_CLI, "watch", {folder});
-        }
-        close(out[1]);
-    }
-    ~PipedWatch() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (reader_ >= 0) {
-            close(reader_);
-        }
-    }
-    PipedWatch(const PipedWatch&) = delete;
-    PipedWatch& operator=(const PipedWatch&) = delete;
-
-    std::string Err() const { return ReadText(logs_ / "err"); }
-    void Signal(int number) const { kill(pid_, number); }
-
-    // The exit code once it ended; -1 when it did not end in time or a
-    // signal ended it.
-    int WaitForExit(int timeoutMs) {
-        int status = 0;
-        if (pid_ <= 0 ||
-            !WaitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeoutMs)) {
-            return -1;
-        }
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-private:
-    TempDir logs_;
-    int reader_ = -1;
-    pid_t pid_ = -1;
-};
-
 class WatchOutputTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -97,7 +37,7 @@ TEST_F(WatchOutputTest, PipeNobodyReadsHoldsUpNeitherRepairsNorTheStop) {
         WriteFile(dir / FollowUpOf("Film", number),
                   Damaged(kWatchTemplateSize + 256, static_cast<unsigned>(number)));
     }
-    PipedWatch service(dir.path(), false);
+    WatchProcess service({dir.path()}, dir.path(), {.output = ServiceOutput::Pipe});
     std::vector<bool> repaired(kFiles + 1, false);
     int repairedCount = 0;
     EXPECT_TRUE(WaitUntil(
@@ -122,7 +62,7 @@ TEST_F(WatchOutputTest, PipeNobodyReadsHoldsUpNeitherRepairsNorTheStop) {
 // The repair is made; its line finds nobody.
 TEST_F(WatchOutputTest, ReaderThatWentEndsTheServiceWithALine) {
     WriteFile(dir / "Film#1.mpg", Damaged(5000, 2));
-    PipedWatch service(dir.path(), true);
+    WatchProcess service({dir.path()}, dir.path(), {.output = ServiceOutput::PipeWithoutReader});
     EXPECT_EQ(service.WaitForExit(5000), 1);
     EXPECT_TRUE(StartsWithTemplate(dir / "Film#1.mpg"));
     EXPECT_NE(service.Err().find("Die Standardausgabe hat keinen Leser mehr"), std::string::npos)

@@ -1,6 +1,6 @@
-// velmora-cli watch run as a service process, and recorder processes that
-// write series of follow-up files without any lock, each file's bytes known
-// from its series, its number and its size.
+// Recorder processes that write series of follow-up files without any lock,
+// each file's bytes known from its series, its number and its size, for the
+// running watch service (cli_process.h) to repair.
 #pragma once
 
 #include <fcntl.h>
@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "exec_program.h"
+#include "cli_process.h"
 #include "test_files.h"
 
 inline constexpr std::uint32_t kWatchTemplateSize = 2048;
@@ -37,105 +37,6 @@ inline Bytes WithHead(Bytes bytes, const Bytes& head) {
     std::copy(head.begin(), head.end(), bytes.begin());
     return bytes;
 }
-
-// Polls `done` every few milliseconds until it holds or timeoutMs passes.
-inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
-inline std::string ReadText(const std::string& path) {
-    const Bytes bytes = ReadFile(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-inline long CountOf(const std::string& text, const std::string& piece) {
-    long count = 0;
-    for (std::size_t at = text.find(piece); at != std::string::npos;
-         at = text.find(piece, at + piece.size())) {
-        ++count;
-    }
-    return count;
-}
-
-// velmora-cli watch as its own process; standard output and error go to
-// files in a folder of their own, so they can be read while it runs.
-struct WatchOptions {
-    rlim_t fileSizeLimit = RLIM_INFINITY;  // no file grows past this
-    bool asNobody = false;                 // runs as user and group 65534
-};
-
-class WatchProcess {
-public:
-    WatchProcess(const std::vector<std::string>& arguments, const std::string& workingFolder,
-                 WatchOptions options = WatchOptions()) {
-        const std::string out = logs_ / "out";
-        const std::string err = logs_ / "err";
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
-            if (outFd < 0 || errFd < 0 || dup2(outFd, 1) < 0 || dup2(errFd, 2) < 0 ||
-                chdir(workingFolder.c_str()) != 0 || setrlimit(RLIMIT_FSIZE, &limit) != 0 ||
-                (options.asNobody && (setgid(65534) != 0 || setuid(65534) != 0))) {
-                _exit(127);
-            }
-            // Nothing of the test's: a holder's pipe kept open here would
-            // never tell the holder to let go.
-            close_range(3, ~0u, 0);
-            ExecProgram(VELMORA_CLI, "watch", arguments);
-        }
-    }
-    ~WatchProcess() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    WatchProcess(const WatchProcess&) = delete;
-    WatchProcess& operator=(const WatchProcess&) = delete;
-
-    pid_t pid() const { return pid_; }
-    std::string Out() const { return ReadText(logs_ / "out"); }
-    std::string Err() const { return ReadText(logs_ / "err"); }
-
-    // After its first scan the service says how many folders it watches.
-    bool WaitUntilReady(int timeoutMs = 10000) const {
-        return WaitUntil([this] { return Out().find("Beobachte ") != std::string::npos; },
-                         timeoutMs);
-    }
-    bool WaitForOut(const std::string& piece, long count = 1, int timeoutMs = 10000) const {
-        return WaitUntil([&] { return CountOf(Out(), piece) >= count; }, timeoutMs);
-    }
-    bool WaitForErr(const std::string& piece, long count = 1, int timeoutMs = 10000) const {
-        return WaitUntil([&] { return CountOf(Err(), piece) >= count; }, timeoutMs);
-    }
-
-    void Signal(int number) const { kill(pid_, number); }
-
-    // The exit code once it ended, -1 when it did not end in time or was killed.
-    int WaitForExit(int timeoutMs) {
-        int status = 0;
-        const bool ended =
-            WaitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeoutMs);
-        if (!ended) {
-            return -1;
-        }
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-private:
-    TempDir logs_;
-    pid_t pid_ = -1;
-};
 
 // The recorder's bytes: zeros where the template goes, then a pattern that
 // tells series, files and positions apart.
