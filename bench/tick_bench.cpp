@@ -1,13 +1,8 @@
 // OnTick over the real Linux file layer, each case beside the system calls it
 // cannot do without (its floor), measured in the same run. Prints the ratios.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/statfs.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -19,12 +14,11 @@
 #include "linux_repair_files.h"
 #include "linux_test_support.h"
 #include "repair_controller.h"
+#include "tick_floors.h"
 
 namespace {
 
 constexpr std::size_t kTemplateSize = 2048;
-constexpr int kNameFlags = O_PATH | O_NOFOLLOW | O_CLOEXEC;
-constexpr int kOpenFlags = O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
 
 // Each iteration runs a batch of ticks and a batch of their floor on the same
 // kind of file, in alternating order, so both see the same machine load and
@@ -120,90 +114,6 @@ const char* CheckTickBatch(const TickRecord& before, const TickRecord& after, in
         return "the series did not move on by one file per repair";
     }
     return nullptr;
-}
-
-// --- The floors: the system calls each case cannot do without. Each returns
-// whether the calls went the way the case needs (a floor that fails early
-// would be cheaper than the work it stands for).
-
-// Every tick starts with a look at the name itself, without opening it.
-bool MissingFloor(const std::string& path) {
-    const int nameFd = open(path.c_str(), kNameFlags);
-    if (nameFd >= 0) {
-        close(nameFd);
-        return false;
-    }
-    return errno == ENOENT;
-}
-
-// The look at an existing name: its type, size and write access, and the
-// file system it is on. Returns the name's descriptor, or -1.
-int LookAtName(const std::string& path) {
-    const int nameFd = open(path.c_str(), kNameFlags);
-    if (nameFd < 0) {
-        return -1;
-    }
-    struct stat status {};
-    struct statfs fileSystem {};
-    if (fstat(nameFd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size == 0 ||
-        faccessat(nameFd, "", W_OK, AT_EACCESS | AT_EMPTY_PATH) != 0 ||
-        fstatfs(nameFd, &fileSystem) != 0) {
-        close(nameFd);
-        return -1;
-    }
-    return nameFd;
-}
-
-// A real open of the file behind the name's descriptor.
-int Reopen(int nameFd, int accessMode) {
-    char descriptorPath[32];
-    std::snprintf(descriptorPath, sizeof descriptorPath, "/proc/self/fd/%d", nameFd);
-    return open(descriptorPath, accessMode | kOpenFlags);
-}
-
-// Whether a read-only open of the file gets the write lease: nobody else has
-// the file open. The probe is closed again, and its lease with it.
-bool ProbeGetsTheLease(int nameFd, int* error) {
-    const int probe = Reopen(nameFd, O_RDONLY);
-    if (probe < 0) {
-        *error = errno;
-        return false;
-    }
-    const bool leased = fcntl(probe, F_SETLEASE, F_WRLCK) == 0;
-    *error = leased ? 0 : errno;
-    close(probe);
-    return leased;
-}
-
-bool BusyFloor(const std::string& path) {
-    const int nameFd = LookAtName(path);
-    if (nameFd < 0) {
-        return false;
-    }
-    int error = 0;
-    const bool refused = !ProbeGetsTheLease(nameFd, &error) && error == EAGAIN;
-    close(nameFd);
-    return refused;
-}
-
-// The look and the probe, then the open for writing, its lease, the fstat
-// that sees the file is still not empty, and the write.
-bool RepairFloor(const std::string& path, const Bytes& head) {
-    const int nameFd = LookAtName(path);
-    if (nameFd < 0) {
-        return false;
-    }
-    int error = 0;
-    const int fd = ProbeGetsTheLease(nameFd, &error) ? Reopen(nameFd, O_WRONLY) : -1;
-    struct stat status {};
-    const bool written = fd >= 0 && fcntl(fd, F_SETLEASE, F_WRLCK) == 0 &&
-                         fstat(fd, &status) == 0 && status.st_size > 0 &&
-                         pwrite(fd, head.data(), head.size(), 0) == std::ssize(head);
-    if (fd >= 0) {
-        close(fd);
-    }
-    close(nameFd);
-    return written;
 }
 
 // Every case that failed, with why, for the summary and the exit status.
