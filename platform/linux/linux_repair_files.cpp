@@ -88,7 +88,14 @@ bool MayWriteNow(int nameFd, const struct stat& status, bool overridesPermission
     if (overridesPermissions && (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
         return false;
     }
-    return faccessat(nameFd, "", W_OK, AT_EACCESS | AT_EMPTY_PATH) == 0;
+    if (faccessat(nameFd, "", W_OK, AT_EACCESS | AT_EMPTY_PATH) == 0) {
+        return true;
+    }
+    // Before Linux 5.8 (faccessat2) the C library refuses AT_EMPTY_PATH; the
+    // descriptor's entry in /proc/self/fd leads to the same file.
+    char path[40];
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", nameFd);
+    return errno == EINVAL && faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0;
 }
 
 // Whether the kernel lets this process write files regardless of their

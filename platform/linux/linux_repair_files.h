@@ -8,12 +8,19 @@
 #pragma once
 
 #include <sys/stat.h>
+#include <sys/types.h>
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include "repair_files.h"
+
+// Recordings pass 4 GiB and files are dated after 2038: a 32-bit build
+// without 64-bit offsets and times (CMakeLists.txt asks for them) could not
+// even open or look at such a file.
+static_assert(sizeof(off_t) == 8 && sizeof(time_t) == 8, "64-bit file offsets and times needed");
 
 class LinuxRepairFiles : public RepairFiles {
 public:

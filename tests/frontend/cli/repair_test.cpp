@@ -1,11 +1,20 @@
 // velmora-cli repair on real files: each follow-up file up to the first gap
 // repaired once, a second run writing nothing, the exit codes, and the one
 // sync before it ends.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <iterator>
 
 #include "cli_process.h"
 #include "linux_test_support.h"
@@ -198,6 +207,82 @@ TEST_F(RepairCommandTest, AFolderPathTooLongIsCalledSo) {
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_EQ(run.err, "velmora-cli repair: der Pfad des Ordners der Basis-Datei ist zu lang\n");
     EXPECT_EQ(ReadFile(folder + "Film#1.mpg"), Pattern(5000, 2));
+}
+
+// A part over 4 GiB (sparse, so it costs no disk) last written in 2040: its
+// head repaired and every byte after the template left as it was, also past
+// 2 and 4 GiB where 32-bit offsets and sizes would wrap. A 32-bit build
+// without 64-bit file offsets and times cannot even open or look at it.
+TEST_F(RepairCommandTest, APartOverFourGigabytesDatedAfter2038IsRepairedAndKeepsItsBytes) {
+    constexpr std::int64_t kGiB = 1LL << 30;
+    const std::int64_t samples[] = {2048,         2 * kGiB - 1,    2 * kGiB + 1, 4 * kGiB - 1,
+                                    4 * kGiB + 1, 4 * kGiB + 4096, 5 * kGiB - 8};
+    const std::string part = dir / "Film#1.mpg";
+    const Bytes head = Pattern(2048, 3);
+    const int fd = open(part.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    ASSERT_GE(fd, 0) << std::strerror(errno);
+    ASSERT_EQ(pwrite(fd, head.data(), head.size(), 0), 2048);
+    for (const std::int64_t offset : samples) {
+        const unsigned char mark = static_cast<unsigned char>(offset % 251 + 1);
+        ASSERT_EQ(pwrite(fd, &mark, 1, static_cast<off_t>(offset)), 1) << offset;
+    }
+    const timespec in2040[2] = {{2208988800, 0}, {2208988800, 0}};
+    ASSERT_EQ(futimens(fd, in2040), 0) << std::strerror(errno);
+    ASSERT_EQ(close(fd), 0);
+    ASSERT_EQ(unlink((dir / "Film#2.mpg").c_str()), 0);
+
+    const CliRun run = Repair();
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "Header \"Film#1.mpg\" restauriert!\n");
+    const CliRun again = Repair();
+    EXPECT_EQ(again.out, "Header \"Film#1.mpg\" bereits restauriert\n") << again.err;
+
+    struct stat status {};
+    ASSERT_EQ(stat(part.c_str(), &status), 0);
+    EXPECT_EQ(status.st_size, 5 * kGiB - 7);
+    const int reader = open(part.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    Bytes start(2048);
+    EXPECT_EQ(pread(reader, start.data(), start.size(), 0), 2048);
+    EXPECT_EQ(start, kTemplate);
+    for (const std::int64_t offset : samples) {
+        unsigned char seen[2] = {};
+        EXPECT_EQ(pread(reader, seen, 2, static_cast<off_t>(offset - 1)), 2) << offset;
+        EXPECT_EQ(seen[1], offset % 251 + 1) << "at " << offset;
+        if (offset != 2048) {
+            EXPECT_EQ(seen[0], 0) << "before " << offset;
+        }
+    }
+    close(reader);
+}
+
+// This process and what it starts from now on see a kernel before 5.8:
+// faccessat2 answers ENOSYS, as it does there.
+bool WithoutFaccessat2() {
+    sock_filter program[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_faccessat2, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog filter{static_cast<unsigned short>(std::size(program)), program};
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &filter) == 0;
+}
+
+// NAS boxes run old kernels: without faccessat2 the series is repaired all
+// the same (a file that may be written is not taken for a read-only one).
+TEST_F(RepairCommandTest, RepairsOnAKernelWithoutFaccessat2) {
+    const pid_t child = fork();
+    if (child == 0) {
+        _exit(WithoutFaccessat2() ? Repair().exitCode : 100);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "100: no filter";
+    EXPECT_EQ(ReadFile(dir / "Film#1.mpg"), WithTemplateHead(Pattern(5000, '1')));
+    EXPECT_EQ(ReadFile(dir / "Film#3.mpg"), WithTemplateHead(Pattern(5000, '3')));
 }
 
 }  // namespace
