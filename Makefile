@@ -9,7 +9,7 @@ TEST = ctest --preset $(1) -j $(JOBS)
 
 .PHONY: all deps deps-run clean format check-format
 .PHONY: run package
-.PHONY: test test-linux test-sanitizers test-windows test-fuzz-replay
+.PHONY: test test-linux test-static test-sanitizers test-windows test-fuzz-replay
 .PHONY: bench bench-ticks bench-window bench-cli bench-watch bench-watch-windows soak fuzz
 .PHONY: screenshots screenshot-linux screenshot-windows
 
@@ -48,13 +48,24 @@ run: deps-run
 # The Debian package of the Linux programs in build/linux/package/, checked as
 # distributions check one (packaging/linux/check-package.sh: the menu entry,
 # the metainfo, the icons, lintian), and the Windows zip.
-package: package-linux package-windows
+package: package-linux package-static package-windows
 
 .PHONY: package-linux
 package-linux: all
 	rm -f build/linux/package/velmora_*.deb
 	cd build/linux && cpack -G DEB
 	packaging/linux/check-package.sh build/linux/package/velmora_*.deb
+
+# The self-contained velmora-cli for NAS boxes and any other Linux (presets
+# static-x86_64, static-aarch64, static-armhf): statically linked, each in a
+# tarball beside the .deb in build/linux/package/, packed and checked.
+STATIC_PRESETS := static-x86_64 static-aarch64 static-armhf
+.PHONY: package-static
+package-static: deps
+	@for preset in $(STATIC_PRESETS); do \
+	    cmake --preset $$preset >/dev/null && \
+	    $(call BUILD,$$preset) --target velmora-cli-tarball || exit 1; \
+	done
 
 # The portable Windows zip in build/win32/package/: the i686 program and its
 # German read-me (packaging/windows/LIESMICH.txt), packed and checked.
@@ -64,16 +75,28 @@ package-windows: deps
 	$(call BUILD,win32) --target velmora-windows-zip
 
 # --- Tests ---------------------------------------------------------------------
-# Everything: the Linux build and its Debian package's checks, the engine and
+# Everything: the Linux build and its Debian package's checks, the
+# self-contained velmora-cli for x86_64, aarch64 and armhf, the engine and
 # file layer under AddressSanitizer and UBSan, the Windows programs under
 # Wine, the format, and the saved fuzz corpus replayed under the fuzz build
 # (clang, libFuzzer).
-test: deps test-linux package-linux test-sanitizers test-windows check-format test-fuzz-replay
+test: deps test-linux package-linux test-static test-sanitizers test-windows check-format test-fuzz-replay
 
 test-linux:
 	cmake --preset linux
 	$(call BUILD,linux)
 	$(call TEST,linux)
+
+# The self-contained programs, each run by the Linux build's command-line
+# test programs (the ARM ones under qemu-user-static), and their tarballs.
+.PHONY: test-static
+test-static: deps
+	cmake --preset linux
+	$(call BUILD,linux) --target velmora_cli_header_tests velmora_cli_repair_tests velmora_cli_watch_tests
+	@for preset in $(STATIC_PRESETS); do \
+	    cmake --preset $$preset >/dev/null && $(call BUILD,$$preset) --target velmora-cli && \
+	    $(call TEST,$$preset) || exit 1; \
+	done
 
 test-sanitizers:
 	cmake --preset linux-asan

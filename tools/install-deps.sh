@@ -42,6 +42,13 @@ packages+=(
     xvfb xauth x11-utils imagemagick
 )
 
+# The self-contained velmora-cli for NAS boxes: the cross compilers for
+# 64-bit and 32-bit ARM (with their static C and C++ libraries), user-mode
+# emulation to run their programs here, and `file` to check them.
+packages+=(
+    g++-aarch64-linux-gnu g++-arm-linux-gnueabihf qemu-user-static file
+)
+
 # The Windows tests on a Japanese system's code page (932) run Wine under
 # the ja_JP.UTF-8 locale, generated from the locales package (below).
 packages+=(locales)
