@@ -169,12 +169,13 @@ soak: all
 	    build/linux/bin/velmora_qt_window_soak_test
 
 # Each fuzz target for FUZZ_SECONDS; new inputs go to build/fuzz/corpus/<target>.
+# The targets are those tests/fuzz/CMakeLists.txt builds (it lists them in
+# build/fuzz/fuzz-targets.txt).
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := follow_up_name base_file_chosen header_template
 fuzz: deps
 	cmake --preset fuzz
 	$(call BUILD,fuzz)
-	@for target in $(FUZZ_TARGETS); do \
+	@for target in $$(cat build/fuzz/fuzz-targets.txt); do \
 	    mkdir -p build/fuzz/corpus/$$target build/fuzz/artifacts; \
 	    echo "== fuzzing $$target for $(FUZZ_SECONDS) s"; \
 	    build/fuzz/bin/velmora_fuzz_$$target -max_total_time=$(FUZZ_SECONDS) \
