@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "win32_cli.h"
+
 namespace {
 
 constexpr std::size_t kTemplateSize = 2048;
@@ -19,119 +21,12 @@ constexpr std::size_t kFileSize = 64 * 1024;
 
 using Bytes = std::vector<unsigned char>;
 
-Bytes Pattern(std::size_t size, unsigned seed) {
-    Bytes bytes(size);
-    for (std::size_t i = 0; i < size; ++i) {
-        bytes[i] = static_cast<unsigned char>((i * 7 + seed * 13) & 0xFF);
-    }
-    return bytes;
-}
-
-bool WriteAll(HANDLE file, const Bytes& bytes) {
-    DWORD written = 0;
-    return WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size();
-}
-
-bool WriteNew(const std::string& path, const Bytes& bytes) {
-    const HANDLE file =
-        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    const bool written = file != INVALID_HANDLE_VALUE && WriteAll(file, bytes);
-    if (file != INVALID_HANDLE_VALUE) {
-        CloseHandle(file);
-    }
-    return written;
-}
-
-Bytes ReadWhole(const std::string& path) {
-    Bytes bytes(kFileSize + 1);
-    DWORD got = 0;
-    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
-        CloseHandle(file);
-    }
-    bytes.resize(got);
-    return bytes;
-}
-
-// A file the service has just repaired, read once it lets go of it: when
-// the repair's write is reported, it looks at the head once more, inside an
-// exclusive open.
-Bytes ReadWholeOnceFree(const std::string& path) {
-    Bytes bytes = ReadWhole(path);
-    for (int attempt = 0; bytes.empty() && attempt < 100; ++attempt) {
-        Sleep(10);
-        bytes = ReadWhole(path);
-    }
-    return bytes;
-}
-
 double Milliseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) /
            static_cast<double>(frequency.QuadPart);
 }
-
-// The service, its output on a pipe read until a wanted line.
-struct Service {
-    HANDLE process = nullptr;
-    HANDLE output = nullptr;
-    std::string seen;
-
-    bool Start(const std::string& folder) {
-        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-        HANDLE writeEnd = nullptr;
-        if (!CreatePipe(&output, &writeEnd, &inherit, 0)) {
-            return false;
-        }
-        SetHandleInformation(output, HANDLE_FLAG_INHERIT, 0);
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = writeEnd;
-        startup.hStdError = writeEnd;
-        std::string exe = "Z:" VELMORA_CLI;
-        std::replace(exe.begin(), exe.end(), '/', '\\');
-        std::string commandLine = "\"" + exe + "\" watch .";
-        PROCESS_INFORMATION started{};
-        const bool ok = CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
-                                       nullptr, folder.c_str(), &startup, &started) != FALSE;
-        CloseHandle(writeEnd);
-        if (ok) {
-            CloseHandle(started.hThread);
-            process = started.hProcess;
-        }
-        return ok;
-    }
-
-    // Blocks until `line` has come; false when the service ended first.
-    bool WaitFor(const std::string& line) {
-        char buffer[4096];
-        DWORD got = 0;
-        while (seen.find(line) == std::string::npos) {
-            if (!ReadFile(output, buffer, sizeof buffer, &got, nullptr) || got == 0) {
-                return false;
-            }
-            seen.append(buffer, got);
-        }
-        seen.erase(0, seen.find(line) + line.size());
-        return true;
-    }
-
-    ~Service() {
-        if (process != nullptr) {
-            TerminateProcess(process, 0);
-            WaitForSingleObject(process, 5000);
-            CloseHandle(process);
-        }
-        if (output != nullptr) {
-            CloseHandle(output);
-        }
-    }
-};
 
 }  // namespace
 
@@ -143,15 +38,18 @@ int main(int argc, char** argv) {
         std::string(temp) + "velmora-latency-" + std::to_string(GetCurrentProcessId()) + "\\";
     CreateDirectoryA(folder.c_str(), nullptr);
     const Bytes headerTemplate = Pattern(kTemplateSize, 1);
-    if (files <= 0 || !WriteNew(folder + "header.mpeg", headerTemplate) ||
-        !WriteNew(folder + "Film.mpg", Pattern(kFileSize, 2))) {
+    if (files <= 0 || !WriteWhole(folder + "header.mpeg", headerTemplate) ||
+        !WriteWhole(folder + "Film.mpg", Pattern(kFileSize, 2))) {
         std::fprintf(stderr, "FAILED: no folder to measure in (%s)\n", folder.c_str());
         return 1;
     }
     std::vector<double> latencies;
     {
-        Service service;
-        if (!service.Start(folder) || !service.WaitFor("Beobachte 1 Ordner.")) {
+        // Each line is seen the moment it comes (INFINITE: the pipe is waited on).
+        StartedCli service = StartCli("watch .", folder);
+        std::string seen;
+        if (service.process == nullptr ||
+            !WaitForOutput(service.output, "Beobachte 1 Ordner.", INFINITE, &seen)) {
             std::fprintf(stderr, "FAILED: velmora-cli.exe watch did not start\n");
             return 1;
         }
@@ -170,15 +68,18 @@ int main(int argc, char** argv) {
             LARGE_INTEGER repaired;
             QueryPerformanceCounter(&closed);
             CloseHandle(recorder);
-            const bool lineCame = service.WaitFor("\"" + name + "\" restauriert!");
+            const bool lineCame =
+                WaitForOutput(service.output, "\"" + name + "\" restauriert!", INFINITE, &seen);
             QueryPerformanceCounter(&repaired);
             std::copy(headerTemplate.begin(), headerTemplate.end(), recorded.begin());
-            if (!lineCame || ReadWholeOnceFree(folder + name) != recorded) {
+            if (!lineCame || ReadWholeOnceFree(folder + name, kFileSize + 1) != recorded) {
                 std::fprintf(stderr, "FAILED: %s not repaired exactly\n", name.c_str());
                 return 1;
             }
             latencies.push_back(Milliseconds(closed, repaired));
         }
+        TerminateProcess(service.process, 0);
+        FinishCli(service);
     }
     for (int number = 1; number <= files; ++number) {
         DeleteFileA((folder + "Film#" + std::to_string(number) + ".mpg").c_str());

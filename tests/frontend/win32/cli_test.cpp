@@ -8,262 +8,9 @@
 #include <vector>
 
 #include "version.h"
+#include "win32_cli.h"
 
 namespace {
-
-struct CliRun {
-    long exitCode = -1;  // -1: it did not start or did not end in time
-    std::string output;  // standard output and error, as they came
-};
-
-// The build hands paths over in Unix form; Wine has them on Z:.
-std::string WinePath(const char* unixPath) {
-    std::string path = std::string("Z:") + unixPath;
-    for (char& c : path) {
-        c = c == '/' ? '\\' : c;
-    }
-    return path;
-}
-
-std::string CliPath() {
-    return WinePath(VELMORA_CLI);
-}
-
-std::string ReadAll(HANDLE pipe) {
-    std::string text;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-        text.append(buffer, got);
-    }
-    return text;
-}
-
-// velmora-cli.exe started with `arguments` in `folder`, its output through
-// a pipe, on this test's console.
-struct StartedCli {
-    HANDLE process = nullptr;
-    HANDLE output = nullptr;  // the pipe's read end
-};
-
-// Text in this process's ANSI code page as UTF-16.
-std::wstring FromAnsi(const std::string& text) {
-    const int size =
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-    return wide;
-}
-
-// velmora-cli.exe started with `arguments` in `folder`, writing to the
-// inheritable handles `out` and `err`. The command line goes over as
-// UTF-16, as a shell hands it over.
-HANDLE StartCliWriting(const std::wstring& arguments, const std::string& folder, HANDLE out,
-                       HANDLE err) {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = out;
-    startup.hStdError = err;
-    const std::wstring exe = FromAnsi(CliPath());
-    std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                        FromAnsi(folder).c_str(), &startup, &process)) {
-        return nullptr;
-    }
-    CloseHandle(process.hThread);
-    return process.hProcess;
-}
-
-HANDLE StartCliWriting(const std::string& arguments, const std::string& folder, HANDLE out,
-                       HANDLE err) {
-    return StartCliWriting(FromAnsi(arguments), folder, out, err);
-}
-
-// A pipe whose write end the program inherits; false when there is none.
-bool MakePipe(HANDLE* readEnd, HANDLE* writeEnd) {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    if (!CreatePipe(readEnd, writeEnd, &inherit, 0)) {
-        return false;
-    }
-    SetHandleInformation(*readEnd, HANDLE_FLAG_INHERIT, 0);
-    return true;
-}
-
-StartedCli StartCli(const std::wstring& arguments, const std::string& folder) {
-    StartedCli started;
-    HANDLE writeEnd = nullptr;
-    if (!MakePipe(&started.output, &writeEnd)) {
-        return started;
-    }
-    started.process = StartCliWriting(arguments, folder, writeEnd, writeEnd);
-    CloseHandle(writeEnd);
-    return started;
-}
-
-// Waits for the program's end and reads what it printed.
-CliRun FinishCli(StartedCli started) {
-    CliRun run;
-    if (started.process != nullptr) {
-        run.output = ReadAll(started.output);
-        DWORD code = 0;
-        if (WaitForSingleObject(started.process, 30000) == WAIT_OBJECT_0 &&
-            GetExitCodeProcess(started.process, &code)) {
-            run.exitCode = static_cast<long>(code);
-        }
-        CloseHandle(started.process);
-    }
-    if (started.output != nullptr) {
-        CloseHandle(started.output);
-    }
-    return run;
-}
-
-StartedCli StartCli(const std::string& arguments, const std::string& folder) {
-    return StartCli(FromAnsi(arguments), folder);
-}
-
-CliRun RunCli(const std::wstring& arguments, const std::string& folder) {
-    return FinishCli(StartCli(arguments, folder));
-}
-
-CliRun RunCli(const std::string& arguments, const std::string& folder) {
-    return FinishCli(StartCli(arguments, folder));
-}
-
-// A run's standard output and standard error apart.
-struct CliRunApart {
-    long exitCode = -1;  // -1: it did not start or did not end in time (then ended by force)
-    std::string out;
-    std::string err;
-};
-
-CliRunApart RunCliApart(const std::wstring& arguments, const std::string& folder,
-                        DWORD timeoutMs = 30000) {
-    CliRunApart run;
-    HANDLE out = nullptr;
-    HANDLE outWriter = nullptr;
-    HANDLE err = nullptr;
-    HANDLE errWriter = nullptr;
-    if (!MakePipe(&out, &outWriter)) {
-        return run;
-    }
-    if (MakePipe(&err, &errWriter)) {
-        const HANDLE process = StartCliWriting(arguments, folder, outWriter, errWriter);
-        CloseHandle(errWriter);
-        CloseHandle(outWriter);
-        outWriter = nullptr;
-        DWORD code = 0;
-        if (process != nullptr) {
-            if (WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0 &&
-                GetExitCodeProcess(process, &code)) {
-                run.exitCode = static_cast<long>(code);
-            } else {
-                TerminateProcess(process, 99);
-                WaitForSingleObject(process, 10000);
-            }
-            CloseHandle(process);
-        }
-        run.err = ReadAll(err);
-        CloseHandle(err);
-    }
-    if (outWriter != nullptr) {
-        CloseHandle(outWriter);
-    }
-    run.out = ReadAll(out);
-    CloseHandle(out);
-    return run;
-}
-
-// Reads what the running program has printed so far into *text, until
-// `expected` is in it or `timeoutMs` has passed.
-bool WaitForOutput(HANDLE pipe, const std::string& expected, DWORD timeoutMs, std::string* text) {
-    const ULONGLONG end = GetTickCount64() + timeoutMs;
-    while (text->find(expected) == std::string::npos) {
-        DWORD available = 0;
-        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) {
-            return false;  // the program has ended
-        }
-        if (available > 0) {
-            std::string chunk(available, '\0');
-            DWORD got = 0;
-            ReadFile(pipe, chunk.data(), available, &got, nullptr);
-            text->append(chunk, 0, got);
-        } else if (GetTickCount64() > end) {
-            return false;
-        } else {
-            Sleep(5);
-        }
-    }
-    return true;
-}
-
-std::vector<unsigned char> Pattern(std::size_t size, unsigned seed) {
-    std::vector<unsigned char> bytes(size);
-    for (std::size_t i = 0; i < size; ++i) {
-        bytes[i] = static_cast<unsigned char>((i * 7 + seed * 13) & 0xFF);
-    }
-    return bytes;
-}
-
-// A path as Windows takes it whatever its length: "\\?\" in front of an
-// absolute one.
-std::wstring LongPath(const std::wstring& path) {
-    return path.rfind(L"\\\\", 0) == 0 || path.size() < 3 || path[1] != L':' ? path
-                                                                             : L"\\\\?\\" + path;
-}
-
-void WriteWhole(const std::wstring& path, const std::vector<unsigned char>& bytes) {
-    const HANDLE file =
-        CreateFileW(LongPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-    ASSERT_EQ(written, bytes.size());
-}
-
-void WriteWhole(const std::string& path, const std::vector<unsigned char>& bytes) {
-    WriteWhole(FromAnsi(path), bytes);
-}
-
-std::vector<unsigned char> ReadWhole(const std::wstring& path, std::size_t limit = 4096) {
-    std::vector<unsigned char> bytes(limit);
-    const HANDLE file = CreateFileW(LongPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
-    DWORD got = 0;
-    if (file != INVALID_HANDLE_VALUE) {
-        ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
-        CloseHandle(file);
-    }
-    bytes.resize(got);
-    return bytes;
-}
-
-std::vector<unsigned char> ReadWhole(const std::string& path, std::size_t limit = 4096) {
-    return ReadWhole(FromAnsi(path), limit);
-}
-
-// A file watch has just repaired, read once it lets go of it: when the
-// repair's write is reported, it looks at the head once more, inside an
-// exclusive open.
-std::vector<unsigned char> ReadWholeOnceFree(const std::string& path) {
-    std::vector<unsigned char> bytes = ReadWhole(path);
-    for (int attempt = 0; bytes.empty() && attempt < 100; ++attempt) {
-        Sleep(10);
-        bytes = ReadWhole(path);
-    }
-    return bytes;
-}
-
-// The file as a repair leaves it: the header over its start, the rest as it was.
-std::vector<unsigned char> Repaired(std::vector<unsigned char> original,
-                                    const std::vector<unsigned char>& header) {
-    std::copy(header.begin(), header.end(), original.begin());
-    return original;
-}
 
 // A recording's start as a recorder writes it: an MPEG-2 pack header, a
 // system header (video E0, audio C0) and a padding packet.
@@ -314,7 +61,7 @@ protected:
                                std::vector<unsigned char>* part) {
         *recording = ReadWhole(WinePath(VELMORA_MPEG2_RECORDING), 1 << 20);
         ASSERT_GT(recording->size(), 200000u);
-        WriteWhole(folder_ + "Film.mpg", *recording);
+        EXPECT_TRUE(WriteWhole(folder_ + "Film.mpg", *recording));
         part->assign(recording->begin() + 100000, recording->begin() + 200000);
         std::fill(part->begin(), part->begin() + 2048, 0);
     }
@@ -355,11 +102,11 @@ TEST_F(CliTest, BadUsageEndsWithTwo) {
     // any file is read or written, by repair and watch alike. A separator
     // would reach Film\1.mpg.
     const std::vector<unsigned char> part = Pattern(300, 2);
-    WriteWhole(folder_ + "header.mpeg", Pattern(64, 1));
-    WriteWhole(folder_ + "Film.mpg", Pattern(300, 4));
-    WriteWhole(folder_ + "Film#1.mpg", part);
+    EXPECT_TRUE(WriteWhole(folder_ + "header.mpeg", Pattern(64, 1)));
+    EXPECT_TRUE(WriteWhole(folder_ + "Film.mpg", Pattern(300, 4)));
+    EXPECT_TRUE(WriteWhole(folder_ + "Film#1.mpg", part));
     ASSERT_TRUE(CreateDirectoryA((folder_ + "Film").c_str(), nullptr));
-    WriteWhole(folder_ + "Film\\1.mpg", part);
+    EXPECT_TRUE(WriteWhole(folder_ + "Film\\1.mpg", part));
     for (const wchar_t* postfix :
          {L"*", L"?", L"<", L"|", L"\\\"", L"\\", L":", L"/", L"\"#\x01\""}) {
         for (const wchar_t* command : {L"repair Film.mpg", L"watch ."}) {
@@ -378,7 +125,7 @@ TEST_F(CliTest, BadUsageEndsWithTwo) {
 
 TEST_F(CliTest, MakeHeaderWritesANewFileAndReplacesOnlyWithForce) {
     const std::vector<unsigned char> recording = RecordingStart();
-    WriteWhole(folder_ + "Film.mpg", recording);
+    EXPECT_TRUE(WriteWhole(folder_ + "Film.mpg", recording));
 
     EXPECT_EQ(RunCli("make-header Film.mpg", folder_).exitCode, 0);
     const std::vector<unsigned char> made = ReadWhole(folder_ + "header.mpeg");
@@ -400,7 +147,7 @@ TEST_F(CliTest, HeaderFromARealMpeg2RecordingRepairsAPartOfIt) {
     std::vector<unsigned char> recording;
     std::vector<unsigned char> part;
     ASSERT_NO_FATAL_FAILURE(WriteRecordingAndPart(&recording, &part));
-    WriteWhole(folder_ + "Film#1.mpg", part);
+    EXPECT_TRUE(WriteWhole(folder_ + "Film#1.mpg", part));
 
     const CliRun made = RunCli("make-header Film.mpg", folder_);
     EXPECT_EQ(made.exitCode, 0) << made.output;
@@ -415,7 +162,7 @@ TEST_F(CliTest, HeaderFromARealMpeg2RecordingRepairsAPartOfIt) {
     // What an interrupted make-header --force leaves beside the template, a
     // file or a folder, never blocks the next one.
     const std::string leftover = folder_ + "header.mpeg.velmora-new";
-    WriteWhole(leftover, Pattern(100, 5));
+    EXPECT_TRUE(WriteWhole(leftover, Pattern(100, 5)));
     const CliRun besideAFile = RunCli("make-header Film.mpg --size 1024 --force", folder_);
     EXPECT_EQ(besideAFile.exitCode, 0) << besideAFile.output;
     EXPECT_EQ(ReadWhole(folder_ + "header.mpeg").size(), 1024u);
@@ -435,12 +182,12 @@ TEST_F(CliTest, HeaderFromARealMpeg2RecordingRepairsAPartOfIt) {
 TEST_F(CliTest, RepairSaysWhatItFound) {
     const std::vector<unsigned char> header = Pattern(64, 1);
     const std::vector<unsigned char> part = Pattern(300, 2);
-    WriteWhole(folder_ + "header.mpeg", header);
-    WriteWhole(folder_ + "Film.mpg", Pattern(300, 4));
-    WriteWhole(folder_ + "Film#1.mpg", part);
-    WriteWhole(folder_ + "Talk.mpg", Pattern(300, 4));
-    WriteWhole(folder_ + "Filmaufnahme.mpg", Pattern(300, 4));
-    WriteWhole(folder_ + "Filmaufnahme#1.mpg", part);
+    EXPECT_TRUE(WriteWhole(folder_ + "header.mpeg", header));
+    EXPECT_TRUE(WriteWhole(folder_ + "Film.mpg", Pattern(300, 4)));
+    EXPECT_TRUE(WriteWhole(folder_ + "Film#1.mpg", part));
+    EXPECT_TRUE(WriteWhole(folder_ + "Talk.mpg", Pattern(300, 4)));
+    EXPECT_TRUE(WriteWhole(folder_ + "Filmaufnahme.mpg", Pattern(300, 4)));
+    EXPECT_TRUE(WriteWhole(folder_ + "Filmaufnahme#1.mpg", part));
 
     const CliRunApart given = RunCliApart(L"repair Film#1.mpg", folder_);
     EXPECT_EQ(given.exitCode, 2) << given.out;
@@ -470,13 +217,7 @@ TEST_F(CliTest, RepairSaysWhatItFound) {
 // The text of `wide` as the console shows it when it goes to a pipe: in
 // the console's code page.
 std::string InConsoleCodePage(const std::wstring& wide) {
-    const UINT page = GetConsoleOutputCP();
-    const int size = WideCharToMultiByte(page, 0, wide.data(), static_cast<int>(wide.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string text(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(page, 0, wide.data(), static_cast<int>(wide.size()), text.data(), size,
-                        nullptr, nullptr);
-    return text;
+    return Narrow(wide, GetConsoleOutputCP());
 }
 
 // File names come in the ANSI code page and the program's own texts are
@@ -487,10 +228,10 @@ TEST_F(CliTest, OutputIsInTheConsolesCodePageNamesAndTextsAlike) {
     char ansi[MAX_PATH] = {};
     ASSERT_GT(WideCharToMultiByte(CP_ACP, 0, base.c_str(), -1, ansi, sizeof ansi, nullptr, nullptr),
               0);
-    WriteWhole(folder_ + "header.mpeg", Pattern(64, 1));
-    WriteWhole(folder_ + ansi + ".mpg", Pattern(300, 2));
-    WriteWhole(folder_ + ansi + "#1.mpg", Pattern(300, 3));
-    WriteWhole(folder_ + ansi + "#2.mpg", Pattern(300, 4));
+    EXPECT_TRUE(WriteWhole(folder_ + "header.mpeg", Pattern(64, 1)));
+    EXPECT_TRUE(WriteWhole(folder_ + ansi + ".mpg", Pattern(300, 2)));
+    EXPECT_TRUE(WriteWhole(folder_ + ansi + "#1.mpg", Pattern(300, 3)));
+    EXPECT_TRUE(WriteWhole(folder_ + ansi + "#2.mpg", Pattern(300, 4)));
     const HANDLE held = CreateFileA((folder_ + ansi + "#2.mpg").c_str(), GENERIC_WRITE, 0, nullptr,
                                     OPEN_EXISTING, 0, nullptr);
     const CliRun run = RunCli(std::string("repair \"") + ansi + ".mpg\"", folder_);
@@ -539,10 +280,10 @@ TEST_F(CliTest, WatchRepairsWhatComesInWaitsForAHeldFileAndEndsOnCtrlC) {
     const std::vector<unsigned char> header = Pattern(64, 1);
     const std::vector<unsigned char> renamed = Pattern(300, 2);
     const std::vector<unsigned char> recorded = Pattern(300, 3);
-    WriteWhole(folder_ + "header.mpeg", header);
-    WriteWhole(folder_ + "Film.mpg", Pattern(300, 4));
+    EXPECT_TRUE(WriteWhole(folder_ + "header.mpeg", header));
+    EXPECT_TRUE(WriteWhole(folder_ + "Film.mpg", Pattern(300, 4)));
     const std::string outside = folder_.substr(0, folder_.size() - 1) + "-Film#1.mpg";
-    WriteWhole(outside, renamed);
+    EXPECT_TRUE(WriteWhole(outside, renamed));
 
     StartedCli watch = StartCli("watch .", folder_);
     ASSERT_NE(watch.process, nullptr);
@@ -578,13 +319,13 @@ TEST_F(CliTest, WatchRepairsWhatComesInWaitsForAHeldFileAndEndsOnCtrlC) {
 TEST_F(CliTest, TheTemplateOfARunningWatchMayBeReadButNotReplaced) {
     const std::vector<unsigned char> header = RecordingStart();
     const std::vector<unsigned char> part = Pattern(600, 2);
-    WriteWhole(folder_ + "header.mpeg", header);
-    WriteWhole(folder_ + "Film.mpg", header);
-    WriteWhole(folder_ + "Film#1.mpg", part);
+    EXPECT_TRUE(WriteWhole(folder_ + "header.mpeg", header));
+    EXPECT_TRUE(WriteWhole(folder_ + "Film.mpg", header));
+    EXPECT_TRUE(WriteWhole(folder_ + "Film#1.mpg", part));
     const std::string other = folder_.substr(0, folder_.size() - 1) + "-other\\";
     CreateDirectoryA(other.c_str(), nullptr);
-    WriteWhole(other + "Film.mpg", Pattern(300, 4));
-    WriteWhole(other + "Film#1.mpg", part);
+    EXPECT_TRUE(WriteWhole(other + "Film.mpg", Pattern(300, 4)));
+    EXPECT_TRUE(WriteWhole(other + "Film#1.mpg", part));
 
     StartedCli watch = StartCli("watch .", folder_);
     ASSERT_NE(watch.process, nullptr);
@@ -629,9 +370,10 @@ TEST_F(CliTest, WatchNeverRefusesARecorderThatReopensItsWaitingPart) {
     const std::vector<unsigned char> header = Pattern(64, 1);
     const std::vector<unsigned char> part = Pattern(300, 2);
     const std::vector<unsigned char> sound = RecordingStart();
-    WriteWhole(folder_ + "header.mpeg", header);
-    WriteWhole(folder_ + "Film.mpg", Pattern(300, 4));
-    WriteWhole(folder_ + "Film#1.mpg", std::vector<unsigned char>(part.begin(), part.begin() + 10));
+    EXPECT_TRUE(WriteWhole(folder_ + "header.mpeg", header));
+    EXPECT_TRUE(WriteWhole(folder_ + "Film.mpg", Pattern(300, 4)));
+    EXPECT_TRUE(WriteWhole(folder_ + "Film#1.mpg",
+                           std::vector<unsigned char>(part.begin(), part.begin() + 10)));
     StartedCli watch = StartCli("watch .", folder_);
     ASSERT_NE(watch.process, nullptr);
     std::string output;
@@ -649,8 +391,8 @@ TEST_F(CliTest, WatchNeverRefusesARecorderThatReopensItsWaitingPart) {
         }
     }
     EXPECT_EQ(refused, 0);
-    WriteWhole(recorded, part);
-    WriteWhole(folder_ + "Film#2.mpg", sound);
+    EXPECT_TRUE(WriteWhole(recorded, part));
+    EXPECT_TRUE(WriteWhole(folder_ + "Film#2.mpg", sound));
     EXPECT_TRUE(WaitForOutput(watch.output, "\"Film#1.mpg\" restauriert!", 5000, &output))
         << output;
     EXPECT_FALSE(WaitForOutput(watch.output, "Film#2.mpg", 1000, &output)) << output;
@@ -676,7 +418,7 @@ TEST_F(CliTest, WatchFromBaseTriesABaseFileHeldWithoutSharingAgain) {
     const HANDLE holder = CreateFileA((folder_ + "Film.mpg").c_str(), GENERIC_READ, 0, nullptr,
                                       OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE) << GetLastError();
-    WriteWhole(folder_ + "Film#1.mpg", part);
+    EXPECT_TRUE(WriteWhole(folder_ + "Film#1.mpg", part));
     EXPECT_FALSE(WaitForOutput(watch.output, "Film", 1000, &output)) << output;
     CloseHandle(holder);
     EXPECT_TRUE(WaitForOutput(watch.output, "\"Film#1.mpg\" restauriert!", 5000, &output))
@@ -696,10 +438,10 @@ TEST_F(CliTest, RepairLeavesAHeldFileAloneUntilItIsClosed) {
     const std::vector<unsigned char> header = Pattern(64, 1);
     const std::vector<unsigned char> first = Pattern(300, 2);
     const std::vector<unsigned char> second = Pattern(300, 3);
-    WriteWhole(folder_ + "header.mpeg", header);
-    WriteWhole(folder_ + "Film.mpg", Pattern(300, 4));
-    WriteWhole(folder_ + "Film#1.mpg", first);
-    WriteWhole(folder_ + "Film#2.mpg", second);
+    EXPECT_TRUE(WriteWhole(folder_ + "header.mpeg", header));
+    EXPECT_TRUE(WriteWhole(folder_ + "Film.mpg", Pattern(300, 4)));
+    EXPECT_TRUE(WriteWhole(folder_ + "Film#1.mpg", first));
+    EXPECT_TRUE(WriteWhole(folder_ + "Film#2.mpg", second));
 
     // Held as a recorder holds the file it writes: no sharing at all.
     const HANDLE held = CreateFileA((folder_ + "Film#2.mpg").c_str(), GENERIC_WRITE, 0, nullptr,
@@ -802,9 +544,9 @@ TEST_F(CliTest, WatchWritesItsLinesToTheConsoleAndEndsOnCtrlC) {
     const std::vector<unsigned char> header = Pattern(64, 1);
     const std::vector<unsigned char> first = Pattern(300, 2);
     const std::vector<unsigned char> second = Pattern(300, 3);
-    WriteWhole(folder_ + "header.mpeg", header);
-    WriteWhole(folder_ + ansi + ".mpg", Pattern(300, 4));
-    WriteWhole(folder_ + ansi + "#1.mpg", first);
+    EXPECT_TRUE(WriteWhole(folder_ + "header.mpeg", header));
+    EXPECT_TRUE(WriteWhole(folder_ + ansi + ".mpg", Pattern(300, 4)));
+    EXPECT_TRUE(WriteWhole(folder_ + ansi + "#1.mpg", first));
     const HANDLE screen = OpenConsoleScreen();
     ASSERT_NE(screen, INVALID_HANDLE_VALUE) << GetLastError();
     CONSOLE_SCREEN_BUFFER_INFO info{};
@@ -820,7 +562,7 @@ TEST_F(CliTest, WatchWritesItsLinesToTheConsoleAndEndsOnCtrlC) {
     EXPECT_TRUE(WaitForConsoleText(screen, L"Beobachte 1 Ordner.", 10000, &text)) << Shown(text);
     EXPECT_NE(text.find(L"Header \"" + base + L"#1.mpg\" restauriert!"), std::wstring::npos)
         << Shown(text);
-    WriteWhole(folder_ + ansi + "#2.mpg", second);
+    EXPECT_TRUE(WriteWhole(folder_ + ansi + "#2.mpg", second));
     EXPECT_TRUE(
         WaitForConsoleText(screen, L"Header \"" + base + L"#2.mpg\" restauriert!", 5000, &text))
         << Shown(text);
@@ -861,94 +603,105 @@ HANDLE ClearedConsoleScreen() {
     return screen;
 }
 
+// A test whose program writes to this test's console screen, emptied first
+// and read back (skipped where there is none: Wine's console needs a
+// display), with names outside the system's code page (a Western one here)
+// for a series whose follow-up files are `part_`.
+class CliOnScreenTest : public CliTest {
+protected:
+    void SetUp() override {
+        CliTest::SetUp();
+        screen_ = ClearedConsoleScreen();
+        if (screen_ == nullptr) {
+            GTEST_SKIP() << "no console screen to read back (Wine's console needs a display)";
+        }
+        wideFolder_ = FromAnsi(folder_);
+        EXPECT_TRUE(WriteWhole(folder_ + "header.mpeg", header_));
+    }
+    void TearDown() override {
+        if (screen_ != nullptr) {
+            CloseHandle(screen_);
+        }
+        CliTest::TearDown();
+    }
+
+    HANDLE screen_ = nullptr;
+    std::wstring wideFolder_;
+    const std::wstring film_ = L"\u0424\u0438\u043B\u044C\u043C";
+    const std::vector<unsigned char> header_ = Pattern(64, 1);
+    const std::vector<unsigned char> part_ = Pattern(300, 2);
+};
+
 // Names outside the system's code page (a Western one here) as Windows
 // stores them, from the command line to the open, and shown as they are,
 // in a repair's lines and in what is said of a base file (a transport
 // stream; one held without sharing, with --from-base); Ωmega.mpg's repair
 // never touches Omega#1.mpg, the part of the series its best-fit
 // look-alike names; a short 8.3 name is taken as the file it names.
-TEST_F(CliTest, RepairTakesEveryNameAsWindowsStoresIt) {
-    const HANDLE screen = ClearedConsoleScreen();
-    if (screen == nullptr) {
-        GTEST_SKIP() << "no console screen to read back (Wine's console needs a display)";
-    }
-    const std::wstring folder = FromAnsi(folder_);
-    const std::wstring film = L"\u0424\u0438\u043B\u044C\u043C";
-    const std::vector<unsigned char> header = Pattern(64, 1);
-    const std::vector<unsigned char> part = Pattern(300, 2);
+TEST_F(CliOnScreenTest, RepairTakesEveryNameAsWindowsStoresIt) {
     std::vector<unsigned char> transport(188 * 20, 0);
     for (std::size_t packet = 0; packet < transport.size(); packet += 188) {
         transport[packet] = 0x47;
     }
-    WriteWhole(folder_ + "header.mpeg", header);
     for (const std::wstring& stem :
-         {film, std::wstring(L"\u03A9mega"), std::wstring(L"Omega"), std::wstring(L"Filmaufnahme"),
+         {film_, std::wstring(L"\u03A9mega"), std::wstring(L"Omega"), std::wstring(L"Filmaufnahme"),
           std::wstring(L"\u0422\u0412")}) {
-        WriteWhole(folder + stem + L".mpg", stem == L"\u0422\u0412" ? transport : Pattern(300, 4));
-        WriteWhole(folder + stem + L"#1.mpg", part);
+        EXPECT_TRUE(WriteWhole(wideFolder_ + stem + L".mpg",
+                               stem == L"\u0422\u0412" ? transport : Pattern(300, 4)));
+        EXPECT_TRUE(WriteWhole(wideFolder_ + stem + L"#1.mpg", part_));
     }
-    EXPECT_EQ(RunCliOnScreen(L"repair " + film + L".mpg", folder_, screen), 0);
-    EXPECT_EQ(ReadWhole(folder + film + L"#1.mpg"), Repaired(part, header));
-    EXPECT_EQ(RunCliOnScreen(L"repair --from-base \u0422\u0412.mpg", folder_, screen), 2);
-    const HANDLE held = CreateFileW((folder + L"\u03A9mega.mpg").c_str(), GENERIC_READ, 0, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
-    EXPECT_EQ(RunCliOnScreen(L"repair --from-base \u03A9mega.mpg", folder_, screen), 2);
+    EXPECT_EQ(RunCliOnScreen(L"repair " + film_ + L".mpg", folder_, screen_), 0);
+    EXPECT_EQ(ReadWhole(wideFolder_ + film_ + L"#1.mpg"), Repaired(part_, header_));
+    EXPECT_EQ(RunCliOnScreen(L"repair --from-base \u0422\u0412.mpg", folder_, screen_), 2);
+    const HANDLE held = CreateFileW((wideFolder_ + L"\u03A9mega.mpg").c_str(), GENERIC_READ, 0,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(RunCliOnScreen(L"repair --from-base \u03A9mega.mpg", folder_, screen_), 2);
     CloseHandle(held);
     std::wstring text;
-    for (const std::wstring& said : {L"Header \"" + film + L"#1.mpg\" restauriert!",
+    for (const std::wstring& said : {L"Header \"" + film_ + L"#1.mpg\" restauriert!",
                                      std::wstring(L"\u0422\u0412.mpg ist ein MPEG-Transportstrom"),
-                                     L"ge\u00F6\x66\x66net: " + folder + L"\u03A9mega.mpg"}) {
-        EXPECT_TRUE(WaitForConsoleText(screen, said, 1000, &text)) << Shown(text);
+                                     L"ge\u00F6\x66\x66net: " + wideFolder_ + L"\u03A9mega.mpg"}) {
+        EXPECT_TRUE(WaitForConsoleText(screen_, said, 1000, &text)) << Shown(text);
     }
 
-    EXPECT_EQ(RunCliOnScreen(L"repair \u03A9mega.mpg", folder_, screen), 0) << Shown(text);
-    EXPECT_EQ(ReadWhole(folder + L"\u03A9mega#1.mpg"), Repaired(part, header));
-    EXPECT_EQ(ReadWhole(folder + L"Omega#1.mpg"), part);
+    EXPECT_EQ(RunCliOnScreen(L"repair \u03A9mega.mpg", folder_, screen_), 0) << Shown(text);
+    EXPECT_EQ(ReadWhole(wideFolder_ + L"\u03A9mega#1.mpg"), Repaired(part_, header_));
+    EXPECT_EQ(ReadWhole(wideFolder_ + L"Omega#1.mpg"), part_);
 
     wchar_t shortName[MAX_PATH] = {};
-    GetShortPathNameW((folder + L"Filmaufnahme.mpg").c_str(), shortName, MAX_PATH);
-    EXPECT_EQ(RunCliOnScreen(L"repair \"" + std::wstring(shortName) + L"\"", folder_, screen), 0);
-    EXPECT_EQ(ReadWhole(folder + L"Filmaufnahme#1.mpg"), Repaired(part, header)) << shortName;
-    CloseHandle(screen);
+    GetShortPathNameW((wideFolder_ + L"Filmaufnahme.mpg").c_str(), shortName, MAX_PATH);
+    EXPECT_EQ(RunCliOnScreen(L"repair \"" + std::wstring(shortName) + L"\"", folder_, screen_), 0);
+    EXPECT_EQ(ReadWhole(wideFolder_ + L"Filmaufnahme#1.mpg"), Repaired(part_, header_))
+        << shortName;
 }
 
 // watch lists the folder and hears of new files as Windows names them: a
 // part named outside the system's code page, there at the start or
 // arriving later, is repaired and shown as it is, never skipped nor taken
 // for its best-fit look-alike.
-TEST_F(CliTest, WatchTakesEveryNameAsWindowsStoresIt) {
-    const HANDLE screen = ClearedConsoleScreen();
-    if (screen == nullptr) {
-        GTEST_SKIP() << "no console screen to read back (Wine's console needs a display)";
+TEST_F(CliOnScreenTest, WatchTakesEveryNameAsWindowsStoresIt) {
+    for (const std::wstring& stem : {film_, std::wstring(L"\u03A9mega")}) {
+        EXPECT_TRUE(WriteWhole(wideFolder_ + stem + L".mpg", Pattern(300, 4)));
+        EXPECT_TRUE(WriteWhole(wideFolder_ + stem + L"#1.mpg", part_));
     }
-    const std::wstring folder = FromAnsi(folder_);
-    const std::wstring film = L"\u0424\u0438\u043B\u044C\u043C";
-    const std::vector<unsigned char> header = Pattern(64, 1);
-    const std::vector<unsigned char> part = Pattern(300, 2);
-    WriteWhole(folder_ + "header.mpeg", header);
-    for (const std::wstring& stem : {film, std::wstring(L"\u03A9mega")}) {
-        WriteWhole(folder + stem + L".mpg", Pattern(300, 4));
-        WriteWhole(folder + stem + L"#1.mpg", part);
-    }
-    const HANDLE watch = StartCliWriting(L"watch .", folder_, screen, screen);
+    const HANDLE watch = StartCliWriting(L"watch .", folder_, screen_, screen_);
     ASSERT_NE(watch, nullptr);
     std::wstring text;
-    EXPECT_TRUE(WaitForConsoleText(screen, L"Beobachte 1 Ordner.", 10000, &text)) << Shown(text);
-    WriteWhole(folder + film + L"#2.mpg", part);
+    EXPECT_TRUE(WaitForConsoleText(screen_, L"Beobachte 1 Ordner.", 10000, &text)) << Shown(text);
+    EXPECT_TRUE(WriteWhole(wideFolder_ + film_ + L"#2.mpg", part_));
     EXPECT_TRUE(
-        WaitForConsoleText(screen, L"Header \"" + film + L"#2.mpg\" restauriert!", 5000, &text))
+        WaitForConsoleText(screen_, L"Header \"" + film_ + L"#2.mpg\" restauriert!", 5000, &text))
         << Shown(text);
-    EXPECT_NE(text.find(L"Header \"" + film + L"#1.mpg\" restauriert!"), std::wstring::npos)
+    EXPECT_NE(text.find(L"Header \"" + film_ + L"#1.mpg\" restauriert!"), std::wstring::npos)
         << Shown(text);
     EXPECT_NE(text.find(L"Header \"\u03A9mega#1.mpg\" restauriert!"), std::wstring::npos)
         << Shown(text);
     EXPECT_TRUE(SendCtrlC(watch)) << GetLastError();
     EXPECT_EQ(ExitCodeOf(watch), 0);
     CloseHandle(watch);
-    CloseHandle(screen);
     for (const std::wstring& name :
-         {film + L"#1.mpg", film + L"#2.mpg", std::wstring(L"\u03A9mega#1.mpg")}) {
-        EXPECT_EQ(ReadWhole(folder + name), Repaired(part, header));
+         {film_ + L"#1.mpg", film_ + L"#2.mpg", std::wstring(L"\u03A9mega#1.mpg")}) {
+        EXPECT_EQ(ReadWhole(wideFolder_ + name), Repaired(part_, header_));
     }
 }
 
@@ -964,9 +717,9 @@ TEST_F(CliTest, PathsLongerThanMaxPathAreRepairedAndWatched) {
     }
     const std::vector<unsigned char> header = Pattern(64, 1);
     const std::vector<unsigned char> part = Pattern(300, 2);
-    WriteWhole(folder_ + "header.mpeg", header);
-    WriteWhole(deep + L"Film.mpg", Pattern(300, 4));
-    WriteWhole(deep + L"Film#1.mpg", part);
+    EXPECT_TRUE(WriteWhole(folder_ + "header.mpeg", header));
+    EXPECT_TRUE(WriteWhole(deep + L"Film.mpg", Pattern(300, 4)));
+    EXPECT_TRUE(WriteWhole(deep + L"Film#1.mpg", part));
 
     const CliRun repaired = RunCli(L"repair \"" + deep + L"Film.mpg\"", folder_);
     EXPECT_EQ(repaired.exitCode, 0) << repaired.output;
@@ -976,7 +729,7 @@ TEST_F(CliTest, PathsLongerThanMaxPathAreRepairedAndWatched) {
     ASSERT_NE(watch.process, nullptr);
     std::string output;
     EXPECT_TRUE(WaitForOutput(watch.output, "Beobachte 1 Ordner.", 10000, &output)) << output;
-    WriteWhole(deep + L"Film#2.mpg", part);
+    EXPECT_TRUE(WriteWhole(deep + L"Film#2.mpg", part));
     EXPECT_TRUE(WaitForOutput(watch.output, "\"Film#2.mpg\" restauriert!", 5000, &output))
         << output;
     EXPECT_TRUE(SendCtrlC(watch.process)) << GetLastError();
@@ -1003,9 +756,9 @@ enum class ReaderEnd { Closed, Disconnected };
 void ExpectWatchEndsWhenItsReaderGoes(const std::string& folder, ReaderEnd how) {
     const std::vector<unsigned char> header = Pattern(64, 1);
     const std::vector<unsigned char> second = Pattern(300, 3);
-    WriteWhole(folder + "header.mpeg", header);
-    WriteWhole(folder + "Film.mpg", Pattern(300, 4));
-    WriteWhole(folder + "Film#1.mpg", Pattern(300, 2));
+    EXPECT_TRUE(WriteWhole(folder + "header.mpeg", header));
+    EXPECT_TRUE(WriteWhole(folder + "Film.mpg", Pattern(300, 4)));
+    EXPECT_TRUE(WriteWhole(folder + "Film#1.mpg", Pattern(300, 2)));
 
     HANDLE reader = nullptr;
     HANDLE writer = nullptr;
@@ -1038,7 +791,7 @@ void ExpectWatchEndsWhenItsReaderGoes(const std::string& folder, ReaderEnd how) 
     } else {
         DisconnectNamedPipe(reader);
     }
-    WriteWhole(folder + "Film#2.mpg", second);
+    EXPECT_TRUE(WriteWhole(folder + "Film#2.mpg", second));
     if (WaitForSingleObject(watch, 10000) != WAIT_OBJECT_0) {
         SendCtrlC(watch);
         ADD_FAILURE() << "watch went on without a reader";
@@ -1070,15 +823,15 @@ TEST_F(CliTest, WatchEndsWithOneWhenItsNamedPipeIsDisconnected) {
 TEST_F(CliTest, WatchEndsOnCtrlCWhileItsOutputIsNotRead) {
     const std::vector<unsigned char> header = Pattern(64, 1);
     const std::vector<unsigned char> part = Pattern(300, 2);
-    WriteWhole(folder_ + "header.mpeg", header);
+    EXPECT_TRUE(WriteWhole(folder_ + "header.mpeg", header));
     // Long names, so that their lines are far more than a pipe holds.
     const std::string base = "Film" + std::string(100, 'x');
     constexpr int kParts = 400;
-    WriteWhole(folder_ + base + ".mpg", Pattern(300, 4));
+    EXPECT_TRUE(WriteWhole(folder_ + base + ".mpg", Pattern(300, 4)));
     std::vector<std::string> parts;
     for (int number = 1; number <= kParts; ++number) {
         parts.push_back(folder_ + base + "#" + std::to_string(number) + ".mpg");
-        WriteWhole(parts.back(), part);
+        EXPECT_TRUE(WriteWhole(parts.back(), part));
     }
     HANDLE reader = nullptr;
     HANDLE writer = nullptr;
@@ -1136,11 +889,11 @@ TEST_F(CliCp932Test, DoubleByteNamesAreRepairedAndShownWhole) {
     const std::wstring hyouji = L"\u8868\u793A";
     const std::vector<unsigned char> header = Pattern(64, 1);
     const std::vector<unsigned char> part = Pattern(300, 2);
-    WriteWhole(folder_ + "header.mpeg", header);
+    EXPECT_TRUE(WriteWhole(folder_ + "header.mpeg", header));
     for (const std::wstring& stem : {sofuto, hyouji}) {
-        WriteWhole(folder + stem + L".mpg", Pattern(300, 4));
+        EXPECT_TRUE(WriteWhole(folder + stem + L".mpg", Pattern(300, 4)));
     }
-    WriteWhole(folder + sofuto + L"#1.mpg", part);
+    EXPECT_TRUE(WriteWhole(folder + sofuto + L"#1.mpg", part));
 
     const CliRun repaired = RunCli(L"repair " + sofuto + L".mpg", folder_);
     EXPECT_EQ(repaired.exitCode, 0) << repaired.output;
@@ -1153,7 +906,7 @@ TEST_F(CliCp932Test, DoubleByteNamesAreRepairedAndShownWhole) {
     ASSERT_NE(watch.process, nullptr);
     std::string output;
     EXPECT_TRUE(WaitForOutput(watch.output, "Beobachte 1 Ordner.", 10000, &output)) << output;
-    WriteWhole(folder + hyouji + L"#1.mpg", part);
+    EXPECT_TRUE(WriteWhole(folder + hyouji + L"#1.mpg", part));
     EXPECT_TRUE(WaitForOutput(watch.output,
                               InConsoleCodePage(L"Header \"" + hyouji + L"#1.mpg\" restauriert!"),
                               5000, &output))

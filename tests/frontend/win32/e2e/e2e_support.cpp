@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "code_pages.h"
 #include "resource.h"
 
 namespace {
@@ -30,14 +31,7 @@ std::string Quoted(const std::string& text) {
 }
 
 std::wstring FromWindows1252(const std::string& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size =
-        MultiByteToWideChar(1252, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(1252, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
-    return out;
+    return Widen(text, 1252);
 }
 
 // SendMessageW with a time limit, so a hung program fails the test instead of
@@ -86,15 +80,7 @@ HWND FindWindowOf(const Program& program, const std::function<bool(HWND)>& wante
 }  // namespace
 
 std::string ToWindows1252(const std::wstring& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size = WideCharToMultiByte(1252, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(1252, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
+    return Narrow(text, 1252);
 }
 
 HWND FileNameField(HWND fileDialog) {
