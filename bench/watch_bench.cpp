@@ -27,32 +27,16 @@
 #include <vector>
 
 #include "cli_process.h"
+#include "lock_free_recorder.h"
+#include "proof_support.h"
 #include "sync_shim.h"
 #include "test_files.h"
 
 namespace {
 
-constexpr std::size_t kTemplateSize = 2048;
 using Clock = std::chrono::steady_clock;
 // Each line is read the moment the service writes it.
 const CliOptions kLinesOnAPipe{.output = ServiceOutput::Pipe};
-
-long EnvOr(const char* name, long fallback) {
-    const char* value = std::getenv(name);
-    const long parsed = value != nullptr ? std::strtol(value, nullptr, 10) : 0;
-    return parsed > 0 ? parsed : fallback;
-}
-
-Bytes Damaged(std::size_t size, unsigned seed) {
-    Bytes bytes = Pattern(size, seed);
-    std::fill(bytes.begin(), bytes.begin() + kTemplateSize, 0);
-    return bytes;
-}
-
-Bytes Repaired(Bytes bytes, const Bytes& headerTemplate) {
-    std::copy(headerTemplate.begin(), headerTemplate.end(), bytes.begin());
-    return bytes;
-}
 
 std::string ProcText(pid_t pid, const char* file) {
     const std::string path = "/proc/" + std::to_string(pid) + "/" + file;
@@ -94,7 +78,7 @@ bool WriteNew(const std::string& path, const Bytes& bytes, Clock::time_point* cl
 
 // A folder with header.mpeg and the base file Film.mpg; returns the template.
 Bytes WriteTemplateAndBase(const TempDir& dir) {
-    const Bytes headerTemplate = Pattern(kTemplateSize, 77);
+    const Bytes headerTemplate = Pattern(kLostHeadSize, 77);
     WriteFile(dir / "header.mpeg", headerTemplate);
     WriteFile(dir / "Film.mpg", Pattern(8192, 1));
     return headerTemplate;
@@ -112,7 +96,7 @@ bool Fail(const std::string& what) {
 }
 
 bool MeasureLatency(SyncMode mode) {
-    const long files = EnvOr("VELMORA_WATCH_LATENCY_FILES", 1000);
+    const long files = RunSize("VELMORA_WATCH_LATENCY_FILES", 1000);
     TempDir dir;
     const Bytes headerTemplate = WriteTemplateAndBase(dir);
     sync();  // only the service's own writes wait to be flushed
@@ -135,7 +119,7 @@ bool MeasureLatency(SyncMode mode) {
         }
         ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - closed).count());
         if (line != "Header \"" + name + "\" restauriert!" ||
-            ReadFile(dir / name) != Repaired(damaged, headerTemplate)) {
+            ReadFile(dir / name) != WithHead(damaged, headerTemplate)) {
             return Fail(name + ": \"" + line + "\" or its bytes are wrong");
         }
         if (shim.FileSyncs() != n) {
@@ -152,12 +136,12 @@ bool MeasureLatency(SyncMode mode) {
 }
 
 bool MeasureIdle() {
-    const long seconds = EnvOr("VELMORA_WATCH_IDLE_SECONDS", 10);
+    const long seconds = RunSize("VELMORA_WATCH_IDLE_SECONDS", 10);
     TempDir dir;
     const Bytes headerTemplate = WriteTemplateAndBase(dir);
     for (int n = 1; n <= 100; ++n) {  // an archive, repaired long ago
         WriteFile(dir / ("Film#" + std::to_string(n) + ".mpg"),
-                  Repaired(Damaged(8192, 2), headerTemplate));
+                  WithHead(Damaged(8192, 2), headerTemplate));
     }
     WatchProcess service({dir.path(), "--header", dir / "header.mpeg"}, dir.path(), kLinesOnAPipe);
     if (!service.WaitUntilReady()) {
@@ -174,7 +158,7 @@ bool MeasureIdle() {
     std::string line;
     if (!WriteNew(dir / "Film#101.mpg", damaged) || !service.NextLine(&line) ||
         line != "Header \"Film#101.mpg\" restauriert!" ||
-        ReadFile(dir / "Film#101.mpg") != Repaired(damaged, headerTemplate)) {
+        ReadFile(dir / "Film#101.mpg") != WithHead(damaged, headerTemplate)) {
         return Fail("the service no longer repairs after the quiet time");
     }
     std::printf(
@@ -185,12 +169,12 @@ bool MeasureIdle() {
 }
 
 bool MeasureMemory() {
-    const long files = EnvOr("VELMORA_WATCH_BENCH_FILES", 20000);
+    const long files = RunSize("VELMORA_WATCH_BENCH_FILES", 20000);
     constexpr int kFolders = 100;
     constexpr int kSeriesPerFolder = 100;
     constexpr int kBatch = 500;
     TempDir root;
-    const Bytes headerTemplate = Pattern(kTemplateSize, 77);
+    const Bytes headerTemplate = Pattern(kLostHeadSize, 77);
     WriteFile(root / "header.mpeg", headerTemplate);
     std::vector<std::string> arguments{"--header", root / "header.mpeg"};
     std::vector<std::string> folders;
@@ -210,7 +194,7 @@ bool MeasureMemory() {
     long highKiB = startKiB;
     long afterFirstBatchKiB = 0;
     const Bytes damaged = Damaged(2560, 5);
-    const Bytes expected = Repaired(damaged, headerTemplate);
+    const Bytes expected = WithHead(damaged, headerTemplate);
     std::string line;
     const auto start = Clock::now();
     // Round-robin over every series: file k of series s is Show<s>#<k>.ts.

@@ -17,10 +17,10 @@
 #include "cli_process.h"
 #include "header_template.h"
 #include "linux_repair_files.h"
+#include "lock_free_recorder.h"
 #include "mpeg_streams.h"
 #include "program_stream.h"
 #include "test_files.h"
-#include "watch_process.h"
 
 namespace {
 

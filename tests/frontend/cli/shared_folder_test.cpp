@@ -10,13 +10,13 @@
 
 #include "cli_process.h"
 #include "linux_test_support.h"
+#include "lock_free_recorder.h"
 #include "proof_support.h"
 #include "sync_shim.h"
-#include "watch_process.h"
 
 namespace {
 
-const Bytes kTemplate = Pattern(kWatchTemplateSize, 77);
+const Bytes kTemplate = Pattern(kLostHeadSize, 77);
 
 // A program stream's first pack: an MPEG-2 pack header directly followed by
 // a system header, then some of the recording.
@@ -69,8 +69,8 @@ protected:
 // template, and "#0", which is no follow-up file. A pack header without a
 // system header behind it is still repaired.
 TEST_F(SharedFolderTest, SoundShortAndNumberZeroPartsAreLeftAlone) {
-    const Bytes ours = SoundStart(kWatchTemplateSize, 1);
-    const Bytes theirs = SoundStart(kWatchTemplateSize, 2);
+    const Bytes ours = SoundStart(kLostHeadSize, 1);
+    const Bytes theirs = SoundStart(kLostHeadSize, 2);
     WriteFile(dir / "header.mpeg", ours);
     WriteFile(dir / "other.mpeg", theirs);
     WriteFile(dir / "Film.mpg", SoundStart(9000));
@@ -78,7 +78,7 @@ TEST_F(SharedFolderTest, SoundShortAndNumberZeroPartsAreLeftAlone) {
     Bytes packOnly = SoundStart(9000);
     packOnly[17] = 0xE0;  // a video packet where the system header was
     WriteFile(dir / "Film#2.mpg", packOnly);
-    WriteFile(dir / "Film#3.mpg", Damaged(kWatchTemplateSize, 3));
+    WriteFile(dir / "Film#3.mpg", Damaged(kLostHeadSize, 3));
     WriteFile(dir / "Film#4.mpg", Pattern(1000, 4));
     const CliRun repair = RunCli({"repair", dir / "Film.mpg"}, dir.path());
     EXPECT_EQ(repair.exitCode, 1) << "the short part is left undone";
@@ -201,7 +201,7 @@ TEST_F(SharedFolderTest, PartsBeforeTheirBaseAndHeadsRewrittenMeanwhileAreRepair
     // The service wrote the head and flushes it; the recorder writes again.
     const int fd = open((dir / "Film#3.mpg").c_str(), O_WRONLY);
     ASSERT_GE(fd, 0);
-    const Bytes zeros(kWatchTemplateSize, 0);
+    const Bytes zeros(kLostHeadSize, 0);
     ASSERT_EQ(pwrite(fd, zeros.data(), zeros.size(), 0), static_cast<ssize_t>(zeros.size()));
     close(fd);
     EXPECT_TRUE(service.WaitForOut(Line("Film#3.mpg"), 2));

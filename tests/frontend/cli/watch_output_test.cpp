@@ -6,12 +6,13 @@
 
 #include <vector>
 
+#include "cli_process.h"
+#include "lock_free_recorder.h"
 #include "sync_shim.h"
-#include "watch_process.h"
 
 namespace {
 
-const Bytes kTemplate = Pattern(kWatchTemplateSize, 77);
+const Bytes kTemplate = Pattern(kLostHeadSize, 77);
 
 bool StartsWithTemplate(const std::string& path) {
     const Bytes bytes = ReadFile(path);
@@ -35,7 +36,7 @@ TEST_F(WatchOutputTest, PipeNobodyReadsHoldsUpNeitherRepairsNorTheStop) {
     constexpr int kFiles = 3000;
     for (int number = 1; number <= kFiles; ++number) {
         WriteFile(dir / FollowUpOf("Film", number),
-                  Damaged(kWatchTemplateSize + 256, static_cast<unsigned>(number)));
+                  Damaged(kLostHeadSize + 256, static_cast<unsigned>(number)));
     }
     WatchProcess service({dir.path()}, dir.path(), {.output = ServiceOutput::Pipe});
     std::vector<bool> repaired(kFiles + 1, false);

@@ -11,13 +11,13 @@
 
 #include "cli_process.h"
 #include "linux_test_support.h"
+#include "lock_free_recorder.h"
 #include "proof_support.h"
 #include "sync_shim.h"
-#include "watch_process.h"
 
 namespace {
 
-const Bytes kTemplate = Pattern(kWatchTemplateSize, 77);
+const Bytes kTemplate = Pattern(kLostHeadSize, 77);
 
 std::string Repaired(const std::string& name) {
     return "Header \"" + name + "\" restauriert!";
@@ -35,7 +35,7 @@ long long ModifiedNs(const std::string& path) {
 
 // Every follow-up file the recorder finished holds the template and then
 // exactly the recorder's bytes; counts the files that do not.
-int WrongFiles(const RecorderProcess& recorder, const std::string& directory,
+int WrongFiles(const LockFreeRecorder& recorder, const std::string& directory,
                const std::string& stem) {
     int wrong = 0;
     for (int number = 1; number <= recorder.files(); ++number) {
@@ -64,10 +64,10 @@ TEST_F(WatchTest, RepairsParallelSeriesOfLockFreeRecorders) {
     WatchProcess service({dir.path(), other.path()}, dir.path());
     ASSERT_TRUE(service.WaitUntilReady());
 
-    RecorderProcess film(dir.path(), "Film", 1, opens, kMaxRecordedFiles);
-    RecorderProcess talk(dir.path(), "Talk", 2, opens, kMaxRecordedFiles);
-    RecorderProcess news(other.path(), "News", 3, opens, kMaxRecordedFiles);
-    for (RecorderProcess* recorder : {&film, &talk, &news}) {
+    LockFreeRecorder film({.directory = dir.path(), .stem = "Film", .series = 1, .opens = opens});
+    LockFreeRecorder talk({.directory = dir.path(), .stem = "Talk", .series = 2, .opens = opens});
+    LockFreeRecorder news({.directory = other.path(), .stem = "News", .series = 3, .opens = opens});
+    for (LockFreeRecorder* recorder : {&film, &talk, &news}) {
         recorder->Wait();
         ASSERT_EQ(recorder->failure(), 0);
         ASSERT_GT(recorder->files(), 0);
@@ -164,7 +164,8 @@ TEST_F(WatchTest, ScanRenamesHoldersAndFilesLeftAlone) {
 TEST_F(WatchTest, KilledInTheMiddleAndRestarted) {
     auto service = std::make_unique<WatchProcess>(std::vector<std::string>{dir.path()}, dir.path());
     ASSERT_TRUE(service->WaitUntilReady());
-    RecorderProcess film(dir.path(), "Film", 4, 1000000, 400);
+    LockFreeRecorder film(
+        {.directory = dir.path(), .stem = "Film", .series = 4, .opens = 1000000, .files = 400});
     ASSERT_TRUE(service->WaitForOut("restauriert!", 50));
     service.reset();  // SIGKILL, in the middle of the series
     const int filesAtKill = film.files();

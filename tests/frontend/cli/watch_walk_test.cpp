@@ -18,14 +18,15 @@
 #include <memory>
 #include <set>
 
+#include "cli_process.h"
 #include "linux_test_support.h"
+#include "lock_free_recorder.h"
 #include "program_stream.h"
 #include "proof_support.h"
-#include "watch_process.h"
 
 namespace {
 
-const Bytes kTemplate = Pattern(kWatchTemplateSize, 77);
+const Bytes kTemplate = Pattern(kLostHeadSize, 77);
 const char* const kSeries[] = {"Film", "Talk"};
 constexpr int kSeriesCount = 2;
 constexpr int kLastNumber = 5;                // the walk's names: Film#0.mpg .. Film#5.mpg
@@ -44,21 +45,10 @@ std::string RepairedLine(const std::string& name) {
 
 // Zeros where the template goes, or a sound stream start.
 void WriteHead(Bytes& bytes, bool sound) {
-    std::fill_n(bytes.begin(), std::min<std::size_t>(bytes.size(), kWatchTemplateSize), 0);
+    std::fill_n(bytes.begin(), std::min<std::size_t>(bytes.size(), kLostHeadSize), 0);
     if (sound) {
         std::copy(kSoundStart.begin(), kSoundStart.end(), bytes.begin());
     }
-}
-
-Bytes Damaged(std::size_t size, unsigned seed) {
-    Bytes bytes = Pattern(size, seed);
-    WriteHead(bytes, false);
-    return bytes;
-}
-
-Bytes Repaired(Bytes bytes) {
-    std::copy_n(kTemplate.begin(), std::min(bytes.size(), kTemplate.size()), bytes.begin());
-    return bytes;
 }
 
 // Writes bytes [from, to) at their place in the file, without any lock.
@@ -71,10 +61,11 @@ bool WriteAt(const std::string& path, const Bytes& bytes, std::size_t from, std:
 }
 
 std::string Describe(const Bytes& actual, const Bytes& body) {
-    return actual == body             ? "as the walk left it"
-           : actual == Repaired(body) ? "repaired"
-                                      : "changed otherwise (" + std::to_string(actual.size()) +
-                                            " of " + std::to_string(body.size()) + " bytes)";
+    return actual == body ? "as the walk left it"
+           : actual == WithHead(body, kTemplate)
+               ? "repaired"
+               : "changed otherwise (" + std::to_string(actual.size()) + " of " +
+                     std::to_string(body.size()) + " bytes)";
 }
 
 struct WalkFile {
@@ -160,7 +151,7 @@ protected:
     // A part the service must repair once its base file is there.
     static bool NeedsRepair(const WalkFile& file) {
         return file.inside && file.number >= 1 && !file.otherOwner && !file.sound &&
-               file.body.size() >= kWatchTemplateSize;
+               file.body.size() >= kLostHeadSize;
     }
     bool MustEndRepaired(const WalkFile& file) const {
         return NeedsRepair(file) && baseMade_[file.series];
@@ -175,10 +166,10 @@ protected:
 
     // A head the walk wrote and closed.
     void HeadWritten(WalkFile& file, const std::string& what, long step) {
-        const char* kind = file.sound                              ? "sound"
-                           : file.body.size() < kWatchTemplateSize ? "short"
-                           : file.otherOwner                       ? "another user's"
-                                                                   : "damaged";
+        const char* kind = file.sound                         ? "sound"
+                           : file.body.size() < kLostHeadSize ? "short"
+                           : file.otherOwner                  ? "another user's"
+                                                              : "damaged";
         file.history += "step " + std::to_string(step) + ": " + what + " " + kind + "; ";
         file.needsNewLine = true;
         if (std::string(kind) != "damaged") {
@@ -201,8 +192,8 @@ protected:
         const unsigned kind = Draw(20);
         file.sound = kind >= 11 && kind < 14;
         file.otherOwner = kind >= 17 && geteuid() == 0;
-        const std::size_t size = kind >= 14 && kind < 17 ? 1 + Draw(kWatchTemplateSize - 1)
-                                                         : kWatchTemplateSize + 1 + Draw(6000);
+        const std::size_t size =
+            kind >= 14 && kind < 17 ? 1 + Draw(kLostHeadSize - 1) : kLostHeadSize + 1 + Draw(6000);
         file.body = Pattern(size, file.serial);
         WriteHead(file.body, file.sound);
         return file;
@@ -297,7 +288,7 @@ protected:
     void Rewrite(WalkFile& file, long step) {
         file.sound = Draw(4) == 0;
         WriteHead(file.body, file.sound);
-        EXPECT_TRUE(WriteAt(file.path, file.body, 0, kWatchTemplateSize)) << file.path;
+        EXPECT_TRUE(WriteAt(file.path, file.body, 0, kLostHeadSize)) << file.path;
         file.heldSinceHeadWritten = file.holder != nullptr;
         HeadWritten(file, "rewritten", step);
     }
@@ -329,7 +320,7 @@ protected:
         if (step == swapStep_) {
             SwapForLink(root_ / "rec/radio", "Radio#2.mpg");
             files_.push_back(LeftFile(root_ / "rec/radio.old/aufnahmen/Radio#1.mpg",
-                                      Repaired(Damaged(5000, 4)), false));
+                                      WithHead(Damaged(5000, 4), kTemplate), false));
             secondSwapped_ = true;
         }
         LetGoOfDue(step);
@@ -342,7 +333,7 @@ protected:
         const unsigned operation = Draw(10);
         WalkFile* file =
             inside.empty() ? nullptr : inside[Draw(static_cast<unsigned>(inside.size()))];
-        const bool full = file != nullptr && file->body.size() >= kWatchTemplateSize;
+        const bool full = file != nullptr && file->body.size() >= kLostHeadSize;
         if (operation < 3 || file == nullptr) {
             RecordInside(step);
         } else if (operation == 3) {
@@ -372,7 +363,7 @@ protected:
     }
 
     Bytes Expected(const WalkFile& file) const {
-        return MustEndRepaired(file) ? Repaired(file.body) : file.body;
+        return MustEndRepaired(file) ? WithHead(file.body, kTemplate) : file.body;
     }
 
     std::string CheckFiles() {
@@ -380,7 +371,7 @@ protected:
         for (const WalkFile& file : files_) {
             const Bytes actual = ReadFile(file.path);
             if (actual != Expected(file) &&
-                !(file.mayBeRepaired && actual == Repaired(file.body))) {
+                !(file.mayBeRepaired && actual == WithHead(file.body, kTemplate))) {
                 problems += file.path + " is " + Describe(actual, file.body) + ", must be " +
                             Describe(Expected(file), file.body) + " (" + file.history + ")\n";
             }

@@ -27,13 +27,13 @@ inline constexpr int kMaxRecordedFiles = 60000;
 // A follow-up file as a recorder leaves it: zeros where the template goes.
 inline Bytes Damaged(std::size_t size, unsigned seed) {
     Bytes bytes = Pattern(size, seed);
-    std::fill(bytes.begin(), bytes.begin() + kLostHeadSize, 0);
+    std::fill_n(bytes.begin(), std::min<std::size_t>(size, kLostHeadSize), 0);
     return bytes;
 }
 
 // The bytes with `head` written over their start, as a repair leaves them.
 inline Bytes WithHead(Bytes bytes, const Bytes& head) {
-    std::copy(head.begin(), head.end(), bytes.begin());
+    std::copy_n(head.begin(), std::min(bytes.size(), head.size()), bytes.begin());
     return bytes;
 }
 
