@@ -7,9 +7,6 @@
 // Then it records Film#1.mpg, Film#2.mpg, ... one after another, each with
 // its first 2048 bytes (the pack that holds its header) as zeros, each held
 // open for SECONDS while it grows, and stops by itself.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -74,25 +71,6 @@ void Say(const std::string& line) {
     std::fflush(stdout);
 }
 
-// Writes `bytes` to a new file in `steps` steps a kStep apart, holding it
-// open all the while, as a recorder does while it records.
-bool RecordFile(const std::string& path, const Bytes& bytes, int steps) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        return false;
-    }
-    bool written = true;
-    for (int step = 1; written && step <= steps; ++step) {
-        const auto from = static_cast<long>(StepEnd(bytes.size(), step - 1, steps));
-        const auto to = static_cast<long>(StepEnd(bytes.size(), step, steps));
-        written = WriteAll(fd, Bytes(bytes.begin() + from, bytes.begin() + to));
-        if (step < steps) {
-            std::this_thread::sleep_for(kStep);
-        }
-    }
-    return close(fd) == 0 && written;
-}
-
 void WaitForEnter() {
     int c;
     do {
@@ -124,7 +102,7 @@ int main(int argc, char* argv[]) {
             recording.begin() + static_cast<long>(cuts[static_cast<std::size_t>(number)]),
             recording.begin() + static_cast<long>(cuts[static_cast<std::size_t>(number) + 1]));
     };
-    if (!RecordFile(options.directory + "Film.mpg", part(0), 1)) {
+    if (!RecordHeld(options.directory + "Film.mpg", part(0), 1, kStep)) {
         std::fprintf(stderr, "recorder: cannot write %sFilm.mpg\n", options.directory.c_str());
         return 1;
     }
@@ -137,7 +115,7 @@ int main(int argc, char* argv[]) {
         std::fill_n(bytes.begin(), std::min(kLostHeader, bytes.size()), 0);
         Say("recording " + name + " (its header lost), open for " +
             std::to_string(options.seconds) + " s ...");
-        if (!RecordFile(options.directory + name, bytes, steps)) {
+        if (!RecordHeld(options.directory + name, bytes, steps, kStep)) {
             std::fprintf(stderr, "recorder: cannot write %s\n", name.c_str());
             return 1;
         }

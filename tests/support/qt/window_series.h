@@ -1,17 +1,10 @@
-// A long stretch of real work for the window: a recorder in a process of its
-// own writes Film#1.mpg, Film#2.mpg, ... one after another, without any lock,
+// A long stretch of real work for the window: a holding recorder
+// (holding_recorder.h) writes Film#1.mpg, Film#2.mpg, ... one after another,
 // holding each open for a while, and the window repairs each through the
 // Linux file layer on its real 200 ms timer. Notes when the recorder let go
 // of each file and when the window showed its status line, and what the
 // process held meanwhile. Shared by the window soak and the latency benchmark.
 #pragma once
-
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/mman.h>
-#include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -22,11 +15,11 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdint>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "file_chooser.h"
+#include "holding_recorder.h"
 #include "linux_repair_files.h"
 #include "main_window.h"
 #include "mpeg_ps.h"
@@ -35,12 +28,6 @@
 #include "test_files.h"
 
 namespace window_series {
-
-inline std::int64_t MonotonicNs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
 
 // What the recorder writes as file n: the lost header as zeros, then data
 // that differs from file to file, of differing lengths.
@@ -62,95 +49,6 @@ inline Bytes RepairedBytes(int n) {
 inline std::string FollowUpPath(const std::string& directory, int n) {
     return directory + "/Film#" + std::to_string(n) + ".mpg";
 }
-
-// The recorder: a child process that writes the files one after another and
-// notes in shared memory the moment each close returned.
-class Recorder {
-public:
-    Recorder(std::string directory, int files, int minHoldMs, int maxHoldMs)
-        : directory_(std::move(directory)), files_(files) {
-        std::mt19937 random(20261207u);
-        std::uniform_int_distribution<int> hold(minHoldMs, maxHoldMs);
-        for (int n = 0; n <= files; ++n) {
-            holdsMs_.push_back(hold(random));
-        }
-        const std::size_t bytes = sizeof(std::int64_t) * static_cast<std::size_t>(files + 1);
-        void* shared =
-            mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-        closedAt_ = shared == MAP_FAILED ? nullptr : static_cast<std::int64_t*>(shared);
-        sharedBytes_ = bytes;
-    }
-    ~Recorder() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (closedAt_ != nullptr) {
-            munmap(closedAt_, sharedBytes_);
-        }
-    }
-    Recorder(const Recorder&) = delete;
-    Recorder& operator=(const Recorder&) = delete;
-
-    bool Start() {
-        if (closedAt_ == nullptr) {
-            return false;
-        }
-        pid_ = fork();
-        if (pid_ == 0) {
-            _exit(Record());
-        }
-        return pid_ > 0;
-    }
-
-    // Waits for the recorder to end; true when it wrote every file.
-    bool Finish() {
-        int status = 0;
-        const bool ended = pid_ > 0 && waitpid(pid_, &status, 0) == pid_;
-        pid_ = -1;
-        return ended && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    }
-
-    // When the recorder closed file n (monotonic clock), or 0 while open.
-    std::int64_t ClosedAt(int n) const { return __atomic_load_n(&closedAt_[n], __ATOMIC_ACQUIRE); }
-
-private:
-    // Only system calls from here on: this runs in a forked child.
-    int Record() {
-        for (int n = 1; n <= files_; ++n) {
-            const std::string path = FollowUpPath(directory_, n);
-            const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-            if (fd < 0) {
-                return 1;
-            }
-            // Half the data at once, the rest while the file is still held.
-            const Bytes bytes = RecordedBytes(n);
-            const std::size_t half = bytes.size() / 2;
-            const int holdMs = holdsMs_[static_cast<std::size_t>(n)];
-            const timespec halfHold{holdMs / 2000, (holdMs / 2 % 1000) * 1000000L};
-            if (!WriteAllTo(fd, bytes.data(), half)) {
-                return 1;
-            }
-            nanosleep(&halfHold, nullptr);
-            if (!WriteAllTo(fd, bytes.data() + half, bytes.size() - half)) {
-                return 1;
-            }
-            nanosleep(&halfHold, nullptr);
-            if (close(fd) != 0) {
-                return 1;
-            }
-            __atomic_store_n(&closedAt_[n], MonotonicNs(), __ATOMIC_RELEASE);
-        }
-        return 0;
-    }
-
-    std::string directory_;
-    int files_;
-    std::vector<int> holdsMs_;
-    std::int64_t* closedAt_ = nullptr;
-    std::size_t sharedBytes_ = 0;
-    pid_t pid_ = -1;
-};
 
 class ChooseOnce final : public FileChooser {
 public:
@@ -202,7 +100,11 @@ inline Outcome Run(int files, int minHoldMs, int maxHoldMs) {
     QDir::setCurrent(folder.path());
     LinuxRepairFiles repairFiles;
     ChooseOnce chooser(folder.path() + "/Film.mpg");
-    Recorder recorder(directory, files, minHoldMs, maxHoldMs);
+    HoldingRecorder recorder({.directory = directory + "/",
+                              .files = files,
+                              .minHoldMs = minHoldMs,
+                              .maxHoldMs = maxHoldMs,
+                              .bytesOf = RecordedBytes});
     std::vector<std::int64_t> shownAt(static_cast<std::size_t>(files) + 1, 0);
     {
         MainWindow window(repairFiles, chooser);
