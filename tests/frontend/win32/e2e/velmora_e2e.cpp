@@ -2,8 +2,9 @@
 // folder, works it through window messages and checks what it shows and what
 // it does to the files and the registry.
 //
-// Usage: velmora_e2e <velmora.exe> <case>      (exit code 0 when it passes)
+// Usage: velmora_e2e [GoogleTest options] [<velmora.exe>]   (default: the build's)
 //        velmora_e2e <velmora.exe> screenshot <file.bmp>
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "code_pages.h"
 #include "e2e_support.h"
 #include "repair_controller.h"
 #include "resource.h"
@@ -539,6 +541,23 @@ bool Untouched(const Session& session, const std::string& name) {
     return ReadFileBytes(session.Path(name), &bytes) && bytes == PatternBytes(kFollowUpSize, 3);
 }
 
+// The program stays on Film#1.mpg over several ticks of its timer, neither
+// repairing it nor skipping it.
+bool StaysOnFirstFollowUp(const Session& session) {
+    const HWND list = session.Control(kStatusList);
+    return StaysTrueFor(
+        [&] { return ListCount(list) == 0 && session.Text(kCurrentFileField) == "Film#1.mpg"; },
+        kSeveralTicksMs);
+}
+
+// Film#1.mpg is repaired (`when`), with its status line as the first.
+void CheckFirstFollowUpRepaired(const Session& session, const std::string& when) {
+    const HWND list = session.Control(kStatusList);
+    Check(WaitUntil([&] { return ListCount(list) == 1; }, kUiTimeoutMs), "repaired " + when);
+    CheckText(ListLine(list, 0), "Header \"Film#1.mpg\" restauriert!", "status line");
+    CheckRepaired(session, "Film#1.mpg");
+}
+
 bool CaseHeldFileWaitsThenRepaired(const std::string& exe) {
     Session session(exe, "held");
     if (!session.WriteTemplate(kTemplateSize) || !session.StartToMainWindow() ||
@@ -555,20 +574,12 @@ bool CaseHeldFileWaitsThenRepaired(const std::string& exe) {
     const std::vector<unsigned char> content = PatternBytes(kFollowUpSize, 3);
     DWORD written = 0;
     WriteFile(held, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-    const HWND list = session.Control(kStatusList);
-    Check(
-        StaysTrueFor(
-            [&] { return ListCount(list) == 0 && session.Text(kCurrentFileField) == "Film#1.mpg"; },
-            kSeveralTicksMs),
-        "a file held by another program is left alone");
+    Check(StaysOnFirstFollowUp(session), "a file held by another program is left alone");
     CloseHandle(held);
     Check(Untouched(session, "Film#1.mpg"), "Film#1.mpg unchanged while it was held");
 
-    Check(WaitUntil([&] { return ListCount(list) == 1; }, kUiTimeoutMs),
-          "repaired once it is free");
-    CheckText(ListLine(list, 0), "Header \"Film#1.mpg\" restauriert!", "status line");
+    CheckFirstFollowUpRepaired(session, "once it is free");
     session.WaitForText(kCurrentFileField, "Film#2.mpg");
-    CheckRepaired(session, "Film#1.mpg");
     CheckText(session.Text(kToggleButton), "Stop", "still running");
     return session.EndWithEscape();
 }
@@ -583,39 +594,13 @@ bool CaseReadOnlyFileNeverRepaired(const std::string& exe) {
         !session.StartToMainWindow() || !session.ChooseFilmAndStart()) {
         return false;
     }
-    const HWND list = session.Control(kStatusList);
-    Check(
-        StaysTrueFor(
-            [&] { return ListCount(list) == 0 && session.Text(kCurrentFileField) == "Film#1.mpg"; },
-            kSeveralTicksMs),
-        "a read-only file is neither repaired nor skipped");
+    Check(StaysOnFirstFollowUp(session), "a read-only file is neither repaired nor skipped");
     Check(Untouched(session, "Film#1.mpg"), "the read-only file is unchanged");
 
     // The program kept trying: once writable, the same file is repaired.
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    Check(WaitUntil([&] { return ListCount(list) == 1; }, kUiTimeoutMs),
-          "repaired once it is writable");
-    CheckText(ListLine(list, 0), "Header \"Film#1.mpg\" restauriert!", "status line");
-    CheckRepaired(session, "Film#1.mpg");
+    CheckFirstFollowUpRepaired(session, "once it is writable");
     return session.EndWithEscape();
-}
-
-std::wstring FromAnsiCodePage(const std::string& text) {
-    const int size =
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
-    return out;
-}
-
-// `text` as the program's ANSI calls take it.
-std::string InAnsiCodePage(const std::wstring& text) {
-    const int size = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
 }
 
 // On a Japanese system (code page 932; CTest sets LC_ALL for this case) a
@@ -627,15 +612,14 @@ bool CaseCp932Series(const std::string& exe) {
     }
     Session session(exe, "cp932");
     const std::wstring stem = L"\u30BD\u30D5\u30C8";
-    const std::string part = InAnsiCodePage(stem + L"#1.mpg");
+    const std::string part = Narrow(stem + L"#1.mpg", CP_ACP);
     if (!session.WriteTemplate(kTemplateSize) ||
-        !Check(WriteFileBytes(session.Path(InAnsiCodePage(stem + L".mpg")), PatternBytes(300, 2)),
+        !Check(WriteFileBytes(session.Path(Narrow(stem + L".mpg", CP_ACP)), PatternBytes(300, 2)),
                "write the base file") ||
         !Check(WriteFileBytes(session.Path(part), PatternBytes(kFollowUpSize, 3)),
                "write its part 1") ||
         !session.StartToMainWindow() ||
-        !ChooseBaseFile(session.program, session.main,
-                        FromAnsiCodePage(session.folder) + stem + L".mpg")) {
+        !ChooseBaseFile(session.program, session.main, FromAnsi(session.folder) + stem + L".mpg")) {
         return false;
     }
     ClickControl(session.main, kToggleButton);
@@ -864,48 +848,85 @@ bool Screenshot(const std::string& exe, const std::string& output) {
     return session.EndWithEscape() && saved;
 }
 
-struct Case {
-    const char* name;
-    bool (*run)(const std::string& exe);
-};
+// The program under test: the build's, or the one named on the command line.
+std::string programPath;
 
-const Case kCases[] = {
-    {"resources", CaseResources},
-    {"missing_template", CaseMissingTemplate},
-    {"template_too_small", CaseTemplateTooSmall},
-    {"template_too_large", CaseTemplateTooLarge},
-    {"normal_start", CaseNormalStart},
-    {"second_copy", CaseSecondCopy},
-    {"choose_and_toggle", CaseChooseAndToggle},
-    {"held_file_waits_then_repaired", CaseHeldFileWaitsThenRepaired},
-    {"read_only_file_never_repaired", CaseReadOnlyFileNeverRepaired},
-    {"held_folder_cannot_be_renamed", CaseHeldFolderCannotBeRenamed},
-    {"cp932_series", CaseCp932Series},
-    {"position_remembered", CasePositionRemembered},
-    {"position_minimized", CasePositionMinimized},
-    {"position_only_x", CasePositionOnlyX},
-    {"position_y_as_string", CasePositionYAsString},
-};
+// Runs one case on the program. It passes when it went through and no check
+// failed on the way; each failed check has printed its reason.
+void RunCase(bool (*run)(const std::string& exe)) {
+    const int failuresBefore = FailureCount();
+    const bool finished = run(programPath);
+    EXPECT_TRUE(finished && FailureCount() == failuresBefore) << "see the FAILED lines above";
+}
+
+// Named as the cases have always been named, e2e.<case> in CTest's list.
+TEST(e2e, resources) {
+    RunCase(CaseResources);
+}
+
+TEST(e2e, missing_template) {
+    RunCase(CaseMissingTemplate);
+}
+
+TEST(e2e, template_too_small) {
+    RunCase(CaseTemplateTooSmall);
+}
+
+TEST(e2e, template_too_large) {
+    RunCase(CaseTemplateTooLarge);
+}
+
+TEST(e2e, normal_start) {
+    RunCase(CaseNormalStart);
+}
+
+TEST(e2e, second_copy) {
+    RunCase(CaseSecondCopy);
+}
+
+TEST(e2e, choose_and_toggle) {
+    RunCase(CaseChooseAndToggle);
+}
+
+TEST(e2e, held_file_waits_then_repaired) {
+    RunCase(CaseHeldFileWaitsThenRepaired);
+}
+
+TEST(e2e, read_only_file_never_repaired) {
+    RunCase(CaseReadOnlyFileNeverRepaired);
+}
+
+TEST(e2e, held_folder_cannot_be_renamed) {
+    RunCase(CaseHeldFolderCannotBeRenamed);
+}
+
+TEST(e2e, cp932_series) {
+    RunCase(CaseCp932Series);
+}
+
+TEST(e2e, position_remembered) {
+    RunCase(CasePositionRemembered);
+}
+
+TEST(e2e, position_minimized) {
+    RunCase(CasePositionMinimized);
+}
+
+TEST(e2e, position_only_x) {
+    RunCase(CasePositionOnlyX);
+}
+
+TEST(e2e, position_y_as_string) {
+    RunCase(CasePositionYAsString);
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::printf("usage: velmora_e2e <velmora.exe> <case> | screenshot <file.bmp>\n");
-        return 2;
+    testing::InitGoogleTest(&argc, argv);
+    programPath = WindowsPath(argc > 1 ? argv[1] : VELMORA_PROGRAM);
+    if (argc == 4 && std::string(argv[2]) == "screenshot") {
+        return Screenshot(programPath, WindowsPath(argv[3])) && FailureCount() == 0 ? 0 : 1;
     }
-    const std::string exe = WindowsPath(argv[1]);
-    const std::string name = argv[2];
-    if (name == "screenshot" && argc == 4) {
-        return Screenshot(exe, WindowsPath(argv[3])) && FailureCount() == 0 ? 0 : 1;
-    }
-    for (const Case& entry : kCases) {
-        if (name == entry.name) {
-            const bool passed = entry.run(exe) && FailureCount() == 0;
-            std::printf("%s: %s\n", entry.name, passed ? "passed" : "FAILED");
-            return passed ? 0 : 1;
-        }
-    }
-    std::printf("unknown case %s\n", name.c_str());
-    return 2;
+    return RUN_ALL_TESTS();
 }
