@@ -127,10 +127,7 @@ TEST_F(SharedFolderTest, SoundShortAndNumberZeroPartsAreLeftAlone) {
 // characters is one line, escaped.
 TEST_F(SharedFolderTest, NothingOutsideTheFolderNorAnotherOwnersPartIsWritten) {
     TempDir root;
-    ASSERT_EQ(mkdir((root / "tv").c_str(), 0755), 0);
-    ASSERT_EQ(mkdir((root / "tv/aufnahmen").c_str(), 0755), 0);
-    ASSERT_EQ(mkdir((root / "elsewhere").c_str(), 0755), 0);
-    ASSERT_EQ(mkdir((root / "elsewhere/aufnahmen").c_str(), 0755), 0);
+    ASSERT_TRUE(MakeFolders(root, {"tv", "tv/aufnahmen", "elsewhere", "elsewhere/aufnahmen"}));
     const std::string folder = root / "tv/aufnahmen/";
     WriteFile(folder + "Film.mpg", Pattern(5000, 1));
     WriteFile(folder + "notes.txt", Pattern(100, 1));  // root's

@@ -86,8 +86,7 @@ TEST(FileSystemKind, FuseMountIsNeverWritten) {
         GTEST_SKIP() << "no usable /dev/fuse here";
     }
     TempDir root;
-    ASSERT_EQ(mkdir((root / "recordings").c_str(), 0755), 0);
-    ASSERT_EQ(mkdir((root / "mounted").c_str(), 0755), 0);
+    ASSERT_TRUE(MakeFolders(root, {"recordings", "mounted"}));
     WriteFile(root / "recordings/Film#1.mpg", Pattern(5000, 1));
     const std::string problems = RunCheckedInChild([&]() -> std::string {
         if (!EnterPrivateMountNamespace()) {

@@ -348,10 +348,7 @@ TEST_F(LinuxRepairFilesTest, NamesThatLeaveTheDirectoryAreNeverOpened) {
 // of the same name the link leads to. Put back, the held folder serves again.
 TEST(HeldFolder, IsTheOnlyFolderWrittenWhateverHappensToItsName) {
     TempDir root;
-    ASSERT_EQ(mkdir((root / "tv").c_str(), 0755), 0);
-    ASSERT_EQ(mkdir((root / "tv/aufnahmen").c_str(), 0755), 0);
-    ASSERT_EQ(mkdir((root / "elsewhere").c_str(), 0755), 0);
-    ASSERT_EQ(mkdir((root / "elsewhere/aufnahmen").c_str(), 0755), 0);
+    ASSERT_TRUE(MakeFolders(root, {"tv", "tv/aufnahmen", "elsewhere", "elsewhere/aufnahmen"}));
     WriteFile(root / "tv/aufnahmen/Film#2.mpg", Pattern(100, 1));
     WriteFile(root / "elsewhere/aufnahmen/Film#2.mpg", Pattern(100, 2));
     LinuxRepairFiles files;

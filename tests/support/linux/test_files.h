@@ -101,6 +101,17 @@ inline Bytes ReadFile(const std::string& path) {
     return bytes;
 }
 
+// Makes each folder in turn under `root` (a parent before its children);
+// false when one cannot be made.
+inline bool MakeFolders(const TempDir& root, const std::vector<std::string>& folders) {
+    for (const std::string& folder : folders) {
+        if (mkdir((root / folder).c_str(), 0755) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
 inline bool Exists(const std::string& path) {
     struct stat status {};
     return lstat(path.c_str(), &status) == 0;
