@@ -66,7 +66,14 @@ protected:
         std::fill(part->begin(), part->begin() + 2048, 0);
     }
 
+    // header.mpeg and the base file Film.mpg, as most tests start.
+    void WriteTemplateAndBase() {
+        EXPECT_TRUE(WriteWhole(folder_ + "header.mpeg", header_));
+        EXPECT_TRUE(WriteWhole(folder_ + "Film.mpg", Pattern(300, 4)));
+    }
+
     std::string folder_;
+    const std::vector<unsigned char> header_ = Pattern(64, 1);
 };
 
 // One of the version resource's texts (German, Unicode), or "" without it.
@@ -102,8 +109,7 @@ TEST_F(CliTest, BadUsageEndsWithTwo) {
     // any file is read or written, by repair and watch alike. A separator
     // would reach Film\1.mpg.
     const std::vector<unsigned char> part = Pattern(300, 2);
-    EXPECT_TRUE(WriteWhole(folder_ + "header.mpeg", Pattern(64, 1)));
-    EXPECT_TRUE(WriteWhole(folder_ + "Film.mpg", Pattern(300, 4)));
+    WriteTemplateAndBase();
     EXPECT_TRUE(WriteWhole(folder_ + "Film#1.mpg", part));
     ASSERT_TRUE(CreateDirectoryA((folder_ + "Film").c_str(), nullptr));
     EXPECT_TRUE(WriteWhole(folder_ + "Film\\1.mpg", part));
@@ -180,10 +186,8 @@ TEST_F(CliTest, HeaderFromARealMpeg2RecordingRepairsAPartOfIt) {
 // follow-up files says there is none, and a base file's short 8.3 name
 // repairs the series of its long name.
 TEST_F(CliTest, RepairSaysWhatItFound) {
-    const std::vector<unsigned char> header = Pattern(64, 1);
     const std::vector<unsigned char> part = Pattern(300, 2);
-    EXPECT_TRUE(WriteWhole(folder_ + "header.mpeg", header));
-    EXPECT_TRUE(WriteWhole(folder_ + "Film.mpg", Pattern(300, 4)));
+    WriteTemplateAndBase();
     EXPECT_TRUE(WriteWhole(folder_ + "Film#1.mpg", part));
     EXPECT_TRUE(WriteWhole(folder_ + "Talk.mpg", Pattern(300, 4)));
     EXPECT_TRUE(WriteWhole(folder_ + "Filmaufnahme.mpg", Pattern(300, 4)));
@@ -211,7 +215,7 @@ TEST_F(CliTest, RepairSaysWhatItFound) {
     EXPECT_EQ(shortly.exitCode, 0) << shortly.out << shortly.err;
     EXPECT_NE(shortly.out.find("Header \"Filmaufnahme#1.mpg\" restauriert!"), std::string::npos)
         << shortly.out;
-    EXPECT_EQ(ReadWhole(folder_ + "Filmaufnahme#1.mpg"), Repaired(part, header));
+    EXPECT_EQ(ReadWhole(folder_ + "Filmaufnahme#1.mpg"), Repaired(part, header_));
 }
 
 // The text of `wide` as the console shows it when it goes to a pipe: in
@@ -228,7 +232,7 @@ TEST_F(CliTest, OutputIsInTheConsolesCodePageNamesAndTextsAlike) {
     char ansi[MAX_PATH] = {};
     ASSERT_GT(WideCharToMultiByte(CP_ACP, 0, base.c_str(), -1, ansi, sizeof ansi, nullptr, nullptr),
               0);
-    EXPECT_TRUE(WriteWhole(folder_ + "header.mpeg", Pattern(64, 1)));
+    EXPECT_TRUE(WriteWhole(folder_ + "header.mpeg", header_));
     EXPECT_TRUE(WriteWhole(folder_ + ansi + ".mpg", Pattern(300, 2)));
     EXPECT_TRUE(WriteWhole(folder_ + ansi + "#1.mpg", Pattern(300, 3)));
     EXPECT_TRUE(WriteWhole(folder_ + ansi + "#2.mpg", Pattern(300, 4)));
@@ -277,11 +281,9 @@ long ExitCodeOf(HANDLE process) {
 // repaired, a file held with share mode 0 is left alone (and not called
 // unreadable) until the recorder closes it, and Ctrl+C ends it with 0.
 TEST_F(CliTest, WatchRepairsWhatComesInWaitsForAHeldFileAndEndsOnCtrlC) {
-    const std::vector<unsigned char> header = Pattern(64, 1);
     const std::vector<unsigned char> renamed = Pattern(300, 2);
     const std::vector<unsigned char> recorded = Pattern(300, 3);
-    EXPECT_TRUE(WriteWhole(folder_ + "header.mpeg", header));
-    EXPECT_TRUE(WriteWhole(folder_ + "Film.mpg", Pattern(300, 4)));
+    WriteTemplateAndBase();
     const std::string outside = folder_.substr(0, folder_.size() - 1) + "-Film#1.mpg";
     EXPECT_TRUE(WriteWhole(outside, renamed));
 
@@ -293,7 +295,7 @@ TEST_F(CliTest, WatchRepairsWhatComesInWaitsForAHeldFileAndEndsOnCtrlC) {
     ASSERT_TRUE(MoveFileA(outside.c_str(), (folder_ + "Film#1.mpg").c_str()));
     EXPECT_TRUE(WaitForOutput(watch.output, "\"Film#1.mpg\" restauriert!", 5000, &output))
         << output;
-    EXPECT_EQ(ReadWholeOnceFree(folder_ + "Film#1.mpg"), Repaired(renamed, header));
+    EXPECT_EQ(ReadWholeOnceFree(folder_ + "Film#1.mpg"), Repaired(renamed, header_));
 
     // A recorder's part, written while held with no sharing at all.
     const HANDLE recorder = CreateFileA((folder_ + "Film#2.mpg").c_str(), GENERIC_WRITE, 0, nullptr,
@@ -305,7 +307,7 @@ TEST_F(CliTest, WatchRepairsWhatComesInWaitsForAHeldFileAndEndsOnCtrlC) {
     CloseHandle(recorder);
     EXPECT_TRUE(WaitForOutput(watch.output, "\"Film#2.mpg\" restauriert!", 5000, &output))
         << output;
-    EXPECT_EQ(ReadWholeOnceFree(folder_ + "Film#2.mpg"), Repaired(recorded, header));
+    EXPECT_EQ(ReadWholeOnceFree(folder_ + "Film#2.mpg"), Repaired(recorded, header_));
 
     EXPECT_TRUE(SendCtrlC(watch.process)) << GetLastError();
     const CliRun ended = FinishCli(watch);
@@ -367,11 +369,9 @@ TEST_F(CliTest, TheTemplateOfARunningWatchMayBeReadButNotReplaced) {
 // is long enough and let go it is repaired; a part that starts as a
 // program stream, judged inside the exclusive open, is left as it is.
 TEST_F(CliTest, WatchNeverRefusesARecorderThatReopensItsWaitingPart) {
-    const std::vector<unsigned char> header = Pattern(64, 1);
     const std::vector<unsigned char> part = Pattern(300, 2);
     const std::vector<unsigned char> sound = RecordingStart();
-    EXPECT_TRUE(WriteWhole(folder_ + "header.mpeg", header));
-    EXPECT_TRUE(WriteWhole(folder_ + "Film.mpg", Pattern(300, 4)));
+    WriteTemplateAndBase();
     EXPECT_TRUE(WriteWhole(folder_ + "Film#1.mpg",
                            std::vector<unsigned char>(part.begin(), part.begin() + 10)));
     StartedCli watch = StartCli("watch .", folder_);
@@ -398,7 +398,7 @@ TEST_F(CliTest, WatchNeverRefusesARecorderThatReopensItsWaitingPart) {
     EXPECT_FALSE(WaitForOutput(watch.output, "Film#2.mpg", 1000, &output)) << output;
     EXPECT_TRUE(SendCtrlC(watch.process)) << GetLastError();
     EXPECT_EQ(FinishCli(watch).exitCode, 0);
-    EXPECT_EQ(ReadWhole(recorded), Repaired(part, header));
+    EXPECT_EQ(ReadWhole(recorded), Repaired(part, header_));
     EXPECT_EQ(ReadWhole(folder_ + "Film#2.mpg"), sound);
 }
 
@@ -435,11 +435,9 @@ TEST_F(CliTest, WatchFromBaseTriesABaseFileHeldWithoutSharingAgain) {
 }
 
 TEST_F(CliTest, RepairLeavesAHeldFileAloneUntilItIsClosed) {
-    const std::vector<unsigned char> header = Pattern(64, 1);
     const std::vector<unsigned char> first = Pattern(300, 2);
     const std::vector<unsigned char> second = Pattern(300, 3);
-    EXPECT_TRUE(WriteWhole(folder_ + "header.mpeg", header));
-    EXPECT_TRUE(WriteWhole(folder_ + "Film.mpg", Pattern(300, 4)));
+    WriteTemplateAndBase();
     EXPECT_TRUE(WriteWhole(folder_ + "Film#1.mpg", first));
     EXPECT_TRUE(WriteWhole(folder_ + "Film#2.mpg", second));
 
@@ -453,7 +451,7 @@ TEST_F(CliTest, RepairLeavesAHeldFileAloneUntilItIsClosed) {
     EXPECT_NE(busy.output.find("Film#1.mpg\" restauriert!"), std::string::npos) << busy.output;
     EXPECT_NE(busy.output.find("Film#2.mpg\" nicht restauriert!"), std::string::npos)
         << busy.output;
-    EXPECT_EQ(ReadWhole(folder_ + "Film#1.mpg"), Repaired(first, header));
+    EXPECT_EQ(ReadWhole(folder_ + "Film#1.mpg"), Repaired(first, header_));
     EXPECT_EQ(ReadWhole(folder_ + "Film#2.mpg"), second);
 
     const CliRun free = RunCli("repair Film.mpg", folder_);
@@ -461,8 +459,8 @@ TEST_F(CliTest, RepairLeavesAHeldFileAloneUntilItIsClosed) {
     EXPECT_NE(free.output.find("Film#1.mpg\" bereits restauriert"), std::string::npos)
         << free.output;
     EXPECT_NE(free.output.find("Film#2.mpg\" restauriert!"), std::string::npos) << free.output;
-    EXPECT_EQ(ReadWhole(folder_ + "Film#1.mpg"), Repaired(first, header));
-    EXPECT_EQ(ReadWhole(folder_ + "Film#2.mpg"), Repaired(second, header));
+    EXPECT_EQ(ReadWhole(folder_ + "Film#1.mpg"), Repaired(first, header_));
+    EXPECT_EQ(ReadWhole(folder_ + "Film#2.mpg"), Repaired(second, header_));
 }
 
 // This test's console screen, as a handle the program inherits: what the
@@ -541,10 +539,9 @@ TEST_F(CliTest, WatchWritesItsLinesToTheConsoleAndEndsOnCtrlC) {
     char ansi[MAX_PATH] = {};
     ASSERT_GT(WideCharToMultiByte(CP_ACP, 0, base.c_str(), -1, ansi, sizeof ansi, nullptr, nullptr),
               0);
-    const std::vector<unsigned char> header = Pattern(64, 1);
     const std::vector<unsigned char> first = Pattern(300, 2);
     const std::vector<unsigned char> second = Pattern(300, 3);
-    EXPECT_TRUE(WriteWhole(folder_ + "header.mpeg", header));
+    EXPECT_TRUE(WriteWhole(folder_ + "header.mpeg", header_));
     EXPECT_TRUE(WriteWhole(folder_ + ansi + ".mpg", Pattern(300, 4)));
     EXPECT_TRUE(WriteWhole(folder_ + ansi + "#1.mpg", first));
     const HANDLE screen = OpenConsoleScreen();
@@ -571,8 +568,8 @@ TEST_F(CliTest, WatchWritesItsLinesToTheConsoleAndEndsOnCtrlC) {
     EXPECT_EQ(ExitCodeOf(watch), 0) << Shown(ConsoleText(screen));
     CloseHandle(watch);
     CloseHandle(screen);
-    EXPECT_EQ(ReadWhole(folder_ + ansi + "#1.mpg"), Repaired(first, header));
-    EXPECT_EQ(ReadWhole(folder_ + ansi + "#2.mpg"), Repaired(second, header));
+    EXPECT_EQ(ReadWhole(folder_ + ansi + "#1.mpg"), Repaired(first, header_));
+    EXPECT_EQ(ReadWhole(folder_ + ansi + "#2.mpg"), Repaired(second, header_));
     for (const char* name : {".mpg", "#1.mpg", "#2.mpg"}) {
         DeleteFileA((folder_ + ansi + name).c_str());
     }
@@ -628,7 +625,6 @@ protected:
     HANDLE screen_ = nullptr;
     std::wstring wideFolder_;
     const std::wstring film_ = L"\u0424\u0438\u043B\u044C\u043C";
-    const std::vector<unsigned char> header_ = Pattern(64, 1);
     const std::vector<unsigned char> part_ = Pattern(300, 2);
 };
 
@@ -715,15 +711,14 @@ TEST_F(CliTest, PathsLongerThanMaxPathAreRepairedAndWatched) {
         folders.push_back(deep);
         ASSERT_TRUE(CreateDirectoryW(LongPath(deep).c_str(), nullptr)) << GetLastError();
     }
-    const std::vector<unsigned char> header = Pattern(64, 1);
     const std::vector<unsigned char> part = Pattern(300, 2);
-    EXPECT_TRUE(WriteWhole(folder_ + "header.mpeg", header));
+    EXPECT_TRUE(WriteWhole(folder_ + "header.mpeg", header_));
     EXPECT_TRUE(WriteWhole(deep + L"Film.mpg", Pattern(300, 4)));
     EXPECT_TRUE(WriteWhole(deep + L"Film#1.mpg", part));
 
     const CliRun repaired = RunCli(L"repair \"" + deep + L"Film.mpg\"", folder_);
     EXPECT_EQ(repaired.exitCode, 0) << repaired.output;
-    EXPECT_EQ(ReadWhole(deep + L"Film#1.mpg"), Repaired(part, header));
+    EXPECT_EQ(ReadWhole(deep + L"Film#1.mpg"), Repaired(part, header_));
     // Without its last '\\', which would take the closing quote for a character.
     StartedCli watch = StartCli(L"watch \"" + deep.substr(0, deep.size() - 1) + L"\"", folder_);
     ASSERT_NE(watch.process, nullptr);
@@ -734,7 +729,7 @@ TEST_F(CliTest, PathsLongerThanMaxPathAreRepairedAndWatched) {
         << output;
     EXPECT_TRUE(SendCtrlC(watch.process)) << GetLastError();
     EXPECT_EQ(FinishCli(watch).exitCode, 0);
-    EXPECT_EQ(ReadWhole(deep + L"Film#2.mpg"), Repaired(part, header));
+    EXPECT_EQ(ReadWhole(deep + L"Film#2.mpg"), Repaired(part, header_));
 
     for (const wchar_t* name : {L"Film.mpg", L"Film#1.mpg", L"Film#2.mpg"}) {
         DeleteFileW(LongPath(deep + name).c_str());
@@ -821,9 +816,8 @@ TEST_F(CliTest, WatchEndsWithOneWhenItsNamedPipeIsDisconnected) {
 // Ctrl+C still ends it with 0 at once, the lines it could not write
 // left behind.
 TEST_F(CliTest, WatchEndsOnCtrlCWhileItsOutputIsNotRead) {
-    const std::vector<unsigned char> header = Pattern(64, 1);
     const std::vector<unsigned char> part = Pattern(300, 2);
-    EXPECT_TRUE(WriteWhole(folder_ + "header.mpeg", header));
+    EXPECT_TRUE(WriteWhole(folder_ + "header.mpeg", header_));
     // Long names, so that their lines are far more than a pipe holds.
     const std::string base = "Film" + std::string(100, 'x');
     constexpr int kParts = 400;
@@ -844,7 +838,7 @@ TEST_F(CliTest, WatchEndsOnCtrlCWhileItsOutputIsNotRead) {
     const ULONGLONG end = GetTickCount64() + 20000;
     std::size_t repaired = 0;
     while (repaired < parts.size() && GetTickCount64() < end) {
-        if (ReadWhole(parts[repaired]) == Repaired(part, header)) {
+        if (ReadWhole(parts[repaired]) == Repaired(part, header_)) {
             ++repaired;
         } else {
             Sleep(20);
@@ -887,9 +881,8 @@ TEST_F(CliCp932Test, DoubleByteNamesAreRepairedAndShownWhole) {
     const std::wstring folder = FromAnsi(folder_);
     const std::wstring sofuto = L"\u30BD\u30D5\u30C8";
     const std::wstring hyouji = L"\u8868\u793A";
-    const std::vector<unsigned char> header = Pattern(64, 1);
     const std::vector<unsigned char> part = Pattern(300, 2);
-    EXPECT_TRUE(WriteWhole(folder_ + "header.mpeg", header));
+    EXPECT_TRUE(WriteWhole(folder_ + "header.mpeg", header_));
     for (const std::wstring& stem : {sofuto, hyouji}) {
         EXPECT_TRUE(WriteWhole(folder + stem + L".mpg", Pattern(300, 4)));
     }
@@ -900,7 +893,7 @@ TEST_F(CliCp932Test, DoubleByteNamesAreRepairedAndShownWhole) {
     EXPECT_NE(repaired.output.find(InConsoleCodePage(L"Header \"" + sofuto + L"#1.mpg\"")),
               std::string::npos)
         << repaired.output;
-    EXPECT_EQ(ReadWhole(folder + sofuto + L"#1.mpg"), Repaired(part, header));
+    EXPECT_EQ(ReadWhole(folder + sofuto + L"#1.mpg"), Repaired(part, header_));
 
     StartedCli watch = StartCli("watch .", folder_);
     ASSERT_NE(watch.process, nullptr);
@@ -913,7 +906,7 @@ TEST_F(CliCp932Test, DoubleByteNamesAreRepairedAndShownWhole) {
         << output;
     EXPECT_TRUE(SendCtrlC(watch.process)) << GetLastError();
     EXPECT_EQ(FinishCli(watch).exitCode, 0);
-    EXPECT_EQ(ReadWhole(folder + hyouji + L"#1.mpg"), Repaired(part, header));
+    EXPECT_EQ(ReadWhole(folder + hyouji + L"#1.mpg"), Repaired(part, header_));
 }
 
 }  // namespace
