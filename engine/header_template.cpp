@@ -1,6 +1,7 @@
 #include "header_template.h"
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -17,25 +18,50 @@ TemplateLoadResult ResultOfLength(std::uint32_t length) {
 
 }  // namespace
 
+HeaderTemplate::HeaderTemplate(HeaderTemplate&& other) noexcept {
+    *this = std::move(other);
+}
+
+HeaderTemplate& HeaderTemplate::operator=(HeaderTemplate&& other) noexcept {
+    if (this != &other) {
+        ReleaseFile();
+        std::memcpy(bytes, other.bytes, sizeof bytes);
+        length = other.length;
+        file_ = std::exchange(other.file_, kNoFile);
+        files_ = std::exchange(other.files_, nullptr);
+    }
+    return *this;
+}
+
+void HeaderTemplate::ReleaseFile() {
+    if (file_ != kNoFile) {
+        files_->CloseFile(file_);
+    }
+    file_ = kNoFile;
+    files_ = nullptr;
+}
+
 TemplateLoadResult LoadHeaderTemplate(HeaderTemplate& headerTemplate, RepairFiles& files) {
     return LoadHeaderTemplateFrom(headerTemplate, files, kTemplateFileName);
 }
 
 TemplateLoadResult LoadHeaderTemplateFrom(HeaderTemplate& headerTemplate, RepairFiles& files,
                                           const char* fileName) {
+    headerTemplate.ReleaseFile();
     headerTemplate.length = 0;
-    headerTemplate.file = files.OpenForReading(fileName);
-    if (headerTemplate.file == kNoFile) {
+    headerTemplate.file_ = files.OpenForReading(fileName);
+    if (headerTemplate.file_ == kNoFile) {
         return TemplateLoadResult::NotFound;
     }
+    headerTemplate.files_ = &files;
     // A size that cannot be told is 0xFFFFFFFF and so counts as too large.
-    const std::uint32_t length = files.FileLength(headerTemplate.file);
+    const std::uint32_t length = files.FileLength(headerTemplate.file_);
     const TemplateLoadResult sized = ResultOfLength(length);
     if (sized != TemplateLoadResult::Loaded) {
         return sized;
     }
     std::uint32_t bytesRead = 0;
-    if (!files.ReadBytes(headerTemplate.file, headerTemplate.bytes, length, &bytesRead) ||
+    if (!files.ReadBytes(headerTemplate.file_, headerTemplate.bytes, length, &bytesRead) ||
         bytesRead != length) {
         return TemplateLoadResult::ReadFailed;
     }
@@ -52,13 +78,6 @@ TemplateLoadResult TemplateFromBytes(HeaderTemplate& headerTemplate, const unsig
         headerTemplate.length = length;
     }
     return sized;
-}
-
-void ReleaseHeaderTemplate(HeaderTemplate& headerTemplate, RepairFiles& files) {
-    if (headerTemplate.file != kNoFile) {
-        files.CloseFile(headerTemplate.file);
-        headerTemplate.file = kNoFile;
-    }
 }
 
 const char* TemplateLoadMessage(TemplateLoadResult result) {

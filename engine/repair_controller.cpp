@@ -148,7 +148,7 @@ void RepairController::FinishFailedRepair(FileHandle file) {
 
 void RepairController::OnShutdown() {
     SetRunning(false);
-    ReleaseHeaderTemplate(template_, files_);
+    template_.ReleaseFile();
 }
 
 void RepairController::AppendStatusLine(const char* before, const char* name, const char* after) {

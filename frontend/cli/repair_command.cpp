@@ -83,7 +83,6 @@ bool ChooseTemplate(const CliArguments& arguments, RepairFiles& files, const Ser
     if (loaded == TemplateLoadResult::Loaded) {
         return true;
     }
-    ReleaseHeaderTemplate(*headerTemplate, files);
     *message = FromWindows1252(TemplateLoadMessage(loaded));
     return false;
 }
@@ -158,7 +157,7 @@ int RunRepair(const CliArguments& arguments) {
     }
     RepairSync sync;
     if (!BeginRepairSync(directory.c_str(), &sync, &message)) {
-        ReleaseHeaderTemplate(headerTemplate, files);
+        headerTemplate.ReleaseFile();
         files.ReleaseFolder(folder.handle);
         return UsageError("Ordner der Basis-Datei nicht lesbar: " + message);
     }
@@ -183,7 +182,7 @@ int RunRepair(const CliArguments& arguments) {
         allDone =
             RepairOne(files, folder, name, baseName, headerTemplate, finding, reason) && allDone;
     }
-    ReleaseHeaderTemplate(headerTemplate, files);
+    headerTemplate.ReleaseFile();
     files.ReleaseFolder(folder.handle);
     if (followUpOfAnother) {
         FinishRepairSync(&sync, &message);

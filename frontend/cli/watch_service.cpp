@@ -33,7 +33,6 @@ WatchService::WatchService(const WatchSettings& settings)
       series_(static_cast<int>(settings.folders.size())) {}
 
 WatchService::~WatchService() {
-    ReleaseHeaderTemplate(headerTemplate_, files_);
     for (const WatchedFolder& folder : folders_) {
         if (folder.present) {
             files_.ReleaseFolder(folder.held.handle);
@@ -100,7 +99,7 @@ bool WatchService::LoadTemplate(std::string* problem) {
     const TemplateLoadResult loaded =
         LoadHeaderTemplateFrom(headerTemplate_, files_, settings_.headerPath.c_str());
     if (loaded != TemplateLoadResult::Loaded) {
-        ReleaseHeaderTemplate(headerTemplate_, files_);
+        headerTemplate_.ReleaseFile();
         *problem = FromWindows1252(TemplateLoadMessage(loaded));
         return false;
     }
@@ -245,18 +244,16 @@ void WatchService::Reload() {
     }
     // The template file is held open and locked; it has to be let go before
     // it can be opened again.
-    HeaderTemplate previous = headerTemplate_;
-    ReleaseHeaderTemplate(headerTemplate_, files_);
+    headerTemplate_.ReleaseFile();
+    HeaderTemplate reloaded;
     const TemplateLoadResult loaded =
-        LoadHeaderTemplateFrom(headerTemplate_, files_, settings_.headerPath.c_str());
+        LoadHeaderTemplateFrom(reloaded, files_, settings_.headerPath.c_str());
     if (loaded == TemplateLoadResult::Loaded) {
+        headerTemplate_ = std::move(reloaded);
         Message(OutputStream::Out, "Header neu geladen: " + NameAsText(settings_.headerPath) +
                                        " (" + std::to_string(headerTemplate_.length) + " Byte)");
         return;
     }
-    ReleaseHeaderTemplate(headerTemplate_, files_);
-    headerTemplate_ = previous;
-    headerTemplate_.file = kNoFile;
     Message(OutputStream::Err,
             "Header nicht neu geladen: " + FromWindows1252(TemplateLoadMessage(loaded)) +
                 " Der bisherige bleibt in Gebrauch.");

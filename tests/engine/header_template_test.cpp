@@ -23,9 +23,9 @@ TEST_P(TemplateSizeTest, SizeDecidesTheResultAndTheFileStaysOpen) {
     EXPECT_EQ(LoadHeaderTemplate(headerTemplate, files), GetParam().expected);
     // Whatever the result, the template file is held until release.
     EXPECT_TRUE(files.IsOpen(kTemplateFileName));
-    ReleaseHeaderTemplate(headerTemplate, files);
+    headerTemplate.ReleaseFile();
     EXPECT_FALSE(files.IsOpen(kTemplateFileName));
-    EXPECT_EQ(headerTemplate.file, kNoFile);
+    EXPECT_EQ(headerTemplate.File(), kNoFile);
 }
 
 INSTANTIATE_TEST_SUITE_P(Bounds, TemplateSizeTest,
@@ -56,11 +56,11 @@ TEST(HeaderTemplate, MissingOrBusyFileIsNotFound) {
     FakeRepairFiles files;
     HeaderTemplate headerTemplate;
     EXPECT_EQ(LoadHeaderTemplate(headerTemplate, files), TemplateLoadResult::NotFound);
-    EXPECT_EQ(headerTemplate.file, kNoFile);
+    EXPECT_EQ(headerTemplate.File(), kNoFile);
 
     files.Add(kTemplateFileName, 100, 1).busy = true;
     EXPECT_EQ(LoadHeaderTemplate(headerTemplate, files), TemplateLoadResult::NotFound);
-    ReleaseHeaderTemplate(headerTemplate, files);  // nothing to close
+    headerTemplate.ReleaseFile();  // nothing to close
     EXPECT_EQ(files.closeCalls, 0);
 }
 
@@ -73,15 +73,39 @@ TEST(HeaderTemplate, UnknownSizeCountsAsTooLarge) {
 
 TEST(HeaderTemplate, FailedOrShortReadIsReadFailed) {
     FakeRepairFiles files;
+    FakeRepairFiles shortFiles;
     HeaderTemplate headerTemplate;
     files.Add(kTemplateFileName, 100, 1).failRead = true;
     EXPECT_EQ(LoadHeaderTemplate(headerTemplate, files), TemplateLoadResult::ReadFailed);
-    ReleaseHeaderTemplate(headerTemplate, files);
 
-    FakeRepairFiles shortFiles;
+    // Loading again lets go of the file held so far.
     shortFiles.Add(kTemplateFileName, 100, 1).shortReadBy = 1;
     EXPECT_EQ(LoadHeaderTemplate(headerTemplate, shortFiles), TemplateLoadResult::ReadFailed);
     EXPECT_EQ(headerTemplate.length, 0u);
+    EXPECT_FALSE(files.IsOpen(kTemplateFileName));
+}
+
+// The file goes with the template: closed once, by whoever holds it last.
+TEST(HeaderTemplate, OwnsItsFileWhereverItIsMoved) {
+    FakeRepairFiles files;
+    files.Add(kTemplateFileName, 100, 1);
+    files.Add("other.mpeg", 200, 2);
+    {
+        HeaderTemplate loaded;
+        ASSERT_EQ(LoadHeaderTemplate(loaded, files), TemplateLoadResult::Loaded);
+        HeaderTemplate moved(std::move(loaded));
+        EXPECT_EQ(loaded.File(), kNoFile);
+        EXPECT_EQ(moved.length, 100u);
+        HeaderTemplate other;
+        ASSERT_EQ(LoadHeaderTemplateFrom(other, files, "other.mpeg"), TemplateLoadResult::Loaded);
+        other = std::move(moved);  // closes other.mpeg, takes header.mpeg
+        EXPECT_FALSE(files.IsOpen("other.mpeg"));
+        EXPECT_TRUE(files.IsOpen(kTemplateFileName));
+        EXPECT_EQ(other.length, 100u);
+        EXPECT_EQ(other.bytes[0], 1);
+    }
+    EXPECT_FALSE(files.IsOpen(kTemplateFileName));
+    EXPECT_EQ(files.closeCalls, 2);
 }
 
 TEST(HeaderTemplate, MessagesAreTheProgramsTexts) {

@@ -126,9 +126,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const TemplateLoadResult result = LoadHeaderTemplate(headerTemplate, file);
     Require(result == Expected(file), "the result matches the file");
     if (result == TemplateLoadResult::NotFound) {
-        Require(headerTemplate.file == kNoFile, "no handle when nothing was opened");
+        Require(headerTemplate.File() == kNoFile, "no handle when nothing was opened");
     } else {
-        Require(headerTemplate.file == kTemplateHandle, "the file stays held whatever the result");
+        Require(headerTemplate.File() == kTemplateHandle,
+                "the file stays held whatever the result");
     }
     if (result == TemplateLoadResult::Loaded) {
         Require(headerTemplate.length >= kTemplateMinLength &&
@@ -138,9 +139,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 "the template is the file's bytes");
     }
     Require(std::strlen(TemplateLoadMessage(result)) < 64, "a short message");
-    ReleaseHeaderTemplate(headerTemplate, file);
-    ReleaseHeaderTemplate(headerTemplate, file);
+    headerTemplate.ReleaseFile();
+    headerTemplate.ReleaseFile();
     Require(file.closes == file.opens, "released exactly once");
-    Require(headerTemplate.file == kNoFile, "no handle after the release");
+    Require(headerTemplate.File() == kNoFile, "no handle after the release");
     return 0;
 }

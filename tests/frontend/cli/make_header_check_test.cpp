@@ -382,7 +382,6 @@ TEST(Check, VerdictsAndExitCodes) {
     const CliRun whileHeld =
         RunCli({"check", "mpeg2video.mpg", "--header", "start.mpeg"}, dir.path());
     EXPECT_EQ(whileHeld.exitCode, 0) << whileHeld.err;
-    ReleaseHeaderTemplate(held, service);
 }
 
 // What ffprobe reads of a file's pictures: how many it decodes, and the

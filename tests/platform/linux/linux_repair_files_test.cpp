@@ -33,7 +33,6 @@ protected:
 class TemplateOnDiskTest : public LinuxRepairFilesTest {
 protected:
     TemplateLoadResult Load() { return LoadHeaderTemplate(headerTemplate, files); }
-    void TearDown() override { ReleaseHeaderTemplate(headerTemplate, files); }
 
     ScopedWorkingDirectory cwd{dir.path()};
     HeaderTemplate headerTemplate;
@@ -54,7 +53,6 @@ TEST_F(TemplateOnDiskTest, SizesDecideAndTheBytesAreRead) {
             EXPECT_EQ(Bytes(headerTemplate.bytes, headerTemplate.bytes + headerTemplate.length),
                       Pattern(c.size, 3));
         }
-        ReleaseHeaderTemplate(headerTemplate, files);
     }
 }
 
@@ -107,7 +105,6 @@ TEST_F(TemplateOnDiskTest, LinkIsFollowedOnlyWhenItsOwnerMayReadTheTarget) {
 
     ASSERT_EQ(symlink("ours.bin", (dir / "header.mpeg").c_str()), 0);
     EXPECT_EQ(Load(), TemplateLoadResult::Loaded) << "our own link";
-    ReleaseHeaderTemplate(headerTemplate, files);
     unlink((dir / "header.mpeg").c_str());
 
     ASSERT_EQ(linkAsNobody("ours.bin"), 0);
@@ -136,7 +133,7 @@ TEST_F(TemplateOnDiskTest, SecondCopyIsRefusedWhileReadersAreNotStalled) {
     });
     EXPECT_EQ(readerOpened, 0);
 
-    ReleaseHeaderTemplate(headerTemplate, files);
+    headerTemplate.ReleaseFile();
     const int afterRelease = RunInChild([] {
         LinuxRepairFiles otherFiles;
         HeaderTemplate otherTemplate;
