@@ -54,7 +54,7 @@ TemplateLoadResult LoadHeaderTemplateFrom(HeaderTemplate& headerTemplate, Repair
         return TemplateLoadResult::NotFound;
     }
     headerTemplate.files_ = &files;
-    // A size that cannot be told is 0xFFFFFFFF and so counts as too large.
+    // A size that cannot be told is kUnknownLength and so counts as too large.
     const std::uint32_t length = files.FileLength(headerTemplate.file_);
     const TemplateLoadResult sized = ResultOfLength(length);
     if (sized != TemplateLoadResult::Loaded) {

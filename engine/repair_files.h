@@ -8,6 +8,10 @@
 using FileHandle = std::intptr_t;
 inline constexpr FileHandle kNoFile = -1;
 
+// The length FileLength gives for a file whose size cannot be told, or does
+// not fit in 32 bits (4 GiB or more): larger than any template.
+inline constexpr std::uint32_t kUnknownLength = 0xFFFFFFFF;
+
 // An opaque handle of a folder held open while its series is served.
 // kNoFolder is the one value that stands for no folder.
 using FolderHandle = std::intptr_t;
@@ -46,7 +50,7 @@ public:
     virtual FileHandle OpenForWriting(FolderHandle folder, const char* name, const char* baseName,
                                       OpenFailure* failure) = 0;
 
-    // The file's size; 0xFFFFFFFF when it cannot be told or does not fit.
+    // The file's size; kUnknownLength when it cannot be told or does not fit.
     virtual std::uint32_t FileLength(FileHandle file) = 0;
 
     // One read or write at the current position.

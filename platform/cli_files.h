@@ -105,9 +105,12 @@ bool FlushesEachRepair();
 
 // The sync of one `repair` run, begun before its first write: on Linux the
 // folder held open, so that its syncfs at the end also reports a write-back
-// error the system met meanwhile, on any file of the file system.
+// error the system met meanwhile, on any file of the file system. A folder
+// that may be searched but not read cannot be held so: then the whole
+// system is synced instead.
 struct RepairSync {
-    std::intptr_t handle = -1;
+    std::intptr_t folder = -1;  // -1: none held
+    bool wholeSystem = false;
 };
 
 // *error holds the system's reason on failure.

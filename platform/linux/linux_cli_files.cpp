@@ -309,32 +309,30 @@ bool FlushesEachRepair() {
     return false;
 }
 
-// A folder that may be searched but not read cannot be opened for syncfs;
-// its files are repaired all the same, and then the whole system is synced.
-constexpr std::intptr_t kSyncWholeSystem = -2;
-
 bool BeginRepairSync(const char* folder, RepairSync* sync, std::string* error) {
     const int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // A folder that may be searched but not read cannot be opened for
+    // syncfs; its files are repaired all the same.
     if (fd < 0 && errno == EACCES) {
-        sync->handle = kSyncWholeSystem;
+        sync->wholeSystem = true;
         return true;
     }
     if (fd < 0) {
         *error = std::strerror(errno);
         return false;
     }
-    sync->handle = fd;
+    sync->folder = fd;
     return true;
 }
 
 bool FinishRepairSync(RepairSync* sync, std::string* error) {
-    if (sync->handle == kSyncWholeSystem) {
-        sync->handle = -1;
+    if (sync->wholeSystem) {
+        sync->wholeSystem = false;
         ::sync();  // waits for the write-back, but tells of no error
         return true;
     }
-    const int fd = static_cast<int>(sync->handle);
-    sync->handle = -1;
+    const int fd = static_cast<int>(sync->folder);
+    sync->folder = -1;
     // Since Linux 5.8 syncfs also fails for a write-back error that struck
     // the file system since the descriptor was opened.
     const bool synced = syncfs(fd) == 0;

@@ -376,8 +376,8 @@ bool LinuxRepairFiles::IsHeld(const struct stat& status) const {
 std::uint32_t LinuxRepairFiles::FileLength(FileHandle file) {
     struct stat status {};
     if (fstat(Fd(file), &status) != 0 || status.st_size < 0 ||
-        static_cast<unsigned long long>(status.st_size) > 0xFFFFFFFEull) {
-        return 0xFFFFFFFFu;
+        static_cast<unsigned long long>(status.st_size) >= kUnknownLength) {
+        return kUnknownLength;
     }
     return static_cast<std::uint32_t>(status.st_size);
 }

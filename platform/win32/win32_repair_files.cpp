@@ -225,10 +225,10 @@ std::uint32_t Win32RepairFiles::FileLength(FileHandle file) {
     SetLastError(NO_ERROR);
     const DWORD low = GetFileSize(Handle(file), &high);
     if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
-        return 0xFFFFFFFF;
+        return kUnknownLength;
     }
     // A size of 4 GiB or more is not told by its low part.
-    return high == 0 ? low : 0xFFFFFFFF;
+    return high == 0 ? low : kUnknownLength;
 }
 
 bool Win32RepairFiles::ReadBytes(FileHandle file, void* buffer, std::uint32_t count,

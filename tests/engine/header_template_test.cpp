@@ -66,7 +66,7 @@ TEST(HeaderTemplate, MissingOrBusyFileIsNotFound) {
 
 TEST(HeaderTemplate, UnknownSizeCountsAsTooLarge) {
     FakeRepairFiles files;
-    files.Add(kTemplateFileName, 100, 1).reportedLength = 0xFFFFFFFFu;
+    files.Add(kTemplateFileName, 100, 1).reportedLength = kUnknownLength;
     HeaderTemplate headerTemplate;
     EXPECT_EQ(LoadHeaderTemplate(headerTemplate, files), TemplateLoadResult::TooLarge);
 }

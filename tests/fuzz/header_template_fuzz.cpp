@@ -115,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         file.reportedLength = static_cast<std::uint32_t>(file.content.size());
         break;
     case 1:
-        file.reportedLength = 0xFFFFFFFFu;  // a size that cannot be told
+        file.reportedLength = kUnknownLength;  // a size that cannot be told
         break;
     default:
         file.reportedLength = claimed;  // a size that changed under us

@@ -251,7 +251,7 @@ TEST_F(Win32FilesTest, SizesOfFourGibibytesAndMoreAreUnknown) {
 
     const FileHandle file = files_.OpenForReading(Path("huge.mpeg").c_str());
     ASSERT_NE(file, kNoFile);
-    EXPECT_EQ(files_.FileLength(file), 0xFFFFFFFFu);
+    EXPECT_EQ(files_.FileLength(file), kUnknownLength);
     files_.CloseFile(file);
 }
 
