@@ -68,6 +68,9 @@ TEST_F(WatchTest, RepairsParallelSeriesOfLockFreeRecorders) {
     LockFreeRecorder talk({.directory = dir.path(), .stem = "Talk", .series = 2, .opens = opens});
     LockFreeRecorder news({.directory = other.path(), .stem = "News", .series = 3, .opens = opens});
     for (LockFreeRecorder* recorder : {&film, &talk, &news}) {
+        ASSERT_TRUE(recorder->Start());
+    }
+    for (LockFreeRecorder* recorder : {&film, &talk, &news}) {
         recorder->Wait();
         ASSERT_EQ(recorder->failure(), 0);
         ASSERT_GT(recorder->files(), 0);
@@ -166,6 +169,7 @@ TEST_F(WatchTest, KilledInTheMiddleAndRestarted) {
     ASSERT_TRUE(service->WaitUntilReady());
     LockFreeRecorder film(
         {.directory = dir.path(), .stem = "Film", .series = 4, .opens = 1000000, .files = 400});
+    ASSERT_TRUE(film.Start());
     ASSERT_TRUE(service->WaitForOut("restauriert!", 50));
     service.reset();  // SIGKILL, in the middle of the series
     const int filesAtKill = film.files();

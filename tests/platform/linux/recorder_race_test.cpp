@@ -131,11 +131,11 @@ public:
                                    .opens = attempts,
                                    .maxSessions = 12,
                                    .writeBase = false});
-        if (!recorder.started()) {
+        if (recorder.board() == nullptr) {
             result.recorderFailure = -1;
             return result;
         }
-        RecorderBoard& board = recorder.board();
+        RecorderBoard& board = *recorder.board();
         WatchedFiles files(layer_, board);
         CountingView view;
         RepairController controller(view, files);
@@ -144,6 +144,11 @@ public:
             return result;
         }
         ChooseAndStart(controller, recordings / "Film.mpg");
+        // The recorder begins once the program waits for its first file.
+        if (!recorder.Start()) {
+            result.recorderFailure = -1;
+            return result;
+        }
 
         int checked = 0;  // files 1..checked are checked and gone
         for (long tick = 0;; ++tick) {

@@ -81,8 +81,11 @@ public:
         void* memory = mmap(nullptr, sizeof(RecorderBoard), PROT_READ | PROT_WRITE,
                             MAP_SHARED | MAP_ANONYMOUS, -1, 0);
         board_ = memory == MAP_FAILED ? nullptr : new (memory) RecorderBoard{};
+    }
+    // Starts the recorder process; false when it cannot run.
+    bool Start() {
         if (board_ == nullptr) {
-            return;
+            return false;
         }
         pid_ = fork();
         if (pid_ == 0) {
@@ -90,6 +93,7 @@ public:
             board_->done = true;
             _exit(0);
         }
+        return pid_ > 0;
     }
     ~LockFreeRecorder() {
         Wait();
@@ -106,7 +110,6 @@ public:
             pid_ = -1;
         }
     }
-    bool started() const { return board_ != nullptr && pid_ > 0; }
     // Whether the recorder process ended without saying it was done.
     bool Died() {
         if (pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == pid_) {
@@ -119,7 +122,8 @@ public:
     bool done() const { return board_ != nullptr && board_->done; }
     int files() const { return board_ == nullptr ? 0 : board_->finishedFiles.load(); }
     std::uint32_t size(int number) const { return board_->sizes[number]; }
-    RecorderBoard& board() { return *board_; }
+    // Null when no shared memory could be had for it.
+    RecorderBoard* board() { return board_; }
 
     // Empty when the file holds the template and then exactly the recorder's
     // bytes, else what differs.
