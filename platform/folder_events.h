@@ -16,6 +16,8 @@ enum class FolderEventKind {
     AttributesChanged,  // permissions, owner, link count
     Written,            // written to, without a word on who still holds it (Windows)
     Left,               // deleted or moved out
+    SubfolderArrived,   // a folder created in the folder or moved into it
+    SubfolderLeft,      // a subfolder deleted or moved out
     FolderGone,         // the folder itself was deleted, moved or unmounted
     Overflow,           // the kernel dropped events: every folder must be looked at again
 };
@@ -23,8 +25,19 @@ enum class FolderEventKind {
 struct FolderEvent {
     int folder;  // as given to Watch; -1 for Overflow
     FolderEventKind kind;
-    const char* name;  // the file's name in the folder; "" for folder events
+    const char* name;  // the file's or subfolder's name in the folder; "" for folder events
 };
+
+enum class WatchResult {
+    Watched,
+    AlreadyWatched,  // the same folder is watched under another name or number
+    LimitReached,    // the system watches no more folders (kWatchLimitSetting)
+    Failed,          // gone meanwhile, a link, or not readable
+};
+
+// The system setting that limits how many folders can be watched, to be
+// named when the limit is reached; "" where there is none.
+extern const char* const kWatchLimitSetting;
 
 enum class ServiceSignal { None, Stop, Reload };
 
@@ -43,12 +56,20 @@ public:
     // Makes the event source and takes the requests to stop (SIGTERM and
     // SIGINT, and SIGHUP to reload; on Windows Ctrl+C, Ctrl+Break and the
     // console's close) out of their normal handling, so that they are taken
-    // between repairs. *error holds the system's reason.
-    bool Open(std::string* error);
+    // between repairs. With `subfolders`, the folders given to Watch are
+    // watched with everything below them (WatchSubfolder). *error holds the
+    // system's reason.
+    bool Open(std::string* error, bool subfolders = false);
 
     // Watches the folder at `path` (a folder, not a file) under the number
     // `folder`. *error holds the system's reason.
     bool Watch(int folder, const char* path, std::string* error);
+
+    // Watches the folder at `path` (absolute, with its separator), a
+    // subfolder somewhere below the folder `root` given to Watch, under the
+    // number `folder`; a link in its place is not followed. Its loss comes
+    // as SubfolderLeft from the folder above it, or as FolderGone.
+    WatchResult WatchSubfolder(int folder, int root, const std::string& path);
     void Unwatch(int folder);
 
     // Blocks until a folder event or a signal is pending, or until timeoutMs

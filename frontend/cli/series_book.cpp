@@ -58,6 +58,12 @@ void SeriesBook::ForgetIfUnused(Folder& series, Folder::iterator found) {
     }
 }
 
+void SeriesBook::AddFolder(int folder) {
+    if (folders_.size() <= static_cast<std::size_t>(folder)) {
+        folders_.resize(static_cast<std::size_t>(folder) + 1);
+    }
+}
+
 void SeriesBook::ForgetFolder(int folder) {
     Folder& series = folders_[static_cast<std::size_t>(folder)];
     for (const auto& [name, entry] : series) {

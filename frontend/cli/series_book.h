@@ -48,6 +48,9 @@ public:
     // unless follow-up files still wait on it.
     void OnNameLeft(int folder, const std::string& name, const std::string& baseName);
 
+    // A folder watched from now on; its number may be one a forgotten
+    // folder had.
+    void AddFolder(int folder);
     void ForgetFolder(int folder);
 
     // Templates made from base files: at most kMaxKeptTemplates are kept

@@ -38,6 +38,8 @@ void WatchBook::OnFileEvent(int folder, const char* name, FolderEventKind kind) 
     case FolderEventKind::Written:
     case FolderEventKind::Left:
         break;
+    case FolderEventKind::SubfolderArrived:
+    case FolderEventKind::SubfolderLeft:
     case FolderEventKind::FolderGone:
     case FolderEventKind::Overflow:
         return;  // not of one file
@@ -152,6 +154,12 @@ void WatchBook::StartRetryRoundIfDue(long long nowMs) {
                 MakeDue(static_cast<int>(folder), name, entry);
             }
         }
+    }
+}
+
+void WatchBook::AddFolder(int folder) {
+    if (folders_.size() <= static_cast<std::size_t>(folder)) {
+        folders_.resize(static_cast<std::size_t>(folder) + 1);
     }
 }
 

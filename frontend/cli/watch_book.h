@@ -64,6 +64,9 @@ public:
     // When the round is due, every waiting file becomes due.
     void StartRetryRoundIfDue(long long nowMs);
 
+    // A folder watched from now on (a subfolder that came); its number may
+    // be one a forgotten folder had.
+    void AddFolder(int folder);
     // A folder that is gone: its files are forgotten.
     void ForgetFolder(int folder);
 

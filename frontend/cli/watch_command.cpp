@@ -12,7 +12,7 @@
 namespace {
 
 constexpr char kUsage[] =
-    "Aufruf: velmora-cli watch ORDNER... [--postfix P] [--header DATEI | --from-base]\n"
+    "Aufruf: velmora-cli watch [-r] ORDNER... [--postfix P] [--header DATEI | --from-base]\n"
     "\n"
     "Beobachtet die Ordner als Dienst und stellt den Header jeder Folge-Datei\n"
     "wieder her (Film#1.mpg, Film#2.mpg, ... neben Film.mpg im selben Ordner),\n"
@@ -24,6 +24,12 @@ constexpr char kUsage[] =
     "Standardausgabe, erst wenn ihr Header auf dem Datentr\xC3\xA4ger ist; Fehler auf\n"
     "der Standardfehlerausgabe; bei mehr als einem Ordner steht der Ordner vorn.\n"
     "\n"
+    "  -r, --recursive  auch jeden Ordner unter den Ordnern beobachten, ebenso jeden,\n"
+    "                   der sp\xC3\xA4ter angelegt oder hineinverschoben wird (Links\n"
+    "                   auf Ordner ausgenommen); eine Aufnahme bleibt in ihrem\n"
+    "                   Ordner; ein Unterordner, der verschwindet, wird still\n"
+    "                   vergessen; ist die Grenze des Systems erreicht, nennt eine\n"
+    "                   Meldung die Einstellung und die ausgelassenen Ordner\n"
     "  --postfix P      Text zwischen Name und Nummer (Vorgabe: #, h\xC3\xB6"
     "chstens 7 Byte)\n"
     "  --header DATEI   der Header (Vorgabe: header.mpeg im aktuellen Ordner)\n"
@@ -63,6 +69,7 @@ int RunWatch(const CliArguments& arguments) {
     WatchSettings settings;
     settings.folders = arguments.positional;
     settings.fromBase = arguments.Has("--from-base");
+    settings.subfolders = arguments.Has("--recursive");
     settings.postfix = arguments.Value("--postfix", "#");
     std::string problem;
     if (!IsUsablePostfix(settings.postfix, &problem)) {
@@ -86,6 +93,9 @@ const CliCommand kWatchCommand{
     "watch",
     "beobachtet Ordner als Dienst und stellt jede fertige Folge-Datei wieder her",
     kUsage,
-    {{"--postfix", "-p", true}, {"--header", nullptr, true}, {"--from-base", nullptr, false}},
+    {{"--postfix", "-p", true},
+     {"--header", nullptr, true},
+     {"--from-base", nullptr, false},
+     {"--recursive", "-r", false}},
     RunWatch,
 };

@@ -42,7 +42,7 @@ WatchService::~WatchService() {
 
 bool WatchService::Start(std::string* problem) {
     std::string error;
-    if (!events_.Open(&error)) {
+    if (!events_.Open(&error, settings_.subfolders)) {
         *problem = "keine Ereignisse der Ordner: " + error;
         return false;
     }
@@ -60,7 +60,6 @@ bool WatchService::Start(std::string* problem) {
 // watched: watched before the first scan, so nothing that happens meanwhile
 // is missed.
 bool WatchService::WatchFolders(std::string* problem) {
-    const bool several = settings_.folders.size() > 1;
     for (const std::string& argument : settings_.folders) {
         WatchedFolder folder;
         std::string& path = folder.held.path;
@@ -71,12 +70,9 @@ bool WatchService::WatchFolders(std::string* problem) {
         if (path.back() != kPathSeparator) {
             path += kPathSeparator;
         }
-        if (path.size() + kRoomForNames > files_.MaxPathLength()) {
+        if (!FolderPathFits(path)) {
             *problem = "Pfad des Ordners zu lang: " + NameAsText(argument);
             return false;
-        }
-        if (several) {
-            folder.linePrefix = NameAsText(path.substr(0, path.size() - 1)) + ": ";
         }
         std::string error;
         const int number = static_cast<int>(folders_.size());
@@ -89,8 +85,11 @@ bool WatchService::WatchFolders(std::string* problem) {
             *problem = "Ordner nicht beobachtbar: " + NameAsText(argument);
             return false;
         }
+        folder.root = number;
+        folder.present = true;
+        folderByPath_.emplace(path, number);
         folders_.push_back(folder);
-        ++foldersPresent_;
+        ++givenPresent_;
     }
     return true;
 }
@@ -107,9 +106,10 @@ bool WatchService::LoadTemplate(std::string* problem) {
 }
 
 int WatchService::Run() {
+    SubfolderNames subfolders;
     for (std::size_t folder = 0; folder < folders_.size() && !stop_; ++folder) {
         std::string error;
-        if (!ScanFolder(static_cast<int>(folder), &error)) {
+        if (!ScanFolder(static_cast<int>(folder), &subfolders, &error)) {
             Message(OutputStream::Err,
                     "Ordner nicht lesbar: " + NameAsText(settings_.folders[folder]) + " (" + error +
                         ")");
@@ -117,10 +117,13 @@ int WatchService::Run() {
             return kExitUsage;
         }
     }
+    WatchSubfolders(std::move(subfolders));
+    TellLeftOut();
     ProcessDueFiles();
     HandleSignals();  // a stop during the first scan: it never was ready
     if (!stop_) {
-        Message(OutputStream::Out, "Beobachte " + std::to_string(folders_.size()) + " Ordner.");
+        Message(OutputStream::Out,
+                "Beobachte " + std::to_string(folderByPath_.size()) + " Ordner.");
     }
     while (!stop_) {
         // No time limit at all while nothing waits.
@@ -132,6 +135,7 @@ int WatchService::Run() {
             RescanAll();
         }
         ProcessDueFiles();
+        TellLeftOut();
     }
     // What was said gets out, unless nobody reads it: the end never waits long.
     output_.Finish(kOutputFinishMs);
@@ -166,6 +170,14 @@ void WatchService::OnFolderEvent(const FolderEvent& event) {
     case FolderEventKind::FolderGone:
         OnFolderGone(event.folder);
         return;
+    case FolderEventKind::SubfolderArrived:
+        if (settings_.subfolders) {
+            WatchSubfolders({{event.folder, event.name}});
+        }
+        return;
+    case FolderEventKind::SubfolderLeft:
+        OnSubfolderLeft(event.folder, event.name);
+        return;
     case FolderEventKind::Left: {
         std::string baseName;
         if (!ParseFollowUp(event.name, &baseName)) {
@@ -180,39 +192,58 @@ void WatchService::OnFolderEvent(const FolderEvent& event) {
     book_.OnFileEvent(event.folder, event.name, event.kind);
 }
 
+// A given folder that is gone is told, and ends the service when it was the
+// last one; a subfolder is forgotten without a word. Either takes the
+// subfolders below it along.
 void WatchService::OnFolderGone(int folder) {
-    WatchedFolder& watched = folders_[static_cast<std::size_t>(folder)];
-    if (!watched.present) {
+    if (!folders_[static_cast<std::size_t>(folder)].present) {
         return;  // the kernel tells it more than once
     }
+    ForgetSubfoldersBelow(folders_[static_cast<std::size_t>(folder)].held.path);
+    if (!IsGiven(folder)) {
+        ForgetSubfolder(folder);
+        return;
+    }
+    WatchedFolder& watched = folders_[static_cast<std::size_t>(folder)];
     watched.present = false;
-    --foldersPresent_;
+    --givenPresent_;
+    folderByPath_.erase(watched.held.path);
     events_.Unwatch(folder);
     book_.ForgetFolder(folder);
     series_.ForgetFolder(folder);
     files_.ReleaseFolder(watched.held.handle);
     Message(OutputStream::Err, "Ordner nicht mehr da: " + NameAsText(watched.held.path));
-    if (foldersPresent_ == 0) {
+    if (givenPresent_ == 0) {
         Message(OutputStream::Err, "Kein Ordner mehr zu beobachten, Ende.");
         Stop(kExitFailed);
     }
 }
 
-// Every name in the folder is looked at: at start, and after the kernel
-// dropped events.
-bool WatchService::ScanFolder(int folder, std::string* error) {
-    return ListFolderFiles(
-        folders_[static_cast<std::size_t>(folder)].held.path.c_str(),
-        [this, folder](const char* name) {
-            book_.OnFileEvent(folder, name, FolderEventKind::Arrived);
+// Every name in the folder is looked at: at start, when it came, and after
+// the kernel dropped events. Its subfolders are added to *subfolders.
+bool WatchService::ScanFolder(int folder, SubfolderNames* subfolders, std::string* error) {
+    const std::string path = folders_[static_cast<std::size_t>(folder)].held.path;
+    return ListFolder(
+        path.c_str(),
+        [&](const char* name, EntryKind kind) {
+            if (kind == EntryKind::MayBeFile) {
+                book_.OnFileEvent(folder, name, FolderEventKind::Arrived);
+            } else if (settings_.subfolders) {
+                subfolders->emplace_back(folder, name);
+            }
         },
         error);
+}
+
+bool WatchService::FolderPathFits(const std::string& path) const {
+    return path.size() + kRoomForNames <= files_.MaxPathLength();
 }
 
 void WatchService::RescanAll() {
     rescanAll_ = false;
     Message(OutputStream::Err,
             "Zu viele Ereignisse auf einmal: alle Ordner werden neu durchgesehen.");
+    SubfolderNames subfolders;
     for (std::size_t number = 0; number < folders_.size(); ++number) {
         const int folder = static_cast<int>(number);
         if (!folders_[number].present) {
@@ -222,12 +253,14 @@ void WatchService::RescanAll() {
         std::string error;
         if (!systemFiles_.NameLeadsToHeldFolder(folders_[number].held.handle)) {
             OnFolderGone(folder);
-        } else if (!ScanFolder(folder, &error)) {
+        } else if (!ScanFolder(folder, &subfolders, &error) && IsGiven(folder)) {
             Message(OutputStream::Err,
                     "Ordner nicht lesbar: " + NameAsText(folders_[number].held.path) + " (" +
                         error + ")");
         }
     }
+    // Those watched already are passed over.
+    WatchSubfolders(std::move(subfolders));
 }
 
 // With --from-base every series' template is made again when next needed;
@@ -277,8 +310,14 @@ void WatchService::HandleSignals() {
     }
 }
 
+// With more than one folder, the folder's path ahead of the line.
 void WatchService::Line(OutputStream stream, int folder, const std::string& text) {
-    output_.Line(stream, folders_[static_cast<std::size_t>(folder)].linePrefix + text);
+    if (settings_.folders.size() == 1 && !settings_.subfolders) {
+        output_.Line(stream, text);
+        return;
+    }
+    const std::string& path = folders_[static_cast<std::size_t>(folder)].held.path;
+    output_.Line(stream, NameAsText(path.substr(0, path.size() - 1)) + ": " + text);
 }
 
 void WatchService::Message(OutputStream stream, const std::string& text) {

@@ -1,11 +1,16 @@
 // The watch service: follow-up files in the watched folders are repaired
 // the moment they have content and no other program holds them, for any
 // number of series at once. Driven by the folders' events; a file that
-// waits on another program is tried again each retry period.
+// waits on another program is tried again each retry period. With
+// subfolders, every folder below a given one is watched as well, each held
+// and served like a given one (a series stays within one folder), from the
+// start or from the moment it comes; links to folders are not followed.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli_repair_files.h"
@@ -23,7 +28,8 @@ struct WatchSettings {
     std::vector<std::string> folders;  // as given
     std::string postfix = "#";
     bool fromBase = false;
-    std::string headerPath;  // absolute; without fromBase
+    std::string headerPath;   // absolute; without fromBase
+    bool subfolders = false;  // every folder below the given ones too
 };
 
 class WatchService {
@@ -44,9 +50,11 @@ public:
 private:
     struct WatchedFolder {
         SeriesFolder held;
-        std::string linePrefix;  // "/path/to/folder: " when several are watched
-        bool present = true;
+        int root = -1;  // the given folder it is (below); its own number for a given one
+        bool present = false;
     };
+    // Subfolders still to be watched: the folder above each, and its name.
+    using SubfolderNames = std::vector<std::pair<int, std::string>>;
     struct Attempt {
         AttemptOutcome outcome;
         bool wroteFile;  // opened for writing: parked, it waits for a change past that write
@@ -67,7 +75,17 @@ private:
 
     void OnFolderEvent(const FolderEvent& event);
     void OnFolderGone(int folder);
-    bool ScanFolder(int folder, std::string* error);
+    bool ScanFolder(int folder, SubfolderNames* subfolders, std::string* error);
+
+    bool IsGiven(int folder) const;
+    bool FolderPathFits(const std::string& path) const;
+    void WatchSubfolders(SubfolderNames pending);
+    int WatchSubfolder(int parent, const std::string& name);
+    int NewFolderNumber();
+    void OnSubfolderLeft(int parent, const std::string& name);
+    void ForgetSubfoldersBelow(const std::string& path);
+    void ForgetSubfolder(int folder);
+    void TellLeftOut();
     void RescanAll();
     void Reload();
     void HandleSignals();
@@ -81,8 +99,12 @@ private:
     CliRepairFiles systemFiles_;
     ReasonKeepingFiles files_{systemFiles_};
     HeaderTemplate headerTemplate_;
-    std::vector<WatchedFolder> folders_;
-    int foldersPresent_ = 0;
+    std::vector<WatchedFolder> folders_;       // by number: the given ones first
+    std::map<std::string, int> folderByPath_;  // every watched folder, by its path
+    std::vector<int> freeNumbers_;             // of subfolders forgotten
+    std::vector<std::string> leftOut_;         // at the system's limit, not yet told
+    std::vector<std::string> tooLong_;         // paths too long, not yet told
+    int givenPresent_ = 0;
     FolderEvents events_;
     ServiceOutput output_;
     WatchBook book_;

@@ -2,27 +2,35 @@
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "folder_events.h"
+#include "unique_fd.h"
 
 const int kWaitingFileRetryMs = 1000;
+const char* const kWatchLimitSetting = "fs.inotify.max_user_watches";
 
 struct FolderEvents::Source {
     int FolderOfWatch(int watch) const;
     int FolderLeavingParent(int watch, const char* name) const;
+    bool IsAncestorWatch(int watch) const;
+    void Remember(int folder, int watch);
 
-    int inotifyFd = -1;
-    int signalFd = -1;
-    int wakeFd = -1;           // an eventfd: written by Wake, drained by WaitForEvents
+    UniqueFd inotifyFd;
+    UniqueFd signalFd;
+    UniqueFd wakeFd;           // an eventfd: written by Wake, drained by WaitForEvents
     std::vector<int> watches;  // by folder number; -1 when not watched
+    std::unordered_map<int, int> folderOfWatch;
     // The watch of each folder's parent and the folder's name in it: a
     // folder that is held open is reported deleted only by its parent (its
     // own deletion event waits for the last descriptor of it).
@@ -48,7 +56,17 @@ constexpr std::uint32_t kFolderMask = IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE |
                                       IN_ATTRIB | IN_DELETE | IN_MOVED_FROM | IN_DELETE_SELF |
                                       IN_MOVE_SELF | IN_ONLYDIR | IN_EXCL_UNLINK;
 
-bool KindOfFileEvent(std::uint32_t mask, FolderEventKind* kind) {
+bool KindOfEvent(std::uint32_t mask, FolderEventKind* kind) {
+    if (mask & IN_ISDIR) {
+        if (mask & (IN_CREATE | IN_MOVED_TO)) {
+            *kind = FolderEventKind::SubfolderArrived;
+        } else if (mask & (IN_DELETE | IN_MOVED_FROM)) {
+            *kind = FolderEventKind::SubfolderLeft;
+        } else {
+            return false;
+        }
+        return true;
+    }
     if (mask & (IN_CREATE | IN_MOVED_TO)) {
         *kind = FolderEventKind::Arrived;
     } else if (mask & IN_CLOSE_WRITE) {
@@ -65,10 +83,14 @@ bool KindOfFileEvent(std::uint32_t mask, FolderEventKind* kind) {
     return true;
 }
 
-void CloseIfOpen(int* fd) {
-    if (*fd >= 0) {
-        close(*fd);
-        *fd = -1;
+// Every watched folder is held open by the file layer: with its subfolders
+// the service may need thousands of descriptors, more than the usual soft
+// limit of 1024, so it takes what the hard limit allows.
+void RaiseOpenFileLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
     }
 }
 
@@ -76,16 +98,15 @@ void CloseIfOpen(int* fd) {
 
 FolderEvents::FolderEvents() : source_(std::make_unique<Source>()) {}
 
-FolderEvents::~FolderEvents() {
-    CloseIfOpen(&source_->inotifyFd);
-    CloseIfOpen(&source_->signalFd);
-    CloseIfOpen(&source_->wakeFd);
-}
+FolderEvents::~FolderEvents() = default;
 
-bool FolderEvents::Open(std::string* error) {
-    source_->inotifyFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    source_->wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (source_->inotifyFd < 0 || source_->wakeFd < 0) {
+bool FolderEvents::Open(std::string* error, bool subfolders) {
+    if (subfolders) {
+        RaiseOpenFileLimit();
+    }
+    source_->inotifyFd.reset(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    source_->wakeFd.reset(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    if (!source_->inotifyFd.valid() || !source_->wakeFd.valid()) {
         *error = std::strerror(errno);
         return false;
     }
@@ -96,8 +117,12 @@ bool FolderEvents::Open(std::string* error) {
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGHUP);
-    if (sigprocmask(SIG_BLOCK, &signals, nullptr) != 0 ||
-        (source_->signalFd = signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC)) < 0) {
+    if (sigprocmask(SIG_BLOCK, &signals, nullptr) != 0) {
+        *error = std::strerror(errno);
+        return false;
+    }
+    source_->signalFd.reset(signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC));
+    if (!source_->signalFd.valid()) {
         *error = std::strerror(errno);
         return false;
     }
@@ -105,7 +130,7 @@ bool FolderEvents::Open(std::string* error) {
 }
 
 bool FolderEvents::Watch(int folder, const char* path, std::string* error) {
-    const int watch = inotify_add_watch(source_->inotifyFd, path, kFolderMask);
+    const int watch = inotify_add_watch(source_->inotifyFd.get(), path, kFolderMask);
     if (watch < 0) {
         *error = std::strerror(errno);
         return false;
@@ -115,12 +140,33 @@ bool FolderEvents::Watch(int folder, const char* path, std::string* error) {
         *error = "derselbe Ordner wie ein anderer der Liste";
         return false;
     }
-    if (source_->watches.size() <= static_cast<std::size_t>(folder)) {
-        source_->watches.resize(static_cast<std::size_t>(folder) + 1, -1);
-    }
-    source_->watches[static_cast<std::size_t>(folder)] = watch;
+    source_->Remember(folder, watch);
     WatchParent(folder, path);
     return true;
+}
+
+// A subfolder needs no watch of its parent: the parent is watched itself
+// and tells of its subfolders leaving. Added to a watch the folder may
+// already have as the parent of a given folder.
+WatchResult FolderEvents::WatchSubfolder(int folder, int /*root*/, const std::string& path) {
+    const int watch = inotify_add_watch(source_->inotifyFd.get(), path.c_str(),
+                                        kFolderMask | IN_DONT_FOLLOW | IN_MASK_ADD);
+    if (watch < 0) {
+        return errno == ENOSPC ? WatchResult::LimitReached : WatchResult::Failed;
+    }
+    if (source_->FolderOfWatch(watch) >= 0) {
+        return WatchResult::AlreadyWatched;
+    }
+    source_->Remember(folder, watch);
+    return WatchResult::Watched;
+}
+
+void FolderEvents::Source::Remember(int folder, int watch) {
+    if (watches.size() <= static_cast<std::size_t>(folder)) {
+        watches.resize(static_cast<std::size_t>(folder) + 1, -1);
+    }
+    watches[static_cast<std::size_t>(folder)] = watch;
+    folderOfWatch[watch] = folder;
 }
 
 void FolderEvents::WatchParent(int folder, const char* path) {
@@ -136,7 +182,7 @@ void FolderEvents::WatchParent(int folder, const char* path) {
     parent.erase(slash == 0 ? 1 : slash);
     // Added to whatever else watches the parent (another watched folder).
     const int watch =
-        inotify_add_watch(source_->inotifyFd, parent.c_str(),
+        inotify_add_watch(source_->inotifyFd.get(), parent.c_str(),
                           IN_DELETE | IN_MOVED_FROM | IN_MOVE_SELF | IN_ONLYDIR | IN_MASK_ADD);
     if (source_->parents.size() <= static_cast<std::size_t>(folder)) {
         source_->parents.resize(static_cast<std::size_t>(folder) + 1, {-1, ""});
@@ -147,7 +193,7 @@ void FolderEvents::WatchParent(int folder, const char* path) {
     while (parent.size() > 1) {
         const std::size_t up = parent.rfind('/');
         parent.erase(up == 0 ? 1 : up);
-        const int ancestor = inotify_add_watch(source_->inotifyFd, parent.c_str(),
+        const int ancestor = inotify_add_watch(source_->inotifyFd.get(), parent.c_str(),
                                                IN_MOVE_SELF | IN_ONLYDIR | IN_MASK_ADD);
         if (ancestor >= 0) {
             source_->ancestors.push_back({ancestor, folder});
@@ -159,11 +205,6 @@ void FolderEvents::Unwatch(int folder) {
     if (folder < 0 || static_cast<std::size_t>(folder) >= source_->watches.size()) {
         return;
     }
-    int& watch = source_->watches[static_cast<std::size_t>(folder)];
-    if (watch >= 0) {
-        inotify_rm_watch(source_->inotifyFd, watch);  // fails harmlessly when the kernel did it
-        watch = -1;
-    }
     // A parent's watch stays: it may serve another folder, and it only
     // tells of folders leaving.
     if (static_cast<std::size_t>(folder) < source_->parents.size()) {
@@ -171,6 +212,21 @@ void FolderEvents::Unwatch(int folder) {
     }
     std::erase_if(source_->ancestors,
                   [folder](const Source::AncestorWatch& entry) { return entry.folder == folder; });
+    int& watch = source_->watches[static_cast<std::size_t>(folder)];
+    if (watch >= 0) {
+        source_->folderOfWatch.erase(watch);
+        // Kept while it still watches the folder above a given one; a removal
+        // fails harmlessly when the kernel did it.
+        if (!source_->IsAncestorWatch(watch)) {
+            inotify_rm_watch(source_->inotifyFd.get(), watch);
+        }
+        watch = -1;
+    }
+}
+
+bool FolderEvents::Source::IsAncestorWatch(int watch) const {
+    return std::any_of(ancestors.begin(), ancestors.end(),
+                       [watch](const AncestorWatch& entry) { return entry.watch == watch; });
 }
 
 int FolderEvents::Source::FolderLeavingParent(int watch, const char* name) const {
@@ -183,35 +239,32 @@ int FolderEvents::Source::FolderLeavingParent(int watch, const char* name) const
 }
 
 int FolderEvents::Source::FolderOfWatch(int watch) const {
-    for (std::size_t folder = 0; folder < watches.size(); ++folder) {
-        if (watches[folder] == watch) {
-            return static_cast<int>(folder);
-        }
-    }
-    return -1;
+    const auto found = folderOfWatch.find(watch);
+    return found == folderOfWatch.end() ? -1 : found->second;
 }
 
 void FolderEvents::WaitForEvents(int timeoutMs) {
-    pollfd sources[3] = {{source_->inotifyFd, POLLIN, 0},
-                         {source_->signalFd, POLLIN, 0},
-                         {source_->wakeFd, POLLIN, 0}};
+    pollfd sources[3] = {{source_->inotifyFd.get(), POLLIN, 0},
+                         {source_->signalFd.get(), POLLIN, 0},
+                         {source_->wakeFd.get(), POLLIN, 0}};
     poll(sources, 3, timeoutMs);  // EINTR or not: the caller looks at what is pending
     if (sources[2].revents & POLLIN) {
         std::uint64_t wakes = 0;
-        [[maybe_unused]] const ssize_t drained = read(source_->wakeFd, &wakes, sizeof wakes);
+        [[maybe_unused]] const ssize_t drained = read(source_->wakeFd.get(), &wakes, sizeof wakes);
     }
 }
 
 void FolderEvents::Wake() {
     const std::uint64_t one = 1;
-    if (source_->wakeFd >= 0) {
-        [[maybe_unused]] const ssize_t written = write(source_->wakeFd, &one, sizeof one);
+    if (source_->wakeFd.valid()) {
+        [[maybe_unused]] const ssize_t written = write(source_->wakeFd.get(), &one, sizeof one);
     }
 }
 
 void FolderEvents::ReadEvents(const std::function<void(const FolderEvent&)>& onEvent) {
     for (;;) {
-        const ssize_t length = read(source_->inotifyFd, source_->buffer, sizeof source_->buffer);
+        const ssize_t length =
+            read(source_->inotifyFd.get(), source_->buffer, sizeof source_->buffer);
         if (length <= 0) {
             if (length < 0 && errno == EINTR) {
                 continue;
@@ -253,10 +306,8 @@ void FolderEvents::ReadEvents(const std::function<void(const FolderEvent&)>& onE
                 continue;
             }
             FolderEventKind kind;
-            // Events of the folder itself (no name) and of subfolders are
-            // of no interest: only files are repaired.
-            if (event->len == 0 || (event->mask & IN_ISDIR) ||
-                !KindOfFileEvent(event->mask, &kind)) {
+            // Events of the folder itself (no name) are of no interest.
+            if (event->len == 0 || !KindOfEvent(event->mask, &kind)) {
                 continue;
             }
             onEvent({folder, kind, event->name});
@@ -266,7 +317,7 @@ void FolderEvents::ReadEvents(const std::function<void(const FolderEvent&)>& onE
 
 ServiceSignal FolderEvents::TakeSignal() {
     signalfd_siginfo info{};
-    while (read(source_->signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+    while (read(source_->signalFd.get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
         if (info.ssi_signo == SIGHUP) {
             return ServiceSignal::Reload;
         }

@@ -1,4 +1,6 @@
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
@@ -6,8 +8,32 @@
 
 #include "folder_listing.h"
 
-bool ListFolderFiles(const char* path, const std::function<void(const char* name)>& onName,
-                     std::string* error) {
+namespace {
+
+bool IsDotOrDotDot(const char* name) {
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// Some file systems leave the type to a stat of the name (never through a
+// link).
+EntryKind KindOf(DIR* folder, const dirent& entry) {
+    if (entry.d_type == DT_DIR) {
+        return EntryKind::Subfolder;
+    }
+    struct stat status {};
+    if (entry.d_type == DT_UNKNOWN &&
+        fstatat(dirfd(folder), entry.d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISDIR(status.st_mode)) {
+        return EntryKind::Subfolder;
+    }
+    return EntryKind::MayBeFile;
+}
+
+}  // namespace
+
+bool ListFolder(const char* path,
+                const std::function<void(const char* name, EntryKind kind)>& onEntry,
+                std::string* error) {
     DIR* folder = opendir(path);
     if (folder == nullptr) {
         *error = std::strerror(errno);
@@ -21,8 +47,8 @@ bool ListFolderFiles(const char* path, const std::function<void(const char* name
             readError = errno;
             break;
         }
-        if (entry->d_type != DT_DIR) {
-            onName(entry->d_name);
+        if (!IsDotOrDotDot(entry->d_name)) {
+            onEntry(entry->d_name, KindOf(folder, *entry));
         }
     }
     closedir(folder);

@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "unique_fd.h"
+
 namespace {
 
 constexpr int kOpenFlags = O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
@@ -223,6 +225,22 @@ FolderHandle LinuxRepairFiles::HoldFolder(const char* directory) {
     }
     folders_.push_back({fd, directory, status.st_dev, status.st_ino});
     return fd;
+}
+
+FolderHandle LinuxRepairFiles::HoldSubfolder(FolderHandle parent, const char* name) {
+    const HeldFolder* above = FindFolder(parent);
+    if (above == nullptr || !IsPlainFileName(name)) {
+        return kNoFolder;
+    }
+    // A link in its place is opened as itself, which is no folder.
+    UniqueFd fd(openat(above->fd, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat status {};
+    if (!fd.valid() || fstat(fd.get(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+        return kNoFolder;
+    }
+    std::string path = above->path + name + '/';
+    folders_.push_back({fd.get(), std::move(path), status.st_dev, status.st_ino});
+    return fd.release();
 }
 
 void LinuxRepairFiles::ReleaseFolder(FolderHandle folder) {

@@ -1,22 +1,31 @@
 // The watch service's events on Windows: directory change notifications
 // (ReadDirectoryChangesW, each folder's completion routine run in this
 // thread's alertable waits, so there is no limit on the number of folders)
-// and the console's control events as the request to stop.
+// and the console's control events as the request to stop. With subfolders,
+// each given folder's notifications cover everything below it, and name a
+// file in a subfolder by its path from the given folder ("day1\Film.mpg"):
+// that is told as the file "Film.mpg" of the subfolder "day1", once the
+// service has watched that subfolder under a number of its own.
 #include <windows.h>
 
 #include <atomic>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "cli_files.h"
 #include "folder_events.h"
 #include "repair_controller.h"
+#include "win32_folder_notifications.h"
 #include "win32_names.h"
 
 // Windows tells of no close: a waiting file is tried as often as the
 // window's tick tries it.
 const int kWaitingFileRetryMs = kRepairTimerPeriodMs;
+
+// Notifications of a whole tree take a single watch: no limit to name.
+const char* const kWatchLimitSetting = "";
 
 namespace {
 
@@ -24,9 +33,6 @@ namespace {
 // the last write time is set then) and attribute changes.
 constexpr DWORD kChangeFilter =
     FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_ATTRIBUTES;
-
-// The most a folder on a network share gives in one notification.
-constexpr DWORD kNotificationBufferSize = 64 * 1024;
 
 // Set by the console's control handler, which runs in a thread of its own.
 std::atomic<bool> stopRequested{false};
@@ -44,27 +50,20 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
     return TRUE;
 }
 
-struct PendingEvent {
-    int folder;
-    FolderEventKind kind;
-    std::string name;
-};
-
-struct WatchedFolder {
-    std::vector<PendingEvent>* pending = nullptr;  // where its routine puts what it was told
-    int number = -1;
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    OVERLAPPED overlapped{};
-    bool reading = false;  // a notification is outstanding: this must outlive it
-    std::unique_ptr<DWORD[]> buffer{new DWORD[kNotificationBufferSize / sizeof(DWORD)]};
+// A subfolder's place: the given folder above it and its path from there.
+struct SubfolderPlace {
+    int root;
+    std::string relative;
 };
 
 }  // namespace
 
 struct FolderEvents::Source {
     std::vector<std::unique_ptr<WatchedFolder>> folders;  // by number; never freed while reading
+    std::unordered_map<int, SubfolderPlace> subfolders;   // by number
     std::vector<PendingEvent> pending;
-    HANDLE wakeEvent = nullptr;  // set by Wake, reset by the wait it ends
+    bool withSubfolders = false;
+    UniqueHandle wakeEvent;  // set by Wake, reset by the wait it ends
 };
 
 namespace {
@@ -75,55 +74,21 @@ bool StartReading(WatchedFolder& folder) {
     folder.overlapped = OVERLAPPED{};
     // With a completion routine the system leaves hEvent to the caller.
     folder.overlapped.hEvent = &folder;
-    if (!ReadDirectoryChangesW(folder.handle, folder.buffer.get(), kNotificationBufferSize, FALSE,
-                               kChangeFilter, nullptr, &folder.overlapped, OnFolderChanges)) {
+    const DWORD filter =
+        kChangeFilter | (folder.withSubfolders ? FILE_NOTIFY_CHANGE_DIR_NAME : DWORD{0});
+    if (!ReadDirectoryChangesW(folder.handle.get(), folder.buffer.get(), kNotificationBufferSize,
+                               folder.withSubfolders, filter, nullptr, &folder.overlapped,
+                               OnFolderChanges)) {
         return false;
     }
     folder.reading = true;
     return true;
 }
 
-bool KindOfAction(DWORD action, FolderEventKind* kind) {
-    switch (action) {
-    case FILE_ACTION_ADDED:
-    case FILE_ACTION_RENAMED_NEW_NAME:
-        *kind = FolderEventKind::Arrived;
-        return true;
-    case FILE_ACTION_REMOVED:
-    case FILE_ACTION_RENAMED_OLD_NAME:
-        *kind = FolderEventKind::Left;
-        return true;
-    case FILE_ACTION_MODIFIED:
-        *kind = FolderEventKind::Written;
-        return true;
-    default:
-        return false;
-    }
-}
-
-void QueueNotifications(WatchedFolder& folder, DWORD bytes) {
-    const auto* start = reinterpret_cast<const unsigned char*>(folder.buffer.get());
-    for (DWORD offset = 0; offset + sizeof(FILE_NOTIFY_INFORMATION) <= bytes;) {
-        const auto* entry = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(start + offset);
-        FolderEventKind kind;
-        std::string name;
-        // Names are UTF-8 inside the service; one that is not valid UTF-16
-        // (an unpaired surrogate) has no such form and is left out.
-        if (KindOfAction(entry->Action, &kind) &&
-            Utf8FromWide(entry->FileName, entry->FileNameLength / sizeof(wchar_t), &name)) {
-            folder.pending->push_back({folder.number, kind, std::move(name)});
-        }
-        if (entry->NextEntryOffset == 0) {
-            break;
-        }
-        offset += entry->NextEntryOffset;
-    }
-}
-
 void CALLBACK OnFolderChanges(DWORD error, DWORD bytes, OVERLAPPED* overlapped) {
     WatchedFolder& folder = *static_cast<WatchedFolder*>(overlapped->hEvent);
     folder.reading = false;
-    if (folder.handle == INVALID_HANDLE_VALUE || error == ERROR_OPERATION_ABORTED) {
+    if (!folder.handle.valid() || error == ERROR_OPERATION_ABORTED) {
         return;  // no longer watched
     }
     std::vector<PendingEvent>& pending = *folder.pending;
@@ -154,10 +119,9 @@ FolderEvents::FolderEvents() : source_(std::make_unique<Source>()) {}
 
 FolderEvents::~FolderEvents() {
     for (const std::unique_ptr<WatchedFolder>& folder : source_->folders) {
-        if (folder != nullptr && folder->handle != INVALID_HANDLE_VALUE) {
-            CancelIo(folder->handle);
-            CloseHandle(folder->handle);
-            folder->handle = INVALID_HANDLE_VALUE;
+        if (folder != nullptr && folder->handle.valid()) {
+            CancelIo(folder->handle.get());
+            folder->handle.reset();
         }
     }
     // The cancelled notifications still call their routines, which use the folders.
@@ -171,21 +135,19 @@ FolderEvents::~FolderEvents() {
         }
         SleepEx(10, TRUE);
     }
-    if (source_->wakeEvent != nullptr) {
-        CloseHandle(source_->wakeEvent);
-    }
     if (finishedEvent != nullptr) {
         SetEvent(finishedEvent);
     }
 }
 
-bool FolderEvents::Open(std::string* error) {
+bool FolderEvents::Open(std::string* error, bool subfolders) {
+    source_->withSubfolders = subfolders;
     stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     finishedEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    source_->wakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    source_->wakeEvent.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
     // Ctrl+C is ignored by a program started in a new process group unless
     // it asks for it again.
-    if (stopEvent == nullptr || finishedEvent == nullptr || source_->wakeEvent == nullptr ||
+    if (stopEvent == nullptr || finishedEvent == nullptr || !source_->wakeEvent.valid() ||
         !SetConsoleCtrlHandler(nullptr, FALSE) || !SetConsoleCtrlHandler(OnConsoleControl, TRUE)) {
         *error = LastSystemErrorText();
         return false;
@@ -197,6 +159,7 @@ bool FolderEvents::Watch(int folder, const char* path, std::string* error) {
     auto watched = std::make_unique<WatchedFolder>();
     watched->pending = &source_->pending;
     watched->number = folder;
+    watched->withSubfolders = source_->withSubfolders;
     // Without delete sharing, the folder can be neither deleted nor moved
     // while it is watched: the notifications would follow a moved folder
     // while the service still wrote to its old path. (A folder that goes
@@ -206,24 +169,30 @@ bool FolderEvents::Watch(int folder, const char* path, std::string* error) {
         *error = LastSystemErrorText();
         return false;
     }
-    watched->handle = CreateFileW(system.c_str(), FILE_LIST_DIRECTORY,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
-    if (watched->handle == INVALID_HANDLE_VALUE) {
+    watched->handle.reset(CreateFileW(system.c_str(), FILE_LIST_DIRECTORY,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
+    if (!watched->handle.valid()) {
         *error = LastSystemErrorText();
         return false;
     }
     for (const std::unique_ptr<WatchedFolder>& other : source_->folders) {
-        if (other != nullptr && other->handle != INVALID_HANDLE_VALUE &&
-            SameFolder(other->handle, watched->handle)) {
-            CloseHandle(watched->handle);
+        if (other != nullptr && other->handle.valid() &&
+            SameFolder(other->handle.get(), watched->handle.get())) {
             *error = "derselbe Ordner wie ein anderer der Liste";
             return false;
         }
     }
+    if (system.back() != L'\\') {
+        system += L'\\';
+    }
+    watched->systemPath = std::move(system);
+    watched->path = path;
+    if (watched->path.back() != '\\') {
+        watched->path += '\\';
+    }
     if (!StartReading(*watched)) {
         *error = LastSystemErrorText();
-        CloseHandle(watched->handle);
         return false;
     }
     if (source_->folders.size() <= static_cast<std::size_t>(folder)) {
@@ -233,15 +202,43 @@ bool FolderEvents::Watch(int folder, const char* path, std::string* error) {
     return true;
 }
 
+// Nothing is opened: the given folder's notifications already cover it.
+WatchResult FolderEvents::WatchSubfolder(int folder, int root, const std::string& path) {
+    WatchedFolder* above = static_cast<std::size_t>(root) < source_->folders.size()
+                               ? source_->folders[static_cast<std::size_t>(root)].get()
+                               : nullptr;
+    if (above == nullptr || !above->withSubfolders || path.size() <= above->path.size() ||
+        path.compare(0, above->path.size(), above->path) != 0) {
+        return WatchResult::Failed;
+    }
+    std::string relative = path.substr(above->path.size());
+    while (!relative.empty() && relative.back() == '\\') {
+        relative.pop_back();
+    }
+    if (!above->subfolders.emplace(relative, folder).second) {
+        return WatchResult::AlreadyWatched;
+    }
+    source_->subfolders[folder] = {root, std::move(relative)};
+    return WatchResult::Watched;
+}
+
 void FolderEvents::Unwatch(int folder) {
+    const auto subfolder = source_->subfolders.find(folder);
+    if (subfolder != source_->subfolders.end()) {
+        const std::size_t root = static_cast<std::size_t>(subfolder->second.root);
+        if (root < source_->folders.size() && source_->folders[root] != nullptr) {
+            source_->folders[root]->subfolders.erase(subfolder->second.relative);
+        }
+        source_->subfolders.erase(subfolder);
+        return;
+    }
     if (folder < 0 || static_cast<std::size_t>(folder) >= source_->folders.size()) {
         return;
     }
     WatchedFolder* watched = source_->folders[static_cast<std::size_t>(folder)].get();
-    if (watched != nullptr && watched->handle != INVALID_HANDLE_VALUE) {
-        CancelIo(watched->handle);
-        CloseHandle(watched->handle);
-        watched->handle = INVALID_HANDLE_VALUE;
+    if (watched != nullptr && watched->handle.valid()) {
+        CancelIo(watched->handle.get());
+        watched->handle.reset();
     }
 }
 
@@ -250,14 +247,14 @@ void FolderEvents::WaitForEvents(int timeoutMs) {
         return;
     }
     // Alertable: the folders' completion routines run in here.
-    const HANDLE ends[2] = {stopEvent, source_->wakeEvent};
+    const HANDLE ends[2] = {stopEvent, source_->wakeEvent.get()};
     WaitForMultipleObjectsEx(2, ends, FALSE,
                              timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs), TRUE);
 }
 
 void FolderEvents::Wake() {
-    if (source_->wakeEvent != nullptr) {
-        SetEvent(source_->wakeEvent);
+    if (source_->wakeEvent.valid()) {
+        SetEvent(source_->wakeEvent.get());
     }
 }
 

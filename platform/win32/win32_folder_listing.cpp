@@ -7,8 +7,17 @@
 #include "folder_listing.h"
 #include "win32_names.h"
 
-bool ListFolderFiles(const char* path, const std::function<void(const char* name)>& onName,
-                     std::string* error) {
+namespace {
+
+bool IsDotOrDotDot(const wchar_t* name) {
+    return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+}
+
+}  // namespace
+
+bool ListFolder(const char* path,
+                const std::function<void(const char* name, EntryKind kind)>& onEntry,
+                std::string* error) {
     std::wstring pattern;
     if (!SystemFolderPath(path, &pattern)) {
         *error = LastSystemErrorText();
@@ -29,11 +38,14 @@ bool ListFolderFiles(const char* path, const std::function<void(const char* name
     }
     do {
         // The name as Windows holds it; one that is not valid UTF-16 has no
-        // UTF-8 form and is left out.
+        // UTF-8 form and is left out. A folder that is a junction or link
+        // is neither a file nor a subfolder to watch.
         std::string name;
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+        const bool folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        const bool link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        if (!IsDotOrDotDot(entry.cFileName) && !(folder && link) &&
             Utf8FromWide(entry.cFileName, std::wcslen(entry.cFileName), &name)) {
-            onName(name.c_str());
+            onEntry(name.c_str(), folder ? EntryKind::Subfolder : EntryKind::MayBeFile);
         }
     } while (FindNextFileW(search, &entry));
     const DWORD ended = GetLastError();

@@ -148,6 +148,37 @@ FolderHandle Win32RepairFiles::HoldFolder(const char* directory) {
     return folder;
 }
 
+FolderHandle Win32RepairFiles::HoldSubfolder(FolderHandle parent, const char* name) {
+    const HeldFolder* above = FindFolder(parent);
+    std::wstring wideName;
+    if (above == nullptr || !IsPlainWindowsFileName(name, options_.codePage) ||
+        !WideFromText(options_.codePage, name, &wideName)) {
+        return kNoFolder;
+    }
+    std::wstring path = above->path;
+    if (path.back() != L'\\') {
+        path += L'\\';
+    }
+    path += wideName;
+    // The name itself: a junction or link in its place is opened as what it
+    // is, and refused.
+    UniqueHandle handle(CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                    nullptr));
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!handle.valid() || !GetFileInformationByHandle(handle.get(), &information) ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return kNoFolder;
+    }
+    const FolderHandle folder = ToFileHandle(handle.release());
+    folders_.push_back(
+        {folder, path, information.dwVolumeSerialNumber,
+         (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow});
+    return folder;
+}
+
 void Win32RepairFiles::ReleaseFolder(FolderHandle folder) {
     for (auto it = folders_.begin(); it != folders_.end(); ++it) {
         if (it->handle == folder) {

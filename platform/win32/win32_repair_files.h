@@ -56,6 +56,11 @@ public:
     void CloseFile(FileHandle file) override;
     std::uint32_t MaxPathLength() const override;
 
+    // Holds the folder `name` inside the held folder `parent`, never
+    // through a junction or link, as HoldFolder does (without delete
+    // sharing). kNoFolder when there is no such folder.
+    FolderHandle HoldSubfolder(FolderHandle parent, const char* name);
+
     // Whether the held folder's name still leads to it (a folder whose name
     // no longer does counts as gone).
     bool NameLeadsToHeldFolder(FolderHandle folder) const;
