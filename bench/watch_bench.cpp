@@ -1,7 +1,7 @@
 // velmora-cli watch as a running service, measured from outside, each figure
 // beside its goal. Every timed file is checked: its line arrived and its head
 // is the template with every other byte as it was.
-//   velmora_watch_bench [latency|idle|memory]...   (default: all three)
+//   velmora_watch_bench [latency|idle|memory|tree]...   (default: all four)
 // - latency: a writer closes a follow-up file -> the service has repaired it
 //   (its line is read), one file at a time, VELMORA_WATCH_LATENCY_FILES (1,000);
 //   once with each head flushed to the disk before its line, as the service
@@ -12,6 +12,11 @@
 // - memory: 100 folders with 10,000 series, resident memory while
 //   VELMORA_WATCH_BENCH_FILES follow-up files are repaired (20,000; the goal
 //   is stated for 100,000).
+// - tree: watch --recursive over VELMORA_WATCH_TREE_FOLDERS folders (10,000)
+//   below one, a series in each: time from start to ready, resident memory,
+//   and close -> repaired in VELMORA_WATCH_TREE_FILES folders (200) made
+//   after the start, each made, given its base file and then its part; once
+//   with each head flushed, once with the flush skipped.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -244,12 +249,73 @@ bool MeasureMemory() {
     return true;
 }
 
+bool MeasureTree(SyncMode mode) {
+    const long folders = RunSize("VELMORA_WATCH_TREE_FOLDERS", 10000);
+    const long newFolders = RunSize("VELMORA_WATCH_TREE_FILES", 200);
+    TempDir root;
+    const Bytes headerTemplate = Pattern(kLostHeadSize, 77);
+    WriteFile(root / "header.mpeg", headerTemplate);
+    const std::string tree = root / "recordings/";
+    mkdir(tree.c_str(), 0755);
+    for (long f = 0; f < folders; ++f) {
+        const std::string folder = tree + "day" + std::to_string(f) + "/";
+        mkdir(folder.c_str(), 0755);
+        WriteFile(folder + "Show.ts", Pattern(512, 1));
+        WriteFile(folder + "Show#1.ts", WithHead(Damaged(2560, 2), headerTemplate));
+    }
+    sync();  // only the service's own writes wait to be flushed
+    SyncShim shim(mode);
+    const auto starting = Clock::now();
+    WatchProcess service({"-r", tree, "--header", root / "header.mpeg"}, root.path(),
+                         kLinesOnAPipe);
+    if (!service.WaitUntilReady()) {
+        return Fail("the service did not start");
+    }
+    const double startMs =
+        std::chrono::duration<double, std::milli>(Clock::now() - starting).count();
+    const long readyKiB = StatusField(service.pid(), "VmRSS");
+    std::vector<double> ms;
+    std::string line;
+    for (long n = 1; n <= newFolders; ++n) {
+        const std::string folder = tree + "new" + std::to_string(n) + "/";
+        const Bytes damaged = Damaged(8192, static_cast<unsigned>(n));
+        Clock::time_point closed;
+        if (mkdir(folder.c_str(), 0755) != 0 || !WriteNew(folder + "Film.mpg", Pattern(8192, 1)) ||
+            !WriteNew(folder + "Film#1.mpg", damaged, &closed)) {
+            return Fail("cannot write in " + folder);
+        }
+        if (!service.NextLine(&line)) {
+            return Fail("no line for " + folder);
+        }
+        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - closed).count());
+        if (line != folder.substr(0, folder.size() - 1) + ": Header \"Film#1.mpg\" restauriert!" ||
+            ReadFile(folder + "Film#1.mpg") != WithHead(damaged, headerTemplate)) {
+            return Fail(folder + ": \"" + line + "\" or its bytes are wrong");
+        }
+        if (shim.FileSyncs() != n) {
+            return Fail(folder + ": " + std::to_string(shim.FileSyncs()) +
+                        " fdatasync calls by its line, not " + std::to_string(n));
+        }
+    }
+    const long endKiB = StatusField(service.pid(), "VmRSS");
+    std::printf(
+        "tree, watch -r over %ld folders with a series each, %s:\n"
+        "  start -> ready %.0f ms, resident %ld KiB when ready, %ld KiB after %ld more "
+        "folders (goal <= 16384 KiB)\n"
+        "  writer closes -> head repaired in a folder made after the start (%ld folders): "
+        "p50 %.3f ms, p99 %.3f ms (goal <= 5 ms), max %.3f ms\n",
+        folders, mode == SyncMode::Real ? "each head flushed before its line" : "the flush skipped",
+        startMs, readyKiB, endKiB, newFolders, newFolders, Percentile(ms, 0.5),
+        Percentile(ms, 0.99), Percentile(ms, 1.0));
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> chosen(argv + 1, argv + argc);
     if (chosen.empty()) {
-        chosen = {"latency", "idle", "memory"};
+        chosen = {"latency", "idle", "memory", "tree"};
     }
     bool allDone = true;
     for (const std::string& measurement : chosen) {
@@ -260,6 +326,9 @@ int main(int argc, char** argv) {
             allDone = MeasureIdle() && allDone;
         } else if (measurement == "memory") {
             allDone = MeasureMemory() && allDone;
+        } else if (measurement == "tree") {
+            allDone = MeasureTree(SyncMode::Real) && allDone;
+            allDone = MeasureTree(SyncMode::Skipped) && allDone;
         } else {
             std::fprintf(stderr, "unknown measurement: %s\n", measurement.c_str());
             return 2;

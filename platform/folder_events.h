@@ -69,7 +69,8 @@ public:
     // subfolder somewhere below the folder `root` given to Watch, under the
     // number `folder`; a link in its place is not followed. Its loss comes
     // as SubfolderLeft from the folder above it, or as FolderGone.
-    WatchResult WatchSubfolder(int folder, int root, const std::string& path);
+    // AlreadyWatched sets *watchedAs to the number it is watched under.
+    WatchResult WatchSubfolder(int folder, int root, const std::string& path, int* watchedAs);
     void Unwatch(int folder);
 
     // Blocks until a folder event or a signal is pending, or until timeoutMs

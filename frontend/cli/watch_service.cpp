@@ -106,10 +106,9 @@ bool WatchService::LoadTemplate(std::string* problem) {
 }
 
 int WatchService::Run() {
-    SubfolderNames subfolders;
     for (std::size_t folder = 0; folder < folders_.size() && !stop_; ++folder) {
         std::string error;
-        if (!ScanFolder(static_cast<int>(folder), &subfolders, &error)) {
+        if (!ScanFolder(static_cast<int>(folder), &subfoldersToWatch_, &error)) {
             Message(OutputStream::Err,
                     "Ordner nicht lesbar: " + NameAsText(settings_.folders[folder]) + " (" + error +
                         ")");
@@ -117,7 +116,7 @@ int WatchService::Run() {
             return kExitUsage;
         }
     }
-    WatchSubfolders(std::move(subfolders));
+    WatchNewSubfolders();
     TellLeftOut();
     ProcessDueFiles();
     HandleSignals();  // a stop during the first scan: it never was ready
@@ -129,7 +128,8 @@ int WatchService::Run() {
         // No time limit at all while nothing waits.
         events_.WaitForEvents(book_.MillisecondsToRetry(MonotonicMilliseconds()));
         HandleSignals();
-        events_.ReadEvents([this](const FolderEvent& event) { OnFolderEvent(event); });
+        ReadEvents();
+        WatchNewSubfolders();
         book_.StartRetryRoundIfDue(MonotonicMilliseconds());
         if (rescanAll_) {
             RescanAll();
@@ -151,8 +151,9 @@ void WatchService::ProcessDueFiles() {
         const Attempt attempt = LookAndRepair(folder, name);
         book_.RecordAttempt(folder, name, attempt.outcome, attempt.wroteFile,
                             MonotonicMilliseconds());
-        events_.ReadEvents([this](const FolderEvent& event) { OnFolderEvent(event); });
+        ReadEvents();
         book_.EndOfOwnEvents();
+        WatchNewSubfolders();
         if (attempts % kAttemptsBetweenSignalChecks == 0) {
             HandleSignals();
         }
@@ -171,8 +172,10 @@ void WatchService::OnFolderEvent(const FolderEvent& event) {
         OnFolderGone(event.folder);
         return;
     case FolderEventKind::SubfolderArrived:
+        // Watched once the events at hand are handled: its scan reads
+        // events of its own.
         if (settings_.subfolders) {
-            WatchSubfolders({{event.folder, event.name}});
+            subfoldersToWatch_.emplace_back(event.folder, event.name);
         }
         return;
     case FolderEventKind::SubfolderLeft:
@@ -243,7 +246,6 @@ void WatchService::RescanAll() {
     rescanAll_ = false;
     Message(OutputStream::Err,
             "Zu viele Ereignisse auf einmal: alle Ordner werden neu durchgesehen.");
-    SubfolderNames subfolders;
     for (std::size_t number = 0; number < folders_.size(); ++number) {
         const int folder = static_cast<int>(number);
         if (!folders_[number].present) {
@@ -253,14 +255,17 @@ void WatchService::RescanAll() {
         std::string error;
         if (!systemFiles_.NameLeadsToHeldFolder(folders_[number].held.handle)) {
             OnFolderGone(folder);
-        } else if (!ScanFolder(folder, &subfolders, &error) && IsGiven(folder)) {
+        } else if (!ScanFolder(folder, &subfoldersToWatch_, &error) && IsGiven(folder)) {
             Message(OutputStream::Err,
                     "Ordner nicht lesbar: " + NameAsText(folders_[number].held.path) + " (" +
                         error + ")");
         }
+        // A listing causes events of its own (the folder's close): read as
+        // they come, they never fill the kernel's queue.
+        ReadEvents();
     }
     // Those watched already are passed over.
-    WatchSubfolders(std::move(subfolders));
+    WatchNewSubfolders();
 }
 
 // With --from-base every series' template is made again when next needed;

@@ -79,7 +79,8 @@ private:
 
     bool IsGiven(int folder) const;
     bool FolderPathFits(const std::string& path) const;
-    void WatchSubfolders(SubfolderNames pending);
+    void ReadEvents();
+    void WatchNewSubfolders();
     int WatchSubfolder(int parent, const std::string& name);
     int NewFolderNumber();
     void OnSubfolderLeft(int parent, const std::string& name);
@@ -102,6 +103,7 @@ private:
     std::vector<WatchedFolder> folders_;       // by number: the given ones first
     std::map<std::string, int> folderByPath_;  // every watched folder, by its path
     std::vector<int> freeNumbers_;             // of subfolders forgotten
+    SubfolderNames subfoldersToWatch_;         // met in events and scans, not yet watched
     std::vector<std::string> leftOut_;         // at the system's limit, not yet told
     std::vector<std::string> tooLong_;         // paths too long, not yet told
     int givenPresent_ = 0;

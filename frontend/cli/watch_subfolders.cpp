@@ -32,18 +32,26 @@ bool WatchService::IsGiven(int folder) const {
     return static_cast<std::size_t>(folder) < settings_.folders.size();
 }
 
-// Watches each subfolder and everything below it, and looks at every file
-// in them; one at a time, so that a deep tree needs no deep calls.
-void WatchService::WatchSubfolders(SubfolderNames pending) {
-    while (!pending.empty()) {
-        const auto [parent, name] = std::move(pending.back());
-        pending.pop_back();
+void WatchService::ReadEvents() {
+    events_.ReadEvents([this](const FolderEvent& event) { OnFolderEvent(event); });
+}
+
+// Watches each subfolder met and everything below it, and looks at every
+// file in them; one at a time, so that a deep tree needs no deep calls.
+// Never while events are being handled: each scan reads the events that
+// came meanwhile (its own listing's among them), so that thousands of
+// folders never fill the kernel's queue of events.
+void WatchService::WatchNewSubfolders() {
+    while (!subfoldersToWatch_.empty()) {
+        const auto [parent, name] = std::move(subfoldersToWatch_.back());
+        subfoldersToWatch_.pop_back();
         const int folder = WatchSubfolder(parent, name);
         std::string error;
         // One that cannot be read is gone already, or is not ours to look into.
         if (folder >= 0) {
-            ScanFolder(folder, &pending, &error);
+            ScanFolder(folder, &subfoldersToWatch_, &error);
         }
+        ReadEvents();
     }
 }
 
@@ -69,7 +77,16 @@ int WatchService::WatchSubfolder(int parent, const std::string& name) {
         return -1;
     }
     const int folder = NewFolderNumber();
-    const WatchResult watched = events_.WatchSubfolder(folder, root, path);
+    int watchedAs = -1;
+    WatchResult watched = events_.WatchSubfolder(folder, root, path, &watchedAs);
+    // Renamed within the tree, it is met under its new name before the
+    // event of its old name leaving is read: watched anew.
+    if (watched == WatchResult::AlreadyWatched && !IsGiven(watchedAs) &&
+        !systemFiles_.NameLeadsToHeldFolder(
+            folders_[static_cast<std::size_t>(watchedAs)].held.handle)) {
+        OnFolderGone(watchedAs);
+        watched = events_.WatchSubfolder(folder, root, path, &watchedAs);
+    }
     if (watched != WatchResult::Watched) {
         if (watched == WatchResult::LimitReached) {
             leftOut_.push_back(path);

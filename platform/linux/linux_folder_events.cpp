@@ -148,13 +148,15 @@ bool FolderEvents::Watch(int folder, const char* path, std::string* error) {
 // A subfolder needs no watch of its parent: the parent is watched itself
 // and tells of its subfolders leaving. Added to a watch the folder may
 // already have as the parent of a given folder.
-WatchResult FolderEvents::WatchSubfolder(int folder, int /*root*/, const std::string& path) {
+WatchResult FolderEvents::WatchSubfolder(int folder, int /*root*/, const std::string& path,
+                                         int* watchedAs) {
     const int watch = inotify_add_watch(source_->inotifyFd.get(), path.c_str(),
                                         kFolderMask | IN_DONT_FOLLOW | IN_MASK_ADD);
     if (watch < 0) {
         return errno == ENOSPC ? WatchResult::LimitReached : WatchResult::Failed;
     }
-    if (source_->FolderOfWatch(watch) >= 0) {
+    *watchedAs = source_->FolderOfWatch(watch);
+    if (*watchedAs >= 0) {
         return WatchResult::AlreadyWatched;
     }
     source_->Remember(folder, watch);

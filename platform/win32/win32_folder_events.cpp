@@ -203,7 +203,8 @@ bool FolderEvents::Watch(int folder, const char* path, std::string* error) {
 }
 
 // Nothing is opened: the given folder's notifications already cover it.
-WatchResult FolderEvents::WatchSubfolder(int folder, int root, const std::string& path) {
+WatchResult FolderEvents::WatchSubfolder(int folder, int root, const std::string& path,
+                                         int* watchedAs) {
     WatchedFolder* above = static_cast<std::size_t>(root) < source_->folders.size()
                                ? source_->folders[static_cast<std::size_t>(root)].get()
                                : nullptr;
@@ -215,7 +216,9 @@ WatchResult FolderEvents::WatchSubfolder(int folder, int root, const std::string
     while (!relative.empty() && relative.back() == '\\') {
         relative.pop_back();
     }
-    if (!above->subfolders.emplace(relative, folder).second) {
+    const auto [entry, added] = above->subfolders.emplace(relative, folder);
+    if (!added) {
+        *watchedAs = entry->second;
         return WatchResult::AlreadyWatched;
     }
     source_->subfolders[folder] = {root, std::move(relative)};

@@ -155,11 +155,8 @@ FolderHandle Win32RepairFiles::HoldSubfolder(FolderHandle parent, const char* na
         !WideFromText(options_.codePage, name, &wideName)) {
         return kNoFolder;
     }
-    std::wstring path = above->path;
-    if (path.back() != L'\\') {
-        path += L'\\';
-    }
-    path += wideName;
+    // With its separator, as a held folder's path is joined to names.
+    std::wstring path = above->path + wideName + L'\\';
     // The name itself: a junction or link in its place is opened as what it
     // is, and refused.
     UniqueHandle handle(CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,

@@ -315,6 +315,47 @@ TEST_F(CliTest, WatchRepairsWhatComesInWaitsForAHeldFileAndEndsOnCtrlC) {
     EXPECT_EQ(output.find("nicht"), std::string::npos) << output;
 }
 
+// watch -r on a recording PC that makes a folder per day: a series in a
+// folder made after the start, and in a folder made inside that one, is
+// repaired once its recorder lets go of each part.
+TEST_F(CliTest, WatchRecursiveRepairsSeriesInFoldersMadeAfterItsStart) {
+    WriteTemplateAndBase();
+    StartedCli watch = StartCli("watch -r .", folder_);
+    ASSERT_NE(watch.process, nullptr);
+    std::string output;
+    ASSERT_TRUE(WaitForOutput(watch.output, "Beobachte 1 Ordner.", 10000, &output)) << output;
+
+    const std::string day = folder_ + "day1\\";
+    const std::string evening = day + "evening\\";
+    const std::vector<unsigned char> recorded = Pattern(300, 3);
+    for (const std::string& folder : {day, evening}) {
+        ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+        EXPECT_TRUE(WriteWhole(folder + "Film.mpg", Pattern(300, 4)));
+        const HANDLE recorder = CreateFileA((folder + "Film#1.mpg").c_str(), GENERIC_WRITE, 0,
+                                            nullptr, CREATE_NEW, 0, nullptr);
+        ASSERT_NE(recorder, INVALID_HANDLE_VALUE);
+        DWORD written = 0;
+        WriteFile(recorder, recorded.data(), static_cast<DWORD>(recorded.size()), &written,
+                  nullptr);
+        CloseHandle(recorder);
+        // The line names the folder by its path, which ends in \day1 or \evening.
+        const std::string name = folder.substr(folder.rfind('\\', folder.size() - 2));
+        const std::string line = name.substr(0, name.size() - 1) + ": Header \"Film#1.mpg\"";
+        EXPECT_TRUE(WaitForOutput(watch.output, line, 5000, &output)) << output;
+        EXPECT_EQ(ReadWholeOnceFree(folder + "Film#1.mpg"), Repaired(recorded, header_));
+    }
+
+    EXPECT_TRUE(SendCtrlC(watch.process)) << GetLastError();
+    const CliRun ended = FinishCli(watch);
+    EXPECT_EQ(ended.exitCode, 0) << output << ended.output;
+    EXPECT_EQ(output.find("nicht"), std::string::npos) << output;
+    for (const std::string& folder : {evening, day}) {
+        DeleteFileA((folder + "Film.mpg").c_str());
+        DeleteFileA((folder + "Film#1.mpg").c_str());
+        RemoveDirectoryA(folder.c_str());
+    }
+}
+
 // A running watch holds its template so that others may read it and
 // nobody may change it: a check with it and a repair of another folder
 // work beside the service, and make-header --force says the file is in use.
