@@ -71,9 +71,11 @@ TEST_F(WatchTreeTest, FoldersMadeRenamedAndMovedOutWhileRunning) {
 
     const std::string day1 = MakeFolder(dir / "day1");
     LockFreeRecorder film({.directory = day1, .stem = "Film", .series = 1, .files = 12});
+    ASSERT_TRUE(film.Start());
     film.Wait();
     const std::string day2 = MakeFolder(MakeFolder(dir / "day2") + "evening");
     LockFreeRecorder talk({.directory = day2, .stem = "Talk", .series = 2, .files = 12});
+    ASSERT_TRUE(talk.Start());
     talk.Wait();
     ASSERT_EQ(film.failure() + talk.failure(), 0);
     auto allRepaired = [&] {
