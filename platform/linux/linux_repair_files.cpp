@@ -202,8 +202,8 @@ FileHandle LinuxRepairFiles::OpenForReading(const char* name) {
 }
 
 LinuxRepairFiles::~LinuxRepairFiles() {
-    for (const HeldFolder& folder : folders_) {
-        close(folder.fd);
+    for (const auto& [fd, folder] : folders_) {
+        close(fd);
     }
 }
 
@@ -223,7 +223,7 @@ FolderHandle LinuxRepairFiles::HoldFolder(const char* directory) {
         close(fd);
         return kNoFolder;
     }
-    folders_.push_back({fd, directory, status.st_dev, status.st_ino});
+    folders_[fd] = {fd, directory, status.st_dev, status.st_ino};
     return fd;
 }
 
@@ -239,17 +239,15 @@ FolderHandle LinuxRepairFiles::HoldSubfolder(FolderHandle parent, const char* na
         return kNoFolder;
     }
     std::string path = above->path + name + '/';
-    folders_.push_back({fd.get(), std::move(path), status.st_dev, status.st_ino});
+    folders_[fd.get()] = {fd.get(), std::move(path), status.st_dev, status.st_ino};
     return fd.release();
 }
 
 void LinuxRepairFiles::ReleaseFolder(FolderHandle folder) {
-    for (auto it = folders_.begin(); it != folders_.end(); ++it) {
-        if (it->fd == Fd(folder)) {
-            close(it->fd);
-            folders_.erase(it);
-            return;
-        }
+    const auto held = folders_.find(Fd(folder));
+    if (held != folders_.end()) {
+        close(held->first);
+        folders_.erase(held);
     }
 }
 
@@ -259,12 +257,8 @@ bool LinuxRepairFiles::NameLeadsToHeldFolder(FolderHandle folder) const {
 }
 
 const LinuxRepairFiles::HeldFolder* LinuxRepairFiles::FindFolder(FolderHandle folder) const {
-    for (const HeldFolder& held : folders_) {
-        if (held.fd == Fd(folder)) {
-            return &held;
-        }
-    }
-    return nullptr;
+    const auto held = folders_.find(Fd(folder));
+    return held == folders_.end() ? nullptr : &held->second;
 }
 
 FileHandle LinuxRepairFiles::OpenForWriting(FolderHandle folder, const char* name,

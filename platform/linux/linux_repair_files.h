@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "repair_files.h"
@@ -94,7 +95,9 @@ private:
     // one of them again fails without asking the kernel, whose open would
     // break our own lease.
     std::vector<HeldFile> held_;
-    std::vector<HeldFolder> folders_;
+    // By descriptor: a service may hold thousands (watch --recursive), and
+    // each open for writing finds its folder here.
+    std::unordered_map<int, HeldFolder> folders_;
 };
 
 // True when name can only mean a file directly inside a directory: not empty,
