@@ -875,8 +875,9 @@ TEST_F(CliTest, WatchEndsOnCtrlCWhileItsOutputIsNotRead) {
     CloseHandle(writer);
     ASSERT_NE(watch, nullptr);
 
-    // Every part repaired while nobody reads a line.
-    const ULONGLONG end = GetTickCount64() + 20000;
+    // Every part repaired while nobody reads a line (the bound only keeps a
+    // loaded machine from failing the test: a blocked output holds for ever).
+    const ULONGLONG end = GetTickCount64() + 60000;
     std::size_t repaired = 0;
     while (repaired < parts.size() && GetTickCount64() < end) {
         if (ReadWhole(parts[repaired]) == Repaired(part, header_)) {
@@ -890,10 +891,9 @@ TEST_F(CliTest, WatchEndsOnCtrlCWhileItsOutputIsNotRead) {
     PeekNamedPipe(reader, nullptr, 0, nullptr, &waiting, nullptr);
     EXPECT_GT(waiting, 0u);
 
-    const ULONGLONG sent = GetTickCount64();
+    // A service that did not end is terminated with 99.
     EXPECT_TRUE(SendCtrlC(watch)) << GetLastError();
     EXPECT_EQ(ExitCodeOf(watch), 0);
-    EXPECT_LT(GetTickCount64() - sent, 5000u);
     CloseHandle(watch);
     const std::string output = ReadAll(reader);
     CloseHandle(reader);
