@@ -61,7 +61,7 @@ TemplateLoadResult LoadHeaderTemplateFrom(HeaderTemplate& headerTemplate, Repair
         return sized;
     }
     std::uint32_t bytesRead = 0;
-    if (!files.ReadBytes(headerTemplate.file_, headerTemplate.bytes, length, &bytesRead) ||
+    if (!files.ReadBytes(headerTemplate.file_, headerTemplate.bytes, length, &bytesRead).ok ||
         bytesRead != length) {
         return TemplateLoadResult::ReadFailed;
     }

@@ -1,5 +1,7 @@
-// The file operations the engine needs. Each front end supplies them for its
-// platform: exclusive opens, one read or write per call, and a close.
+// The file operations the engine needs: exclusive opens, one read or write
+// per call, and a close. Each platform's file layer implements them
+// (platform/linux, platform/win32); the programs pick the one they are built
+// for.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +13,15 @@ inline constexpr FileHandle kNoFile = -1;
 // The length FileLength gives for a file whose size cannot be told, or does
 // not fit in 32 bits (4 GiB or more): larger than any template.
 inline constexpr std::uint32_t kUnknownLength = 0xFFFFFFFF;
+
+// What a read, a write, a rewind or a flush came to. On failure,
+// systemError is the system's own code for why (errno on Linux,
+// GetLastError() on Windows), for a program to put into words; the engine
+// only passes it on.
+struct FileResult {
+    bool ok = true;
+    std::uint32_t systemError = 0;
+};
 
 // An opaque handle of a folder held open while its series is served.
 // kNoFolder is the one value that stands for no folder.
@@ -54,14 +65,14 @@ public:
     virtual std::uint32_t FileLength(FileHandle file) = 0;
 
     // One read or write at the current position.
-    virtual bool ReadBytes(FileHandle file, void* buffer, std::uint32_t count,
-                           std::uint32_t* bytesRead) = 0;
-    virtual bool WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
-                            std::uint32_t* bytesWritten) = 0;
+    virtual FileResult ReadBytes(FileHandle file, void* buffer, std::uint32_t count,
+                                 std::uint32_t* bytesRead) = 0;
+    virtual FileResult WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
+                                  std::uint32_t* bytesWritten) = 0;
 
     // Back to the start of a file opened by OpenForWriting, after its head
     // was read through the same handle (where the layer opens it readable).
-    virtual bool Rewind(FileHandle file) = 0;
+    virtual FileResult Rewind(FileHandle file) = 0;
 
     // Nothing more will be written to the file before CloseFile. Where the
     // platform makes other programs wait while this one holds a file (a
@@ -71,10 +82,8 @@ public:
     virtual void StopWriting(FileHandle /*file*/) {}
 
     // Makes what was written to the file durable: on the disk, not only in
-    // the system's cache, so that it survives a power cut. False when the
-    // system could not; its reason is the platform's last error (errno,
-    // GetLastError) right after the call.
-    virtual bool FlushFile(FileHandle file) = 0;
+    // the system's cache, so that it survives a power cut.
+    virtual FileResult FlushFile(FileHandle file) = 0;
 
     virtual void CloseFile(FileHandle file) = 0;
 
@@ -100,17 +109,17 @@ public:
         return inner_.OpenForWriting(folder, name, baseName, failure);
     }
     std::uint32_t FileLength(FileHandle file) override { return inner_.FileLength(file); }
-    bool ReadBytes(FileHandle file, void* buffer, std::uint32_t count,
-                   std::uint32_t* bytesRead) override {
+    FileResult ReadBytes(FileHandle file, void* buffer, std::uint32_t count,
+                         std::uint32_t* bytesRead) override {
         return inner_.ReadBytes(file, buffer, count, bytesRead);
     }
-    bool WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
-                    std::uint32_t* bytesWritten) override {
+    FileResult WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
+                          std::uint32_t* bytesWritten) override {
         return inner_.WriteBytes(file, bytes, count, bytesWritten);
     }
-    bool Rewind(FileHandle file) override { return inner_.Rewind(file); }
+    FileResult Rewind(FileHandle file) override { return inner_.Rewind(file); }
     void StopWriting(FileHandle file) override { inner_.StopWriting(file); }
-    bool FlushFile(FileHandle file) override { return inner_.FlushFile(file); }
+    FileResult FlushFile(FileHandle file) override { return inner_.FlushFile(file); }
     void CloseFile(FileHandle file) override { inner_.CloseFile(file); }
     std::uint32_t MaxPathLength() const override { return inner_.MaxPathLength(); }
 

@@ -5,13 +5,29 @@
 
 #include "program_stream.h"
 
-bool WriteTemplate(RepairFiles& files, const HeaderTemplate& headerTemplate, FileHandle file) {
+bool WriteTemplate(RepairFiles& files, const HeaderTemplate& headerTemplate, FileHandle file,
+                   RepairFailure* failure) {
     std::uint32_t written = 0;
-    return files.WriteBytes(file, headerTemplate.bytes, headerTemplate.length, &written) &&
-           written == headerTemplate.length;
+    const FileResult result =
+        files.WriteBytes(file, headerTemplate.bytes, headerTemplate.length, &written);
+    if (result.ok && written == headerTemplate.length) {
+        return true;
+    }
+    if (failure != nullptr) {
+        *failure = {result, written, headerTemplate.length};
+    }
+    return false;
 }
 
 namespace {
+
+// The result of a failed call, kept for the caller when it asked for it.
+bool Failed(const FileResult& result, RepairFailure* failure) {
+    if (!result.ok && failure != nullptr) {
+        failure->call = result;
+    }
+    return !result.ok;
+}
 
 RepairResult ResultOfFailedOpen(OpenFailure failure) {
     switch (failure) {
@@ -31,15 +47,15 @@ RepairResult ResultOfFailedOpen(OpenFailure failure) {
 // Reads on through `file` until *head holds `wanted` bytes or the file
 // ends.
 bool ReadOn(RepairFiles& files, FileHandle file, std::size_t wanted,
-            std::vector<unsigned char>* head) {
+            std::vector<unsigned char>* head, RepairFailure* failure) {
     while (head->size() < wanted) {
         const std::size_t had = head->size();
         head->resize(wanted);
         std::uint32_t got = 0;
-        const bool read = files.ReadBytes(file, head->data() + had,
-                                          static_cast<std::uint32_t>(wanted - had), &got);
-        head->resize(had + (read ? got : 0));
-        if (!read) {
+        const FileResult read = files.ReadBytes(file, head->data() + had,
+                                                static_cast<std::uint32_t>(wanted - had), &got);
+        head->resize(had + (read.ok ? got : 0));
+        if (Failed(read, failure)) {
             return false;
         }
         if (got == 0) {
@@ -54,9 +70,9 @@ bool ReadOn(RepairFiles& files, FileHandle file, std::size_t wanted,
 // start needs it. Repaired when it is to be written (neither the template
 // nor a program stream's start), ReadFailed when it cannot be read.
 RepairResult JudgeHeldHead(RepairFiles& files, const HeaderTemplate& headerTemplate,
-                           FileHandle file) {
+                           FileHandle file, RepairFailure* failure) {
     std::vector<unsigned char> head;
-    if (!ReadOn(files, file, headerTemplate.length, &head)) {
+    if (!ReadOn(files, file, headerTemplate.length, &head, failure)) {
         return RepairResult::ReadFailed;
     }
     if (head.size() == headerTemplate.length &&
@@ -65,7 +81,7 @@ RepairResult JudgeHeldHead(RepairFiles& files, const HeaderTemplate& headerTempl
     }
     ParseResult start = StartsAsProgramStream(head.data(), head.size());
     if (start == ParseResult::Truncated && head.size() == headerTemplate.length) {
-        if (!ReadOn(files, file, kLongestPackAndSystemHeader, &head)) {
+        if (!ReadOn(files, file, kLongestPackAndSystemHeader, &head, failure)) {
             return RepairResult::ReadFailed;
         }
         start = StartsAsProgramStream(head.data(), head.size());
@@ -74,14 +90,14 @@ RepairResult JudgeHeldHead(RepairFiles& files, const HeaderTemplate& headerTempl
         return RepairResult::InOrder;
     }
     // Written from the start, as a freshly opened file would be.
-    return files.Rewind(file) ? RepairResult::Repaired : RepairResult::ReadFailed;
+    return Failed(files.Rewind(file), failure) ? RepairResult::ReadFailed : RepairResult::Repaired;
 }
 
 }  // namespace
 
 RepairResult RepairFollowUpFile(RepairFiles& files, const HeaderTemplate& headerTemplate,
                                 FolderHandle folder, const char* name, const char* baseName,
-                                Durability durability, HeadCheck headCheck) {
+                                Durability durability, HeadCheck headCheck, RepairFailure* why) {
     OpenFailure failure = OpenFailure::None;
     const FileHandle file = files.OpenForWriting(folder, name, baseName, &failure);
     if (file == kNoFile) {
@@ -93,20 +109,20 @@ RepairResult RepairFollowUpFile(RepairFiles& files, const HeaderTemplate& header
         return RepairResult::TooShort;
     }
     if (headCheck == HeadCheck::InsideTheOpen) {
-        const RepairResult head = JudgeHeldHead(files, headerTemplate, file);
+        const RepairResult head = JudgeHeldHead(files, headerTemplate, file, why);
         if (head != RepairResult::Repaired) {
             files.CloseFile(file);
             return head;
         }
     }
-    const bool written = WriteTemplate(files, headerTemplate, file);
+    const bool written = WriteTemplate(files, headerTemplate, file, why);
     const bool flush = written && durability == Durability::FlushedBeforeReturn;
     if (!written || flush) {
         // Nothing more is written: another program that opens the file now
         // need not wait for a message, nor for the disk.
         files.StopWriting(file);
     }
-    const bool flushed = !flush || files.FlushFile(file);
+    const bool flushed = !flush || !Failed(files.FlushFile(file), why);
     files.CloseFile(file);
     if (!written) {
         return RepairResult::WriteFailed;

@@ -5,9 +5,20 @@
 #include "header_template.h"
 #include "repair_files.h"
 
+// Why a repair came to ReadFailed, WriteFailed or FlushFailed, for a program
+// that puts it into words: the failed call's result, or for a write that
+// took only part of the template without a system error, how much it took.
+struct RepairFailure {
+    FileResult call;
+    std::uint32_t bytesWritten = 0;
+    std::uint32_t bytesAsked = 0;
+};
+
 // One write of the template at the position of a freshly opened file, its
-// start. True only when every byte of the template was written.
-bool WriteTemplate(RepairFiles& files, const HeaderTemplate& headerTemplate, FileHandle file);
+// start. True only when every byte of the template was written; otherwise
+// *failure (when given) tells why.
+bool WriteTemplate(RepairFiles& files, const HeaderTemplate& headerTemplate, FileHandle file,
+                   RepairFailure* failure = nullptr);
 
 enum class RepairResult {
     Repaired,
@@ -41,7 +52,9 @@ enum class HeadCheck { ByTheCaller, InsideTheOpen };
 // longer than the file would make it longer, over bytes its writer may still
 // be about to write. With HeadCheck::InsideTheOpen a head that is the
 // template already, or starts as a program stream must, is left as it is.
-// FlushFailed means written, but not known to be on the disk.
+// FlushFailed means written, but not known to be on the disk. *why (when
+// given) tells why for ReadFailed, WriteFailed and FlushFailed.
 RepairResult RepairFollowUpFile(RepairFiles& files, const HeaderTemplate& headerTemplate,
                                 FolderHandle folder, const char* name, const char* baseName,
-                                Durability durability, HeadCheck headCheck);
+                                Durability durability, HeadCheck headCheck,
+                                RepairFailure* why = nullptr);

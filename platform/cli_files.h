@@ -67,6 +67,10 @@ bool IsRegularFile(const char* path);
 // as UTF-8 text.
 std::string LastSystemErrorText();
 
+// The system's words for one of its error codes (a FileResult's
+// systemError), as UTF-8 text.
+std::string SystemErrorText(std::uint32_t code);
+
 // Whether both paths name one existing file (following links), so a command
 // never replaces the file it reads from.
 bool AreSameFile(const char* first, const char* second);

@@ -114,12 +114,22 @@ Finding LookAtFollowUpFile(const SeriesFolder& folder, const std::string& name,
 
 namespace {
 
-Finding RepairWithHeadCheck(ReasonKeepingFiles& files, const SeriesFolder& folder,
-                            const std::string& name, const std::string& baseName,
-                            const HeaderTemplate& headerTemplate, Durability durability,
-                            HeadCheck headCheck, std::string* reason) {
+// The words for a failed repair: the system's reason, or how much of the
+// template a write took when it took only part without a system error.
+std::string FailureText(const RepairFailure& failure) {
+    if (failure.call.ok) {
+        return "nur " + std::to_string(failure.bytesWritten) + " von " +
+               std::to_string(failure.bytesAsked) + " Byte geschrieben";
+    }
+    return SystemErrorText(failure.call.systemError);
+}
+
+Finding RepairWithHeadCheck(RepairFiles& files, const SeriesFolder& folder, const std::string& name,
+                            const std::string& baseName, const HeaderTemplate& headerTemplate,
+                            Durability durability, HeadCheck headCheck, std::string* reason) {
+    RepairFailure failure;
     switch (RepairFollowUpFile(files, headerTemplate, folder.handle, name.c_str(), baseName.c_str(),
-                               durability, headCheck)) {
+                               durability, headCheck, &failure)) {
     case RepairResult::Repaired:
         return Finding::Repaired;
     case RepairResult::AlreadyRepaired:
@@ -127,7 +137,7 @@ Finding RepairWithHeadCheck(ReasonKeepingFiles& files, const SeriesFolder& folde
     case RepairResult::InOrder:
         return Finding::InOrder;
     case RepairResult::ReadFailed:
-        *reason = files.lastFailure;
+        *reason = FailureText(failure);
         return Finding::Unreadable;
     case RepairResult::Unavailable:
         return Finding::Busy;
@@ -140,10 +150,10 @@ Finding RepairWithHeadCheck(ReasonKeepingFiles& files, const SeriesFolder& folde
     case RepairResult::TooShort:
         return Finding::TooShort;
     case RepairResult::WriteFailed:
-        *reason = files.lastFailure;
+        *reason = FailureText(failure);
         return Finding::WriteFailed;
     case RepairResult::FlushFailed:
-        *reason = files.lastFailure;
+        *reason = FailureText(failure);
         return Finding::FlushFailed;
     }
     return Finding::WriteFailed;
@@ -178,7 +188,7 @@ Finding LookAtAttributes(const SeriesFolder& folder, const std::string& name,
 
 }  // namespace
 
-Finding RepairFollowUpFileIn(ReasonKeepingFiles& files, const SeriesFolder& folder,
+Finding RepairFollowUpFileIn(RepairFiles& files, const SeriesFolder& folder,
                              const std::string& name, const std::string& baseName,
                              const HeaderTemplate& headerTemplate, Durability durability,
                              std::string* reason) {
@@ -188,7 +198,7 @@ Finding RepairFollowUpFileIn(ReasonKeepingFiles& files, const SeriesFolder& fold
                                HeadCheck::InsideTheOpen, reason);
 }
 
-Finding LookAndRepairWaitingFile(ReasonKeepingFiles& files, const SeriesFolder& folder,
+Finding LookAndRepairWaitingFile(RepairFiles& files, const SeriesFolder& folder,
                                  const std::string& name, const std::string& baseName,
                                  const HeaderTemplate& headerTemplate, std::string* reason) {
 #ifdef _WIN32

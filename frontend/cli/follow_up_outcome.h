@@ -7,7 +7,7 @@
 
 #include "cli_repair_files.h"
 #include "header_template.h"
-#include "reason_keeping_files.h"
+#include "repair_files.h"
 #include "repair_step.h"
 #include "series_folder.h"
 
@@ -55,7 +55,7 @@ Finding LookAtFollowUpFile(const SeriesFolder& folder, const std::string& name,
 
 // The repair of a file that a look found to need it; *reason is set for
 // WriteFailed and FlushFailed.
-Finding RepairFollowUpFileIn(ReasonKeepingFiles& files, const SeriesFolder& folder,
+Finding RepairFollowUpFileIn(RepairFiles& files, const SeriesFolder& folder,
                              const std::string& name, const std::string& baseName,
                              const HeaderTemplate& headerTemplate, Durability durability,
                              std::string* reason);
@@ -67,6 +67,6 @@ Finding RepairFollowUpFileIn(ReasonKeepingFiles& files, const SeriesFolder& fold
 // read only inside the exclusive open that repairs it. On Linux, where an
 // open for reading refuses nobody, as LookAtFollowUpFile and
 // RepairFollowUpFileIn. *reason as there.
-Finding LookAndRepairWaitingFile(ReasonKeepingFiles& files, const SeriesFolder& folder,
+Finding LookAndRepairWaitingFile(RepairFiles& files, const SeriesFolder& folder,
                                  const std::string& name, const std::string& baseName,
                                  const HeaderTemplate& headerTemplate, std::string* reason);

@@ -9,7 +9,6 @@
 #include "follow_up_name.h"
 #include "follow_up_outcome.h"
 #include "header_template.h"
-#include "reason_keeping_files.h"
 #include "recording_header.h"
 #include "repair_controller.h"
 #include "repair_step.h"
@@ -47,7 +46,7 @@ void PrintLine(const std::string& line) {
 
 // Looks at one existing follow-up file, repairs it when it needs it, and
 // says what became of it; false when it is left undone.
-bool RepairOne(ReasonKeepingFiles& files, const SeriesFolder& folder, const std::string& name,
+bool RepairOne(RepairFiles& files, const SeriesFolder& folder, const std::string& name,
                const std::string& baseName, const HeaderTemplate& headerTemplate, Finding finding,
                const std::string& lookReason) {
     std::string reason = lookReason;
@@ -132,8 +131,7 @@ int RunRepair(const CliArguments& arguments) {
         return UsageError("Basis-Datei nicht gefunden: " + NameAsText(arguments.positional[0]));
     }
     SplitPath(basePath, &directory, &baseName);
-    CliRepairFiles platformFiles;
-    ReasonKeepingFiles files{platformFiles};
+    CliRepairFiles files;
     // As the windows judge it: the longest follow-up name must fit, and in
     // the base file's folder the longest path the file layer opens.
     const std::size_t longestName = MaxFollowUpNameLength(baseName.c_str(), postfix.c_str());

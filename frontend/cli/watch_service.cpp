@@ -253,7 +253,7 @@ void WatchService::RescanAll() {
         }
         // Its removal may be among the events the kernel dropped.
         std::string error;
-        if (!systemFiles_.NameLeadsToHeldFolder(folders_[number].held.handle)) {
+        if (!files_.NameLeadsToHeldFolder(folders_[number].held.handle)) {
             OnFolderGone(folder);
         } else if (!ScanFolder(folder, &subfoldersToWatch_, &error) && IsGiven(folder)) {
             Message(OutputStream::Err,

@@ -19,7 +19,6 @@
 #include "follow_up_outcome.h"
 #include "header_template.h"
 #include "monotonic_clock.h"
-#include "reason_keeping_files.h"
 #include "series_book.h"
 #include "service_output.h"
 #include "watch_book.h"
@@ -97,8 +96,7 @@ private:
     void Stop(int exitCode);
 
     WatchSettings settings_;
-    CliRepairFiles systemFiles_;
-    ReasonKeepingFiles files_{systemFiles_};
+    CliRepairFiles files_;
     HeaderTemplate headerTemplate_;
     std::vector<WatchedFolder> folders_;       // by number: the given ones first
     std::map<std::string, int> folderByPath_;  // every watched folder, by its path

@@ -72,7 +72,7 @@ int WatchService::WatchSubfolder(int parent, const std::string& name) {
         tooLong_.push_back(std::move(path));
         return -1;
     }
-    const FolderHandle handle = systemFiles_.HoldSubfolder(above.held.handle, name.c_str());
+    const FolderHandle handle = files_.HoldSubfolder(above.held.handle, name.c_str());
     if (handle == kNoFolder) {
         return -1;
     }
@@ -82,8 +82,7 @@ int WatchService::WatchSubfolder(int parent, const std::string& name) {
     // Renamed within the tree, it is met under its new name before the
     // event of its old name leaving is read: watched anew.
     if (watched == WatchResult::AlreadyWatched && !IsGiven(watchedAs) &&
-        !systemFiles_.NameLeadsToHeldFolder(
-            folders_[static_cast<std::size_t>(watchedAs)].held.handle)) {
+        !files_.NameLeadsToHeldFolder(folders_[static_cast<std::size_t>(watchedAs)].held.handle)) {
         OnFolderGone(watchedAs);
         watched = events_.WatchSubfolder(folder, root, path, &watchedAs);
     }

@@ -194,7 +194,11 @@ bool AreSameFile(const char* first, const char* second) {
 }
 
 std::string LastSystemErrorText() {
-    return std::strerror(errno);
+    return SystemErrorText(static_cast<std::uint32_t>(errno));
+}
+
+std::string SystemErrorText(std::uint32_t code) {
+    return std::strerror(static_cast<int>(code));
 }
 
 std::string NameAsText(const std::string& name) {

@@ -125,6 +125,11 @@ bool IsTrustedName(const char* name, struct stat* target) {
            itself.st_uid == target->st_uid;
 }
 
+// A call's outcome, with errno as its reason when it failed.
+FileResult ResultOf(bool succeeded) {
+    return succeeded ? FileResult{} : FileResult{false, static_cast<std::uint32_t>(errno)};
+}
+
 int Fd(std::intptr_t handle) {
     return static_cast<int>(handle);
 }
@@ -394,28 +399,28 @@ std::uint32_t LinuxRepairFiles::FileLength(FileHandle file) {
     return static_cast<std::uint32_t>(status.st_size);
 }
 
-bool LinuxRepairFiles::ReadBytes(FileHandle file, void* buffer, std::uint32_t count,
-                                 std::uint32_t* bytesRead) {
+FileResult LinuxRepairFiles::ReadBytes(FileHandle file, void* buffer, std::uint32_t count,
+                                       std::uint32_t* bytesRead) {
     ssize_t result;
     do {
         result = read(Fd(file), buffer, count);
     } while (result < 0 && errno == EINTR);
     *bytesRead = result < 0 ? 0 : static_cast<std::uint32_t>(result);
-    return result >= 0;
+    return ResultOf(result >= 0);
 }
 
-bool LinuxRepairFiles::WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
-                                  std::uint32_t* bytesWritten) {
+FileResult LinuxRepairFiles::WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
+                                        std::uint32_t* bytesWritten) {
     ssize_t result;
     do {
         result = write(Fd(file), bytes, count);
     } while (result < 0 && errno == EINTR);
     *bytesWritten = result < 0 ? 0 : static_cast<std::uint32_t>(result);
-    return result >= 0;
+    return ResultOf(result >= 0);
 }
 
-bool LinuxRepairFiles::Rewind(FileHandle file) {
-    return lseek(Fd(file), 0, SEEK_SET) == 0;
+FileResult LinuxRepairFiles::Rewind(FileHandle file) {
+    return ResultOf(lseek(Fd(file), 0, SEEK_SET) == 0);
 }
 
 void LinuxRepairFiles::StopWriting(FileHandle file) {
@@ -425,14 +430,14 @@ void LinuxRepairFiles::StopWriting(FileHandle file) {
     fcntl(Fd(file), F_SETLEASE, F_UNLCK);
 }
 
-bool LinuxRepairFiles::FlushFile(FileHandle file) {
+FileResult LinuxRepairFiles::FlushFile(FileHandle file) {
     // The file's bytes, and of its metadata only what reading them back
     // needs: a repair changes no size.
     int result;
     do {
         result = fdatasync(Fd(file));
     } while (result != 0 && errno == EINTR);
-    return result == 0;
+    return ResultOf(result == 0);
 }
 
 void LinuxRepairFiles::CloseFile(FileHandle file) {

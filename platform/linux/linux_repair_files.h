@@ -42,13 +42,13 @@ public:
     FileHandle OpenForWriting(FolderHandle folder, const char* name, const char* baseName,
                               OpenFailure* failure) override;
     std::uint32_t FileLength(FileHandle file) override;
-    bool ReadBytes(FileHandle file, void* buffer, std::uint32_t count,
-                   std::uint32_t* bytesRead) override;
-    bool WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
-                    std::uint32_t* bytesWritten) override;
-    bool Rewind(FileHandle file) override;
+    FileResult ReadBytes(FileHandle file, void* buffer, std::uint32_t count,
+                         std::uint32_t* bytesRead) override;
+    FileResult WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
+                          std::uint32_t* bytesWritten) override;
+    FileResult Rewind(FileHandle file) override;
     void StopWriting(FileHandle file) override;
-    bool FlushFile(FileHandle file) override;
+    FileResult FlushFile(FileHandle file) override;
     void CloseFile(FileHandle file) override;
     std::uint32_t MaxPathLength() const override;
 

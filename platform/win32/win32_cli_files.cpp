@@ -293,9 +293,12 @@ bool AreSameFile(const char* first, const char* second) {
            a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
 }
 
-// The system's words for the last error, as UTF-8 and without its line end.
 std::string LastSystemErrorText() {
-    const DWORD error = GetLastError();
+    return SystemErrorText(GetLastError());
+}
+
+// As UTF-8 and without its line end.
+std::string SystemErrorText(std::uint32_t error) {
     wchar_t text[512] = {};
     const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                         nullptr, error, 0, text, 512, nullptr);

@@ -21,6 +21,11 @@ FileHandle ToFileHandle(HANDLE handle) {
     return reinterpret_cast<FileHandle>(handle);
 }
 
+// A call's outcome, with GetLastError() as its reason when it failed.
+FileResult ResultOf(BOOL succeeded) {
+    return succeeded ? FileResult{} : FileResult{false, GetLastError()};
+}
+
 bool IsSeparator(char c) {
     return c == '\\' || c == '/';
 }
@@ -259,29 +264,29 @@ std::uint32_t Win32RepairFiles::FileLength(FileHandle file) {
     return high == 0 ? low : kUnknownLength;
 }
 
-bool Win32RepairFiles::ReadBytes(FileHandle file, void* buffer, std::uint32_t count,
-                                 std::uint32_t* bytesRead) {
+FileResult Win32RepairFiles::ReadBytes(FileHandle file, void* buffer, std::uint32_t count,
+                                       std::uint32_t* bytesRead) {
     DWORD done = 0;
-    const bool ok = ReadFile(Handle(file), buffer, count, &done, nullptr) != FALSE;
+    const FileResult result = ResultOf(ReadFile(Handle(file), buffer, count, &done, nullptr));
     *bytesRead = done;
-    return ok;
+    return result;
 }
 
-bool Win32RepairFiles::WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
-                                  std::uint32_t* bytesWritten) {
+FileResult Win32RepairFiles::WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
+                                        std::uint32_t* bytesWritten) {
     DWORD done = 0;
-    const bool ok = WriteFile(Handle(file), bytes, count, &done, nullptr) != FALSE;
+    const FileResult result = ResultOf(WriteFile(Handle(file), bytes, count, &done, nullptr));
     *bytesWritten = done;
-    return ok;
+    return result;
 }
 
-bool Win32RepairFiles::Rewind(FileHandle file) {
-    return SetFilePointerEx(Handle(file), LARGE_INTEGER{}, nullptr, FILE_BEGIN) != FALSE;
+FileResult Win32RepairFiles::Rewind(FileHandle file) {
+    return ResultOf(SetFilePointerEx(Handle(file), LARGE_INTEGER{}, nullptr, FILE_BEGIN));
 }
 
-bool Win32RepairFiles::FlushFile(FileHandle file) {
+FileResult Win32RepairFiles::FlushFile(FileHandle file) {
     // Needs the write access the repair's handle has.
-    return FlushFileBuffers(Handle(file)) != FALSE;
+    return ResultOf(FlushFileBuffers(Handle(file)));
 }
 
 void Win32RepairFiles::CloseFile(FileHandle file) {

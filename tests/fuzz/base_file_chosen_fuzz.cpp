@@ -120,29 +120,29 @@ public:
         return nextHandle_++;
     }
     std::uint32_t FileLength(FileHandle) override { return kTemplateSize; }
-    bool ReadBytes(FileHandle file, void* buffer, std::uint32_t count,
-                   std::uint32_t* bytesRead) override {
+    FileResult ReadBytes(FileHandle file, void* buffer, std::uint32_t count,
+                         std::uint32_t* bytesRead) override {
         Require(file == kTemplateHandle && count == kTemplateSize, "one read of the template");
         std::memset(buffer, 0x47, count);
         *bytesRead = count;
-        return true;
+        return {};
     }
-    bool WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
-                    std::uint32_t* bytesWritten) override {
+    FileResult WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
+                          std::uint32_t* bytesWritten) override {
         Require(open_.count(file) == 1, "writes go to an open follow-up file");
         Require(count == kTemplateSize, "the whole template in one write");
         const auto* head = static_cast<const unsigned char*>(bytes);
         Require(head[0] == 0x47 && head[count - 1] == 0x47, "the template's bytes");
         *bytesWritten = scenario_.shortWrites ? count - 1 : count;
-        return !scenario_.failWrites;
+        return {!scenario_.failWrites, scenario_.failWrites ? 5u : 0u};
     }
-    bool Rewind(FileHandle) override {
+    FileResult Rewind(FileHandle) override {
         Require(false, "the window never reads what it repairs");
-        return false;
+        return {false, 0};
     }
-    bool FlushFile(FileHandle) override {
+    FileResult FlushFile(FileHandle) override {
         Require(false, "the window leaves its writes to the system");
-        return false;
+        return {false, 0};
     }
     void CloseFile(FileHandle file) override {
         if (file == kTemplateHandle) {

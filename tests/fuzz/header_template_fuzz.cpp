@@ -43,32 +43,32 @@ public:
         Require(file == kTemplateHandle, "the length of the open template");
         return reportedLength;
     }
-    bool ReadBytes(FileHandle file, void* buffer, std::uint32_t count,
-                   std::uint32_t* bytesRead) override {
+    FileResult ReadBytes(FileHandle file, void* buffer, std::uint32_t count,
+                         std::uint32_t* bytesRead) override {
         Require(file == kTemplateHandle, "reads from the open template");
         Require(count <= kTemplateMaxLength, "never more than the template buffer holds");
         *bytesRead = 0;
         if (failRead) {
-            return false;
+            return {false, 5};
         }
         std::uint32_t n =
             count < content.size() ? count : static_cast<std::uint32_t>(content.size());
         n -= n < shortReadBy ? n : shortReadBy;
         std::memcpy(buffer, content.data(), n);
         *bytesRead = n;
-        return true;
+        return {};
     }
-    bool WriteBytes(FileHandle, const void*, std::uint32_t, std::uint32_t*) override {
+    FileResult WriteBytes(FileHandle, const void*, std::uint32_t, std::uint32_t*) override {
         Require(false, "loading the template writes nothing");
-        return false;
+        return {false, 0};
     }
-    bool Rewind(FileHandle) override {
+    FileResult Rewind(FileHandle) override {
         Require(false, "loading the template reads it once, from its start");
-        return false;
+        return {false, 0};
     }
-    bool FlushFile(FileHandle) override {
+    FileResult FlushFile(FileHandle) override {
         Require(false, "loading the template flushes nothing");
-        return false;
+        return {false, 0};
     }
     void CloseFile(FileHandle file) override {
         Require(file == kTemplateHandle, "closes only the template");

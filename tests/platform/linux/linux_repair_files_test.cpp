@@ -116,6 +116,17 @@ TEST_F(TemplateOnDiskTest, LinkIsFollowedOnlyWhenItsOwnerMayReadTheTarget) {
     EXPECT_EQ(headerTemplate.length, 200u);
 }
 
+// A failed call brings the system's reason with it: the template is open
+// for reading only.
+TEST_F(TemplateOnDiskTest, FailedCallsCarryTheSystemsReason) {
+    WriteFile(dir / "header.mpeg", Pattern(100, 1));
+    ASSERT_EQ(Load(), TemplateLoadResult::Loaded);
+    std::uint32_t written = 0;
+    const FileResult refused = files.WriteBytes(headerTemplate.File(), "x", 1, &written);
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ(refused.systemError, static_cast<std::uint32_t>(EBADF));
+}
+
 TEST_F(TemplateOnDiskTest, SecondCopyIsRefusedWhileReadersAreNotStalled) {
     WriteFile(dir / "header.mpeg", Pattern(100, 1));
     ASSERT_EQ(Load(), TemplateLoadResult::Loaded);
@@ -158,7 +169,7 @@ TEST_F(LinuxRepairFilesTest, WritesAtTheStartWithoutTruncating) {
     EXPECT_EQ(files.FileLength(file), 5000u);
     const Bytes head = Filled(100, 0x47);
     std::uint32_t written = 0;
-    EXPECT_TRUE(files.WriteBytes(file, head.data(), 100, &written));
+    EXPECT_TRUE(files.WriteBytes(file, head.data(), 100, &written).ok);
     EXPECT_EQ(written, 100u);
     files.CloseFile(file);
 

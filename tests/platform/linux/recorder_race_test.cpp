@@ -46,11 +46,11 @@ public:
         }
         return file;
     }
-    bool WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
-                    std::uint32_t* bytesWritten) override {
+    FileResult WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
+                          std::uint32_t* bytesWritten) override {
         ++writes;
         bool overlap = board_.openFile == heldNumber_;
-        const bool result = ForwardingFiles::WriteBytes(file, bytes, count, bytesWritten);
+        const FileResult result = ForwardingFiles::WriteBytes(file, bytes, count, bytesWritten);
         overlap = overlap || board_.openFile == heldNumber_;
         if (overlap) {
             ++overlappingWrites;

@@ -88,9 +88,14 @@ TEST_F(Win32FilesTest, ReadsTheWholeFile) {
     EXPECT_EQ(files_.FileLength(file), 100u);
     char buffer[200] = {};
     std::uint32_t read = 0;
-    EXPECT_TRUE(files_.ReadBytes(file, buffer, sizeof buffer, &read));
+    EXPECT_TRUE(files_.ReadBytes(file, buffer, sizeof buffer, &read).ok);
     EXPECT_EQ(read, 100u);
     EXPECT_EQ(std::string(buffer, read), std::string(100, 'h'));
+    // A failed call brings the system's reason with it.
+    std::uint32_t written = 0;
+    const FileResult refused = files_.WriteBytes(file, "x", 1, &written);
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ(refused.systemError, static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
     files_.CloseFile(file);
 }
 
@@ -171,7 +176,7 @@ TEST_F(Win32FilesTest, WritesOverTheStartWithoutTruncating) {
 
     FileHandle file = OpenWriting("Film#1.mpg", &failure);
     ASSERT_NE(file, kNoFile);
-    EXPECT_TRUE(files_.WriteBytes(file, "ab", 2, &written));
+    EXPECT_TRUE(files_.WriteBytes(file, "ab", 2, &written).ok);
     EXPECT_EQ(written, 2u);
     files_.CloseFile(file);
     EXPECT_EQ(Read("Film#1.mpg"), "ab23456789");
@@ -179,7 +184,7 @@ TEST_F(Win32FilesTest, WritesOverTheStartWithoutTruncating) {
     // A shorter file grows to the written length.
     file = OpenWriting("Film#2.mpg", &failure);
     ASSERT_NE(file, kNoFile);
-    EXPECT_TRUE(files_.WriteBytes(file, "ABCDE", 5, &written));
+    EXPECT_TRUE(files_.WriteBytes(file, "ABCDE", 5, &written).ok);
     files_.CloseFile(file);
     EXPECT_EQ(Read("Film#2.mpg"), "ABCDE");
 }
@@ -311,7 +316,7 @@ TEST_F(Win32FilesCp932Test, DoubleByteNamesArePlainAndRepaired) {
         const FileHandle file = OpenWriting(stem + "#1.mpg", &failure);
         ASSERT_NE(file, kNoFile) << stem;
         std::uint32_t written = 0;
-        EXPECT_TRUE(files_.WriteBytes(file, "ab", 2, &written));
+        EXPECT_TRUE(files_.WriteBytes(file, "ab", 2, &written).ok);
         files_.CloseFile(file);
         EXPECT_EQ(Read(stem + "#1.mpg"), "ab23456789");
     }

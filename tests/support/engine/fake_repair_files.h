@@ -10,6 +10,9 @@
 
 #include "repair_files.h"
 
+// The system's code the fake's failed reads and writes report.
+inline constexpr std::uint32_t kFakeSystemError = 5;
+
 class FakeRepairFiles : public RepairFiles {
 public:
     struct File {
@@ -90,26 +93,26 @@ public:
                                    : static_cast<std::uint32_t>(file.bytes.size());
     }
 
-    bool ReadBytes(FileHandle handle, void* buffer, std::uint32_t count,
-                   std::uint32_t* bytesRead) override {
+    FileResult ReadBytes(FileHandle handle, void* buffer, std::uint32_t count,
+                         std::uint32_t* bytesRead) override {
         const File& file = files_.at(open_.at(handle));
         *bytesRead = 0;
         if (file.failRead) {
-            return false;
+            return {false, kFakeSystemError};
         }
         std::uint32_t n = count < file.bytes.size() ? count : std::uint32_t(file.bytes.size());
         n -= n < file.shortReadBy ? n : file.shortReadBy;
         std::copy(file.bytes.begin(), file.bytes.begin() + n, static_cast<unsigned char*>(buffer));
         *bytesRead = n;
-        return true;
+        return {};
     }
 
-    bool WriteBytes(FileHandle handle, const void* bytes, std::uint32_t count,
-                    std::uint32_t* bytesWritten) override {
+    FileResult WriteBytes(FileHandle handle, const void* bytes, std::uint32_t count,
+                          std::uint32_t* bytesWritten) override {
         File& file = files_.at(open_.at(handle));
         *bytesWritten = 0;
         if (file.failWrite) {
-            return false;
+            return {false, kFakeSystemError};
         }
         const std::uint32_t n = count - (count < file.shortWriteBy ? count : file.shortWriteBy);
         if (file.bytes.size() < n) {
@@ -117,14 +120,14 @@ public:
         }
         std::copy_n(static_cast<const unsigned char*>(bytes), n, file.bytes.begin());
         *bytesWritten = n;
-        return true;
+        return {};
     }
 
     // Reads and writes start at the file's start: nothing to move.
-    bool Rewind(FileHandle) override { return true; }
+    FileResult Rewind(FileHandle) override { return {}; }
 
     // The files live in memory: nothing to flush.
-    bool FlushFile(FileHandle) override { return true; }
+    FileResult FlushFile(FileHandle) override { return {}; }
 
     void CloseFile(FileHandle handle) override {
         ++closeCalls;

@@ -146,8 +146,8 @@ public:
     using ForwardingFiles::ForwardingFiles;
     int writes = 0;
 
-    bool WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
-                    std::uint32_t* bytesWritten) override {
+    FileResult WriteBytes(FileHandle file, const void* bytes, std::uint32_t count,
+                          std::uint32_t* bytesWritten) override {
         ++writes;
         return ForwardingFiles::WriteBytes(file, bytes, count, bytesWritten);
     }
