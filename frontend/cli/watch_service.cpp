@@ -6,15 +6,6 @@
 
 namespace {
 
-// Every name a folder can hold must fit the longest path the file layer
-// opens. Windows limits the whole path (MAX_PATH), so there a folder need
-// only leave room for a name; a longer one cannot be opened at all.
-#ifdef _WIN32
-constexpr std::size_t kRoomForNames = 1;
-#else
-constexpr std::size_t kRoomForNames = kMaxNameLength;
-#endif
-
 // Looks at files between checks for a stop or a reload, so that neither
 // waits for a long scan.
 constexpr int kAttemptsBetweenSignalChecks = 64;
@@ -239,7 +230,7 @@ bool WatchService::ScanFolder(int folder, SubfolderNames* subfolders, std::strin
 }
 
 bool WatchService::FolderPathFits(const std::string& path) const {
-    return path.size() + kRoomForNames <= files_.MaxPathLength();
+    return path.size() + RoomForNamesInFolder() <= files_.MaxPathLength();
 }
 
 void WatchService::RescanAll() {

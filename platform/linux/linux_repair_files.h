@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "repair_files.h"
+#include "unique_fd.h"
 
 // Recordings pass 4 GiB and files are dated after 2038: a 32-bit build
 // without 64-bit offsets and times (CMakeLists.txt asks for them) could not
@@ -32,7 +33,6 @@ public:
     // else can change it (the command-line program, HeadCheck::InsideTheOpen);
     // the window only writes.
     explicit LinuxRepairFiles(bool headReadWhileHeld = false);
-    ~LinuxRepairFiles();
     LinuxRepairFiles(const LinuxRepairFiles&) = delete;
     LinuxRepairFiles& operator=(const LinuxRepairFiles&) = delete;
 
@@ -63,13 +63,13 @@ public:
 
 private:
     struct HeldFile {
-        int fd;
+        UniqueFd fd;
         std::string path;  // the template's; empty for a follow-up file
         dev_t device;
         ino_t inode;
     };
     struct HeldFolder {
-        int fd;  // O_PATH | O_DIRECTORY
+        UniqueFd fd;  // O_PATH | O_DIRECTORY
         std::string path;
         dev_t device;
         ino_t inode;
@@ -83,8 +83,8 @@ private:
     FileHandle OpenFollowUpFile(int nameFd, const HeldFolder& folder, const char* name,
                                 const char* baseName, OpenFailure* failure);
     // A real open of the file behind nameFd, never of another one.
-    int Reopen(int nameFd, const struct stat& named, int folderFd, const char* name,
-               int accessMode) const;
+    UniqueFd Reopen(int nameFd, const struct stat& named, int folderFd, const char* name,
+                    int accessMode) const;
     bool IsHeld(const char* path) const;
     bool IsHeld(const struct stat& file) const;
 
@@ -99,7 +99,3 @@ private:
     // each open for writing finds its folder here.
     std::unordered_map<int, HeldFolder> folders_;
 };
-
-// True when name can only mean a file directly inside a directory: not empty,
-// no '/', not "." or "..".
-bool IsPlainFileName(const char* name);

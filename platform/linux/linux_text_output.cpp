@@ -1,4 +1,3 @@
-#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -6,30 +5,14 @@
 #include <cerrno>
 #include <cstring>
 
+#include "linux_file_checks.h"
 #include "text_output.h"
 
 TextWriteResult WriteTextTo(int descriptor, const std::string& text, std::string* error) {
-    const char* bytes = text.data();
-    std::size_t size = text.size();
-    while (size > 0) {
-        const ssize_t written = write(descriptor, bytes, size);
-        const int reason = written < 0 ? errno : EIO;
-        if (written < 0 && reason == EINTR) {
-            continue;
-        }
-        if (written < 0 && reason == EAGAIN) {
-            // Left non-blocking by the program that made it: wait as a
-            // blocking write would.
-            pollfd ready{descriptor, POLLOUT, 0};
-            poll(&ready, 1, -1);
-            continue;
-        }
-        if (written <= 0) {
-            *error = std::strerror(reason);
-            return reason == EPIPE ? TextWriteResult::ReaderGone : TextWriteResult::Failed;
-        }
-        bytes += written;
-        size -= static_cast<std::size_t>(written);
+    const int reason = WriteAll(descriptor, text.data(), text.size());
+    if (reason != 0) {
+        *error = std::strerror(reason);
+        return reason == EPIPE ? TextWriteResult::ReaderGone : TextWriteResult::Failed;
     }
     return TextWriteResult::Written;
 }

@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include <cstring>
+#include <utility>
 
+#include "win32_file_checks.h"
 #include "win32_handle.h"
 #include "win32_names.h"
 
@@ -30,12 +32,6 @@ bool IsSeparator(char c) {
     return c == '\\' || c == '/';
 }
 
-// Names like "NUL" or "COM1.mpg" open devices, not files.
-bool NamesDevice(const std::wstring& path) {
-    std::wstring full;
-    return !FullWidePath(path, &full) || IsDevicePath(full);
-}
-
 // A file written in place must be the name itself: a symbolic link or a
 // junction could lead anywhere, outside the recording folder too.
 constexpr DWORD kNotWritable = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
@@ -47,15 +43,6 @@ bool NamesExistingRegularFile(const std::wstring& path, DWORD refused) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & refused) == 0;
 }
 
-// What the handle is, now that it is open: the name may have changed between
-// the check and the open.
-bool IsRegularFile(HANDLE handle, DWORD refused) {
-    BY_HANDLE_FILE_INFORMATION information{};
-    return GetFileType(handle) == FILE_TYPE_DISK &&
-           GetFileInformationByHandle(handle, &information) &&
-           (information.dwFileAttributes & refused) == 0;
-}
-
 FileHandle OpenRegularFile(const std::wstring& path, DWORD access, DWORD share, DWORD refused,
                            DWORD flags) {
     if (!NamesExistingRegularFile(path, refused)) {
@@ -63,7 +50,10 @@ FileHandle OpenRegularFile(const std::wstring& path, DWORD access, DWORD share, 
     }
     UniqueHandle handle(
         CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr));
-    if (!handle.valid() || !IsRegularFile(handle.get(), refused)) {
+    // What the handle is, now that it is open: the name may have changed
+    // between the check and the open.
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!handle.valid() || !IsRegularHandle(handle.get(), refused, &information)) {
         return kNoFile;
     }
     return ToFileHandle(handle.release());
@@ -124,12 +114,6 @@ FileHandle Win32RepairFiles::OpenForReading(const char* name) {
                            FILE_ATTRIBUTE_NORMAL);
 }
 
-Win32RepairFiles::~Win32RepairFiles() {
-    for (const HeldFolder& folder : folders_) {
-        CloseHandle(Handle(folder.handle));
-    }
-}
-
 FolderHandle Win32RepairFiles::HoldFolder(const char* directory) {
     // Only an absolute folder: nothing is resolved against the current
     // directory. Without delete sharing nobody can rename or delete it while
@@ -146,10 +130,9 @@ FolderHandle Win32RepairFiles::HoldFolder(const char* directory) {
         (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         return kNoFolder;
     }
-    const FolderHandle folder = ToFileHandle(handle.release());
+    const FolderHandle folder = ToFileHandle(handle.get());
     folders_.push_back(
-        {folder, path, information.dwVolumeSerialNumber,
-         (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow});
+        {std::move(handle), path, information.dwVolumeSerialNumber, FileIndexOf(information)});
     return folder;
 }
 
@@ -174,26 +157,21 @@ FolderHandle Win32RepairFiles::HoldSubfolder(FolderHandle parent, const char* na
         (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         return kNoFolder;
     }
-    const FolderHandle folder = ToFileHandle(handle.release());
+    const FolderHandle folder = ToFileHandle(handle.get());
     folders_.push_back(
-        {folder, path, information.dwVolumeSerialNumber,
-         (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow});
+        {std::move(handle), path, information.dwVolumeSerialNumber, FileIndexOf(information)});
     return folder;
 }
 
 void Win32RepairFiles::ReleaseFolder(FolderHandle folder) {
-    for (auto it = folders_.begin(); it != folders_.end(); ++it) {
-        if (it->handle == folder) {
-            CloseHandle(Handle(folder));
-            folders_.erase(it);
-            return;
-        }
-    }
+    // The entry owns the handle: erasing it closes the folder.
+    std::erase_if(folders_,
+                  [&](const HeldFolder& held) { return held.handle.get() == Handle(folder); });
 }
 
 const Win32RepairFiles::HeldFolder* Win32RepairFiles::FindFolder(FolderHandle folder) const {
     for (const HeldFolder& held : folders_) {
-        if (held.handle == folder) {
+        if (held.handle.get() == Handle(folder)) {
             return &held;
         }
     }
@@ -210,8 +188,7 @@ bool PathLeadsTo(const std::wstring& path, std::uint32_t volume, std::uint64_t i
         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION information{};
     return handle.valid() && GetFileInformationByHandle(handle.get(), &information) &&
-           information.dwVolumeSerialNumber == volume &&
-           ((std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow) == index;
+           information.dwVolumeSerialNumber == volume && FileIndexOf(information) == index;
 }
 
 }  // namespace
@@ -239,7 +216,7 @@ FileHandle Win32RepairFiles::OpenForWriting(FolderHandle folder, const char* nam
     // A long path takes the name as it is; a short one is still parsed, and
     // "NUL" in it would be the device.
     const std::wstring path = held->path + wideName;
-    if (!options_.longPaths && (path.size() > kMaxPath || NamesDevice(path))) {
+    if (!options_.longPaths && (path.size() > kMaxPath || IsDeviceName(path))) {
         return kNoFile;
     }
     // A link put in place after the check is opened itself, not followed,
@@ -290,7 +267,7 @@ FileResult Win32RepairFiles::FlushFile(FileHandle file) {
 }
 
 void Win32RepairFiles::CloseFile(FileHandle file) {
-    CloseHandle(Handle(file));
+    UniqueHandle(Handle(file)).reset();  // the handle OpenForReading or OpenForWriting gave
 }
 
 std::uint32_t Win32RepairFiles::MaxPathLength() const {

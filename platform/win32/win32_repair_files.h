@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "repair_files.h"
+#include "win32_handle.h"
 
 // The code pages the programs' names come in (CP_ACP and CP_UTF8).
 inline constexpr unsigned kAnsiCodePage = 0;
@@ -37,7 +38,6 @@ struct Win32FilesOptions {
 class Win32RepairFiles : public RepairFiles {
 public:
     explicit Win32RepairFiles(const Win32FilesOptions& options) : options_(options) {}
-    ~Win32RepairFiles();
     Win32RepairFiles(const Win32RepairFiles&) = delete;
     Win32RepairFiles& operator=(const Win32RepairFiles&) = delete;
 
@@ -69,7 +69,7 @@ private:
     // A folder held without delete sharing: while it is held, nobody can
     // rename or delete it, so its path keeps naming it.
     struct HeldFolder {
-        FolderHandle handle;
+        UniqueHandle handle;
         std::wstring path;  // as the wide functions take it
         std::uint32_t volume;
         std::uint64_t index;

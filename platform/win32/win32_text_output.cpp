@@ -3,6 +3,7 @@
 
 #include "cli_files.h"
 #include "text_output.h"
+#include "win32_file_checks.h"
 #include "win32_names.h"
 
 namespace {
@@ -29,18 +30,6 @@ std::string InConsolePage(const std::wstring& wide) {
 bool IsReaderGone(DWORD reason) {
     return reason == ERROR_NO_DATA || reason == ERROR_BROKEN_PIPE ||
            reason == ERROR_PIPE_NOT_CONNECTED;
-}
-
-bool WriteAll(HANDLE file, const char* bytes, std::size_t size) {
-    while (size > 0) {
-        DWORD written = 0;
-        if (!WriteFile(file, bytes, static_cast<DWORD>(size), &written, nullptr) || written == 0) {
-            return false;
-        }
-        bytes += written;
-        size -= written;
-    }
-    return true;
 }
 
 }  // namespace

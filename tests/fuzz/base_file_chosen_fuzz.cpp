@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "fuzz_support.h"
+#include "linux_file_checks.h"
 #include "linux_repair_files.h"
 #include "repair_controller.h"
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "win32_file_checks.h"
+
 namespace {
 
 class Win32FilesTest : public ::testing::Test {
@@ -341,6 +343,16 @@ TEST(Win32FileNames, PlainNamesAndAbsolutePaths) {
     EXPECT_FALSE(IsAbsoluteWindowsPath("\\Rec\\"));
     EXPECT_FALSE(IsAbsoluteWindowsPath("Rec\\"));
     EXPECT_FALSE(IsAbsoluteWindowsPath(""));
+}
+
+// One answer for both file layers: a device name in any folder is a
+// device; a path too long to have a full form names none (it cannot be
+// opened at all).
+TEST(Win32FileChecks, DeviceNames) {
+    EXPECT_TRUE(IsDeviceName(L"NUL"));
+    EXPECT_TRUE(IsDeviceName(L"C:\\Rec\\COM1.mpg"));
+    EXPECT_FALSE(IsDeviceName(L"C:\\Rec\\Film#1.mpg"));
+    EXPECT_FALSE(IsDeviceName(L"C:\\" + std::wstring(40000, L'a')));
 }
 
 }  // namespace

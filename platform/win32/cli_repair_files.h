@@ -1,8 +1,6 @@
-// The file layer the command-line program repairs through: the one of the
-// platform it is built for.
+// The file layer the command-line program repairs through on Windows.
 #pragma once
 
-#ifdef _WIN32
 #include "win32_repair_files.h"
 
 // Names are UTF-8 inside the program, as on Linux, so that every name
@@ -18,13 +16,3 @@ public:
                                              .headReadWhileHeld = true,
                                              .templateReadableByOthers = true}) {}
 };
-#else
-#include "linux_repair_files.h"
-
-// A follow-up file's head is judged again under the lease that repairs it:
-// a recorder may have written a sound head since the service looked.
-class CliRepairFiles final : public LinuxRepairFiles {
-public:
-    CliRepairFiles() : LinuxRepairFiles(true) {}
-};
-#endif
