@@ -9,7 +9,7 @@
 enum class TextWriteResult { Written, ReaderGone, Failed };
 
 // Writes UTF-8 text to a descriptor of the C library (1, 2, or a pipe or
-// file) as WriteText (cli_files.h) does, past the C library's buffer and in
+// file) as WriteText (system_text.h) does, past the C library's buffer and in
 // one write where the system takes it whole: a line to a pipe, as journald
 // reads line by line. Waits as long as the reader does. ReaderGone: the
 // pipe's reading end is closed (see StartQuietThreads). *error holds the
