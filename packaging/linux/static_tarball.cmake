@@ -8,6 +8,7 @@
 #         -DSETTINGS=velmora-watch.default -DREADME=README-static.txt
 #         -DTARBALL=out/velmora-cli-1.0.0-linux-aarch64.tar.gz -P static_tarball.cmake
 cmake_minimum_required(VERSION 3.25)
+include(${CMAKE_CURRENT_LIST_DIR}/../pack_and_check.cmake)
 
 foreach(name PROGRAM STRIP ARCH VERSION MANUAL UNIT_IN SETTINGS README TARBALL)
     if(NOT DEFINED ${name})
@@ -48,33 +49,7 @@ set(VELMORA_VERSION "${VERSION}")
 set(VELMORA_ARCH "${ARCH}")
 configure_file("${README}" "${contents}/README.txt" @ONLY)
 
-execute_process(COMMAND "${CMAKE_COMMAND}" -E tar czf "${TARBALL}" "${top}"
-                WORKING_DIRECTORY "${staging}" RESULT_VARIABLE result)
-if(NOT result EQUAL 0)
-    message(FATAL_ERROR "could not pack ${TARBALL}")
-endif()
-
-# Exactly these files in the one folder, each as it was packed.
-execute_process(COMMAND "${CMAKE_COMMAND}" -E tar tf "${TARBALL}"
-                OUTPUT_VARIABLE listing RESULT_VARIABLE result)
-string(STRIP "${listing}" listing)
-string(REPLACE "\n" ";" listing "${listing}")
-list(REMOVE_ITEM listing "${top}" "${top}/")
-list(TRANSFORM listing REPLACE "^${top}/" "")
-list(SORT listing)
-if(NOT result EQUAL 0 OR NOT listing STREQUAL expected)
-    message(FATAL_ERROR "${TARBALL} holds: ${listing}\nexpected: ${expected}")
-endif()
-execute_process(COMMAND "${CMAKE_COMMAND}" -E tar xzf "${TARBALL}"
-                WORKING_DIRECTORY "${unpacked}" RESULT_VARIABLE result)
-foreach(name IN LISTS expected)
-    execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files
-                            "${contents}/${name}" "${unpacked}/${top}/${name}"
-                    RESULT_VARIABLE result)
-    if(NOT result EQUAL 0)
-        message(FATAL_ERROR "${name} in ${TARBALL} differs from what was packed")
-    endif()
-endforeach()
+pack_and_check("${TARBALL}" czf "" "${staging}" "${top}/" "${unpacked}" ${expected})
 # The program as unpacked: runnable by anybody, statically linked, stripped,
 # for the processor in the tarball's name; no @name@ left in the texts.
 set(program "${unpacked}/${top}/velmora-cli")

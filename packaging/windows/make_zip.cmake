@@ -8,6 +8,7 @@
 # zip it gets Windows line ends and a byte order mark, so that Notepad shows
 # its umlauts on any Windows.
 cmake_minimum_required(VERSION 3.25)
+include(${CMAKE_CURRENT_LIST_DIR}/../pack_and_check.cmake)
 
 foreach(name PROGRAM CLI README VERSION ZIP)
     if(NOT DEFINED ${name})
@@ -37,31 +38,7 @@ file(COPY_FILE "${PROGRAM}" "${contents}/velmora.exe")
 file(COPY_FILE "${CLI}" "${contents}/velmora-cli.exe")
 file(WRITE "${contents}/LIESMICH.txt" "${bom}${text}")
 
-execute_process(COMMAND "${CMAKE_COMMAND}" -E tar cf "${ZIP}" --format=zip ${expected}
-                WORKING_DIRECTORY "${contents}" RESULT_VARIABLE result)
-if(NOT result EQUAL 0)
-    message(FATAL_ERROR "could not pack ${ZIP}")
-endif()
-
-# Exactly these files, at the top, each as it was packed.
-execute_process(COMMAND "${CMAKE_COMMAND}" -E tar tf "${ZIP}"
-                OUTPUT_VARIABLE listing RESULT_VARIABLE result)
-string(STRIP "${listing}" listing)
-string(REPLACE "\n" ";" listing "${listing}")
-list(SORT listing)
-if(NOT result EQUAL 0 OR NOT listing STREQUAL expected)
-    message(FATAL_ERROR "${ZIP} holds: ${listing}\nexpected: ${expected}")
-endif()
-execute_process(COMMAND "${CMAKE_COMMAND}" -E tar xf "${ZIP}"
-                WORKING_DIRECTORY "${unpacked}" RESULT_VARIABLE result)
-foreach(name IN LISTS expected)
-    execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files
-                            "${contents}/${name}" "${unpacked}/${name}"
-                    RESULT_VARIABLE result)
-    if(NOT result EQUAL 0)
-        message(FATAL_ERROR "${name} in ${ZIP} differs from what was packed")
-    endif()
-endforeach()
+pack_and_check("${ZIP}" cf --format=zip "${contents}" "" "${unpacked}" ${expected})
 # Its bytes, one "xx " per byte: a BOM first, every line feed after a
 # carriage return, no @name@ left.
 file(READ "${unpacked}/LIESMICH.txt" bytes HEX)
