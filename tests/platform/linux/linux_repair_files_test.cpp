@@ -400,6 +400,16 @@ TEST_F(LinuxRepairFilesTest, OnlyTheBaseFilesOwnersFileIsWritten) {
     EXPECT_EQ(ReadFile(dir / "notes#1.txt"), Pattern(100, 1));
 }
 
+// Whether this process (one with fewer powers than the test's) is refused
+// `name` for writing, for the reason `expected`.
+bool IsRefusedFor(const std::string& folder, const char* name, const char* baseName,
+                  OpenFailure expected) {
+    LinuxRepairFiles files;
+    OpenFailure why = OpenFailure::None;
+    const FolderHandle held = files.HoldFolder(folder.c_str());
+    return files.OpenForWriting(held, name, baseName, &why) == kNoFile && why == expected;
+}
+
 // Only a process the kernel would let write the file shows the file layer's
 // own refusal; without that power the kernel refuses (the next test).
 TEST_F(LinuxRepairFilesTest, ReadOnlyFileIsRefusedEvenForRoot) {
@@ -425,12 +435,8 @@ TEST_F(LinuxRepairFilesTest, ReadOnlyFileIsRefusedByTheKernelWithoutRootsOverrid
         if (!DropPermissionOverride()) {
             return 10;
         }
-        LinuxRepairFiles userFiles;
-        OpenFailure why = OpenFailure::None;
-        const FolderHandle held = userFiles.HoldFolder(dir.path().c_str());
         const bool refused =
-            userFiles.OpenForWriting(held, "Film#1.mpg", "Film.mpg", &why) == kNoFile &&
-            why == OpenFailure::Unavailable;
+            IsRefusedFor(dir.path(), "Film#1.mpg", "Film.mpg", OpenFailure::Unavailable);
         // The kernel is what refuses here: a plain open fails the same way.
         const bool kernelRefuses = open((dir / "Film#1.mpg").c_str(), O_WRONLY) < 0;
         return refused && kernelRefuses ? 0 : 1;
@@ -461,17 +467,15 @@ TEST_F(LinuxRepairFilesTest, OtherUsersFilesAsAnOrdinaryUser) {
         if (!BecomeNobody()) {
             return 10;
         }
+        if (!IsRefusedFor(dir.path(), "private.mpg", "root.mpg", OpenFailure::Unavailable)) {
+            return 1;
+        }
+        if (!IsRefusedFor(dir.path(), "shared.mpg", "root.mpg", OpenFailure::NoExclusivity)) {
+            return 2;
+        }
         LinuxRepairFiles userFiles;
         OpenFailure why = OpenFailure::None;
         const FolderHandle held = userFiles.HoldFolder(dir.path().c_str());
-        if (userFiles.OpenForWriting(held, "private.mpg", "root.mpg", &why) != kNoFile ||
-            why != OpenFailure::Unavailable) {
-            return 1;
-        }
-        if (userFiles.OpenForWriting(held, "shared.mpg", "root.mpg", &why) != kNoFile ||
-            why != OpenFailure::NoExclusivity) {
-            return 2;
-        }
         const FileHandle own = userFiles.OpenForWriting(held, "own.mpg", "nobody.mpg", &why);
         if (own == kNoFile) {
             return 3;
