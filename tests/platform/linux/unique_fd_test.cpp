@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <utility>
+#include "owned_handle_checks.h"
 
 namespace {
 
@@ -21,37 +21,13 @@ void MakePipe(int* readEnd, int* writeEnd) {
     *writeEnd = ends[1];
 }
 
-TEST(UniqueFdTest, ClosesOnceWhereverOwnershipEnds) {
+TEST(UniqueFdTest, ClosesOnceAndHandsOver) {
     int first = -1;
     int second = -1;
     MakePipe(&first, &second);
-    {
-        UniqueFd owner(first);
-        UniqueFd moved(std::move(owner));
-        EXPECT_FALSE(owner.valid());
-        EXPECT_EQ(moved.get(), first);
-        UniqueFd other(second);
-        other = std::move(moved);  // closes `second`, takes `first`
-        EXPECT_FALSE(IsOpen(second));
-        EXPECT_TRUE(IsOpen(first));
-    }
-    EXPECT_FALSE(IsOpen(first));
-}
-
-TEST(UniqueFdTest, ReleaseHandsOverAndResetCloses) {
-    int first = -1;
-    int second = -1;
+    EXPECT_EQ(ClosesOnceWhereverOwnershipEnds<UniqueFd>(first, second, IsOpen), "");
     MakePipe(&first, &second);
-    UniqueFd owner(first);
-    EXPECT_EQ(owner.release(), first);
-    EXPECT_FALSE(owner.valid());
-    owner.reset(second);
-    owner.reset(second);  // the same descriptor again is kept, not closed
-    EXPECT_TRUE(IsOpen(second));
-    EXPECT_TRUE(owner.close());
-    EXPECT_FALSE(IsOpen(second));
-    EXPECT_TRUE(IsOpen(first));
-    ::close(first);
+    EXPECT_EQ(ReleaseHandsOverAndResetCloses<UniqueFd>(first, second, IsOpen, ::close), "");
 }
 
 }  // namespace
