@@ -46,3 +46,54 @@ void EscapeControlCharacters(const char* text, char* out, std::size_t size);
 // 0x80 to 0x9F that no UTF-8 sequence holds (a C1 control to a terminal
 // that reads bytes) as \xHH. All else is kept as it is.
 std::string Utf8WithControlsEscaped(const std::string& text);
+
+// A zero-terminated text put together at compile time, so that a text which
+// states a limit is written from the constant that enforces it.
+template <std::size_t Size>
+struct FixedText {
+    char bytes[Size] = {};
+
+    constexpr FixedText() = default;
+    constexpr FixedText(const char (&text)[Size]) {
+        for (std::size_t i = 0; i < Size; ++i) {
+            bytes[i] = text[i];
+        }
+    }
+    constexpr const char* c_str() const { return bytes; }
+    static constexpr std::size_t kLength = Size - 1;
+};
+
+constexpr std::size_t DecimalDigitCount(unsigned long long value) {
+    std::size_t digits = 1;
+    for (; value >= 10; value /= 10) {
+        ++digits;
+    }
+    return digits;
+}
+
+// Value in decimal digits.
+template <unsigned long long Value>
+constexpr FixedText<DecimalDigitCount(Value) + 1> DecimalText() {
+    FixedText<DecimalDigitCount(Value) + 1> text;
+    unsigned long long rest = Value;
+    for (std::size_t i = DecimalDigitCount(Value); i-- > 0; rest /= 10) {
+        text.bytes[i] = static_cast<char>('0' + rest % 10);
+    }
+    return text;
+}
+
+// The parts one after another: JoinTexts(FixedText("bis "),
+// DecimalText<kLimit>(), FixedText(" Byte")).
+template <std::size_t... Sizes>
+constexpr FixedText<(Sizes + ...) - sizeof...(Sizes) + 1> JoinTexts(
+    const FixedText<Sizes>&... parts) {
+    FixedText<(Sizes + ...) - sizeof...(Sizes) + 1> joined;
+    std::size_t used = 0;
+    const auto append = [&joined, &used](const char* text, std::size_t length) {
+        for (std::size_t i = 0; i < length; ++i) {
+            joined.bytes[used++] = text[i];
+        }
+    };
+    (append(parts.bytes, parts.kLength), ...);
+    return joined;
+}

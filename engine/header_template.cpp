@@ -3,6 +3,8 @@
 #include <cstring>
 #include <utility>
 
+#include "byte_text.h"
+
 namespace {
 
 // Both bounds inclusive; the lower one is tested first.
@@ -80,6 +82,15 @@ TemplateLoadResult TemplateFromBytes(HeaderTemplate& headerTemplate, const unsig
     return sized;
 }
 
+namespace {
+
+constexpr auto kTooSmallMessage = JoinTexts(FixedText("Header zu klein! (Minimal "),
+                                            DecimalText<kTemplateMinLength>(), FixedText(" Byte)"));
+constexpr auto kTooLargeMessage = JoinTexts(FixedText("Header zu gro\xDF! (Maximal "),
+                                            DecimalText<kTemplateMaxLength>(), FixedText(" Byte)"));
+
+}  // namespace
+
 const char* TemplateLoadMessage(TemplateLoadResult result) {
     switch (result) {
     case TemplateLoadResult::Loaded:
@@ -87,9 +98,9 @@ const char* TemplateLoadMessage(TemplateLoadResult result) {
     case TemplateLoadResult::NotFound:
         return "Header Datei nicht gefunden!";
     case TemplateLoadResult::TooSmall:
-        return "Header zu klein! (Minimal 64 Byte)";
+        return kTooSmallMessage.c_str();
     case TemplateLoadResult::TooLarge:
-        return "Header zu gro\xDF! (Maximal 2048 Byte)";
+        return kTooLargeMessage.c_str();
     case TemplateLoadResult::ReadFailed:
         return "Konnte Header Datei nicht lesen!";
     }

@@ -3,8 +3,10 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "byte_text.h"
 #include "cli_files.h"
 #include "follow_up_name.h"
+#include "windows_1252.h"
 
 namespace {
 
@@ -88,20 +90,9 @@ bool ParseArguments(int argc, char** argv, const std::vector<CliOption>& options
 }
 
 std::string FromWindows1252(const char* text) {
-    // Windows-1252's 0x80-0x9F differ from Latin-1; the engine's texts use
-    // none of them, and any that appear are shown as '?'.
-    std::string out;
-    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text); *c != 0; ++c) {
-        if (*c < 0x80) {
-            out += static_cast<char>(*c);
-        } else if (*c < 0xA0) {
-            out += '?';
-        } else {
-            out += static_cast<char>(0xC0 | (*c >> 6));
-            out += static_cast<char>(0x80 | (*c & 0x3F));
-        }
-    }
-    return out;
+    // An undefined byte of the code page becomes a C1 control, which a
+    // terminal must not get as it is.
+    return Utf8WithControlsEscaped(Windows1252ToUtf8(text));
 }
 
 void Print(std::FILE* stream, const char* format, ...) {

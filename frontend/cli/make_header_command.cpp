@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "byte_text.h"
 #include "cli_command.h"
 #include "cli_files.h"
 #include "header_template.h"
@@ -13,26 +14,34 @@
 
 namespace {
 
-constexpr char kUsage[] =
-    "Aufruf: velmora-cli make-header AUFNAHME [-o DATEI] [--size N] [--force]\n"
-    "\n"
-    "Macht den Header aus einer guten Aufnahme (meist der Basis-Datei, Film.mpg):\n"
-    "aus dem ersten Pack im ersten MiB, der einen System-Header tr\xC3\xA4gt (MPEG-1\n"
-    "oder MPEG-2), dessen Pack-Header und System-Header, gefolgt von einem\n"
-    "Padding-Paket, das den Header genau N Byte lang macht. Eine restaurierte\n"
-    "Datei beginnt so mit einem vollst\xC3\xA4ndigen Pack ohne Bilder des ersten Teils.\n"
-    "\n"
-    "  -o, --output DATEI  die Header-Datei (Vorgabe: header.mpeg im aktuellen Ordner)\n"
-    "  --size N            ihre Gr\xC3\xB6\xC3\x9F"
-    "e in Byte, 64 bis 2048 (Vorgabe: 2048)\n"
-    "  --force             eine vorhandene Header-Datei ersetzen (nur eine\n"
-    "                      gew\xC3\xB6hnliche Datei, nie ein Ger\xC3\xA4t, eine FIFO, einen\n"
-    "                      Ordner oder eine symbolische Verkn\xC3\xBCpfung)\n"
-    "\n"
-    "Exit-Codes: 0 geschrieben; 1 die Header-Datei lie\xC3\x9F sich nicht schreiben;\n"
-    "2 falscher Aufruf, Aufnahme nicht lesbar, ein Transportstrom oder ohne Pack\n"
-    "mit System-Header, Header-Datei schon vorhanden (ohne --force) oder keine\n"
-    "gew\xC3\xB6hnliche Datei.\n";
+constexpr auto kUsage = JoinTexts(
+    FixedText("Aufruf: velmora-cli make-header AUFNAHME [-o DATEI] [--size N] [--force]\n"
+              "\n"
+              "Macht den Header aus einer guten Aufnahme (meist der Basis-Datei, Film.mpg):\n"
+              "aus dem ersten Pack im ersten MiB, der einen System-Header tr\xC3\xA4gt (MPEG-1\n"
+              "oder MPEG-2), dessen Pack-Header und System-Header, gefolgt von einem\n"
+              "Padding-Paket, das den Header genau N Byte lang macht. Eine restaurierte\n"
+              "Datei beginnt so mit einem vollst\xC3\xA4ndigen Pack ohne Bilder des ersten Teils.\n"
+              "\n"
+              "  -o, --output DATEI  die Header-Datei (Vorgabe: header.mpeg im aktuellen Ordner)\n"
+              "  --size N            ihre Gr\xC3\xB6\xC3\x9F"
+              "e in Byte, "),
+    DecimalText<kTemplateMinLength>(), FixedText(" bis "), DecimalText<kTemplateMaxLength>(),
+    FixedText(" (Vorgabe: "), DecimalText<kTemplateMaxLength>(),
+    FixedText(
+        ")\n"
+        "  --force             eine vorhandene Header-Datei ersetzen (nur eine\n"
+        "                      gew\xC3\xB6hnliche Datei, nie ein Ger\xC3\xA4t, eine FIFO, einen\n"
+        "                      Ordner oder eine symbolische Verkn\xC3\xBCpfung)\n"
+        "\n"
+        "Exit-Codes: 0 geschrieben; 1 die Header-Datei lie\xC3\x9F sich nicht schreiben;\n"
+        "2 falscher Aufruf, Aufnahme nicht lesbar, ein Transportstrom oder ohne Pack\n"
+        "mit System-Header, Header-Datei schon vorhanden (ohne --force) oder keine\n"
+        "gew\xC3\xB6hnliche Datei.\n"));
+
+constexpr auto kSizeRefusal =
+    JoinTexts(FixedText("--size erwartet eine Zahl von "), DecimalText<kTemplateMinLength>(),
+              FixedText(" bis "), DecimalText<kTemplateMaxLength>());
 
 int Refuse(const std::string& message) {
     Print(stderr, "velmora-cli make-header: %s\n", message.c_str());
@@ -100,14 +109,14 @@ std::string Describe(const HeaderPack& found) {
 
 int RunMakeHeader(const CliArguments& arguments) {
     if (arguments.positional.size() != 1) {
-        Print(stderr, "%s", kUsage);
+        Print(stderr, "%s", kUsage.c_str());
         return kExitUsage;
     }
     const std::string recording = arguments.positional[0];
     const std::string output = arguments.Value("--output", kTemplateFileName);
     std::size_t size = kTemplateMaxLength;
     if (arguments.Has("--size") && !ParseTemplateSize(arguments.Value("--size", ""), &size)) {
-        return Refuse("--size erwartet eine Zahl von 64 bis 2048");
+        return Refuse(kSizeRefusal.c_str());
     }
     if (AreSameFile(recording.c_str(), output.c_str())) {
         return Refuse("die Header-Datei w\xC3\xA4re die Aufnahme selbst: " + NameAsText(output));
@@ -143,7 +152,7 @@ int RunMakeHeader(const CliArguments& arguments) {
 const CliCommand kMakeHeaderCommand{
     "make-header",
     "macht den Header (header.mpeg) aus einer guten Aufnahme",
-    kUsage,
+    kUsage.c_str(),
     {{"--output", "-o", true}, {"--size", nullptr, true}, {"--force", nullptr, false}},
     RunMakeHeader,
 };

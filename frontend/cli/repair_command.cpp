@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "byte_text.h"
 #include "cli_command.h"
 #include "cli_files.h"
 #include "cli_repair_files.h"
@@ -15,29 +16,33 @@
 
 namespace {
 
-constexpr char kUsage[] =
-    "Aufruf: velmora-cli repair BASISDATEI [--postfix P] [--header DATEI | --from-base]\n"
-    "\n"
-    "Stellt den Header der Folge-Dateien einer beendeten Aufnahme wieder her:\n"
-    "zu BASISDATEI Film.mpg die Dateien Film#1.mpg, Film#2.mpg, ... bis zur\n"
-    "ersten fehlenden Nummer. Jede Datei wird nur geschrieben, wenn kein anderes\n"
-    "Programm sie offen hat und sie nicht k\xC3\xBCrzer als der Header ist. Eine, die\n"
-    "schon mit dem Header beginnt oder schon wie ein Programmstrom (Pack-Header,\n"
-    "direkt dahinter System-Header), bleibt unber\xC3\xBChrt. Eine Zeile je Datei.\n"
-    "Vor dem Ende ist jede gemeldete Restaurierung auf dem Datentr\xC3\xA4ger.\n"
-    "\n"
-    "  --postfix P      Text zwischen Name und Nummer (Vorgabe: #, h\xC3\xB6"
-    "chstens 7 Byte)\n"
-    "  --header DATEI   der Header (Vorgabe: header.mpeg im aktuellen Ordner)\n"
-    "  --from-base      der Header aus der Basis-Datei selbst, wie ihn make-header\n"
-    "                   macht (2048 Byte), statt aus einer Header-Datei\n"
-    "\n"
-    "Exit-Codes: 0 jede vorhandene Folge-Datei ist restauriert oder war es schon,\n"
-    "und das auf dem Datentr\xC3\xA4ger; 1 eine war belegt, leer, zu kurz, ohne\n"
-    "Exklusivzugriff, eines anderen Eigent\xC3\xBCmers oder nicht schreibbar, oder das\n"
-    "Sichern auf den Datentr\xC3\xA4ger schlug fehl;\n"
-    "2 falscher Aufruf, Basis-Datei oder Header nicht lesbar, aus der Basis-Datei\n"
-    "kein Header (--from-base).\n";
+constexpr auto kUsage = JoinTexts(
+    FixedText("Aufruf: velmora-cli repair BASISDATEI [--postfix P] [--header DATEI | --from-base]\n"
+              "\n"
+              "Stellt den Header der Folge-Dateien einer beendeten Aufnahme wieder her:\n"
+              "zu BASISDATEI Film.mpg die Dateien Film#1.mpg, Film#2.mpg, ... bis zur\n"
+              "ersten fehlenden Nummer. Jede Datei wird nur geschrieben, wenn kein anderes\n"
+              "Programm sie offen hat und sie nicht k\xC3\xBCrzer als der Header ist. Eine, die\n"
+              "schon mit dem Header beginnt oder schon wie ein Programmstrom (Pack-Header,\n"
+              "direkt dahinter System-Header), bleibt unber\xC3\xBChrt. Eine Zeile je Datei.\n"
+              "Vor dem Ende ist jede gemeldete Restaurierung auf dem Datentr\xC3\xA4ger.\n"
+              "\n"
+              "  --postfix P      Text zwischen Name und Nummer (Vorgabe: #, h\xC3\xB6"
+              "chstens "),
+    DecimalText<kMaxPostfixLength>(),
+    FixedText(" Byte)\n"
+              "  --header DATEI   der Header (Vorgabe: header.mpeg im aktuellen Ordner)\n"
+              "  --from-base      der Header aus der Basis-Datei selbst, wie ihn make-header\n"
+              "                   macht ("),
+    DecimalText<kTemplateMaxLength>(),
+    FixedText(" Byte), statt aus einer Header-Datei\n"
+              "\n"
+              "Exit-Codes: 0 jede vorhandene Folge-Datei ist restauriert oder war es schon,\n"
+              "und das auf dem Datentr\xC3\xA4ger; 1 eine war belegt, leer, zu kurz, ohne\n"
+              "Exklusivzugriff, eines anderen Eigent\xC3\xBCmers oder nicht schreibbar, oder das\n"
+              "Sichern auf den Datentr\xC3\xA4ger schlug fehl;\n"
+              "2 falscher Aufruf, Basis-Datei oder Header nicht lesbar, aus der Basis-Datei\n"
+              "kein Header (--from-base).\n"));
 
 void PrintLine(const std::string& line) {
     Print(stdout, "%s\n", line.c_str());
@@ -110,7 +115,7 @@ int UsageError(const std::string& message) {
 
 int RunRepair(const CliArguments& arguments) {
     if (arguments.positional.size() != 1) {
-        Print(stderr, "%s", kUsage);
+        Print(stderr, "%s", kUsage.c_str());
         return kExitUsage;
     }
     if (arguments.Has("--header") && arguments.Has("--from-base")) {
@@ -203,7 +208,7 @@ int RunRepair(const CliArguments& arguments) {
 const CliCommand kRepairCommand{
     "repair",
     "stellt die Folge-Dateien einer beendeten Aufnahme wieder her",
-    kUsage,
+    kUsage.c_str(),
     {{"--postfix", "-p", true}, {"--header", nullptr, true}, {"--from-base", nullptr, false}},
     RunRepair,
 };

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "byte_text.h"
 #include "cli_command.h"
 #include "cli_files.h"
 #include "follow_up_name.h"
@@ -11,43 +12,48 @@
 
 namespace {
 
-constexpr char kUsage[] =
-    "Aufruf: velmora-cli watch [-r] ORDNER... [--postfix P] [--header DATEI | --from-base]\n"
-    "\n"
-    "Beobachtet die Ordner als Dienst und stellt den Header jeder Folge-Datei\n"
-    "wieder her (Film#1.mpg, Film#2.mpg, ... neben Film.mpg im selben Ordner),\n"
-    "sobald sie mindestens so lang wie der Header ist und kein anderes Programm\n"
-    "sie offen hat, f\xC3\xBCr beliebig viele Aufnahmen zugleich. Dateien, die schon\n"
-    "mit dem Header oder wie ein Programmstrom (Pack-Header, direkt dahinter\n"
-    "System-Header) beginnen, bleiben unber\xC3\xBChrt, ebenso Dateien eines anderen\n"
-    "Eigent\xC3\xBCmers als die Basis-Datei. Eine Zeile je restaurierte Datei auf der\n"
-    "Standardausgabe, erst wenn ihr Header auf dem Datentr\xC3\xA4ger ist; Fehler auf\n"
-    "der Standardfehlerausgabe; bei mehr als einem Ordner und mit -r steht der\n"
-    "Ordner vorn.\n"
-    "\n"
-    "  -r, --recursive  auch jeden Ordner unter den Ordnern beobachten, ebenso jeden,\n"
-    "                   der sp\xC3\xA4ter angelegt oder hineinverschoben wird (Links\n"
-    "                   auf Ordner ausgenommen); eine Aufnahme bleibt in ihrem\n"
-    "                   Ordner; ein Unterordner, der verschwindet, wird still\n"
-    "                   vergessen; ist die Grenze des Systems erreicht, nennt eine\n"
-    "                   Meldung die Einstellung und die ausgelassenen Ordner\n"
-    "  --postfix P      Text zwischen Name und Nummer (Vorgabe: #, h\xC3\xB6"
-    "chstens 7 Byte)\n"
-    "  --header DATEI   der Header (Vorgabe: header.mpeg im aktuellen Ordner)\n"
-    "  --from-base      statt einer Header-Datei: jede Aufnahme bekommt den Header\n"
-    "                   ihrer eigenen Basis-Datei, wie ihn make-header macht (2048\n"
-    "                   Byte), sobald eine ihrer Folge-Dateien zum ersten Mal\n"
-    "                   ansteht; l\xC3\xA4sst sich keiner machen, wird das einmal\n"
-    "                   gemeldet, und ihre Folge-Dateien bleiben unber\xC3\xBChrt, bis\n"
-    "                   sich die Basis-Datei \xC3\xA4ndert\n"
-    "\n"
-    "SIGTERM und SIGINT beenden den Dienst, SIGHUP l\xC3\xA4\x64t den Header neu (geht\n"
-    "das nicht, bleibt der bisherige); mit --from-base macht SIGHUP jeden Header\n"
-    "neu aus seiner Basis-Datei, sobald er wieder gebraucht wird.\n"
-    "\n"
-    "Exit-Codes: 0 beendet durch SIGTERM oder SIGINT; 1 keiner der Ordner ist\n"
-    "mehr da, oder niemand liest mehr die Ausgabe; 2 falscher Aufruf, Ordner oder\n"
-    "Header nicht lesbar.\n";
+constexpr auto kUsage = JoinTexts(
+    FixedText(
+        "Aufruf: velmora-cli watch [-r] ORDNER... [--postfix P] [--header DATEI | --from-base]\n"
+        "\n"
+        "Beobachtet die Ordner als Dienst und stellt den Header jeder Folge-Datei\n"
+        "wieder her (Film#1.mpg, Film#2.mpg, ... neben Film.mpg im selben Ordner),\n"
+        "sobald sie mindestens so lang wie der Header ist und kein anderes Programm\n"
+        "sie offen hat, f\xC3\xBCr beliebig viele Aufnahmen zugleich. Dateien, die schon\n"
+        "mit dem Header oder wie ein Programmstrom (Pack-Header, direkt dahinter\n"
+        "System-Header) beginnen, bleiben unber\xC3\xBChrt, ebenso Dateien eines anderen\n"
+        "Eigent\xC3\xBCmers als die Basis-Datei. Eine Zeile je restaurierte Datei auf der\n"
+        "Standardausgabe, erst wenn ihr Header auf dem Datentr\xC3\xA4ger ist; Fehler auf\n"
+        "der Standardfehlerausgabe; bei mehr als einem Ordner und mit -r steht der\n"
+        "Ordner vorn.\n"
+        "\n"
+        "  -r, --recursive  auch jeden Ordner unter den Ordnern beobachten, ebenso jeden,\n"
+        "                   der sp\xC3\xA4ter angelegt oder hineinverschoben wird (Links\n"
+        "                   auf Ordner ausgenommen); eine Aufnahme bleibt in ihrem\n"
+        "                   Ordner; ein Unterordner, der verschwindet, wird still\n"
+        "                   vergessen; ist die Grenze des Systems erreicht, nennt eine\n"
+        "                   Meldung die Einstellung und die ausgelassenen Ordner\n"
+        "  --postfix P      Text zwischen Name und Nummer (Vorgabe: #, h\xC3\xB6"
+        "chstens "),
+    DecimalText<kMaxPostfixLength>(),
+    FixedText(" Byte)\n"
+              "  --header DATEI   der Header (Vorgabe: header.mpeg im aktuellen Ordner)\n"
+              "  --from-base      statt einer Header-Datei: jede Aufnahme bekommt den Header\n"
+              "                   ihrer eigenen Basis-Datei, wie ihn make-header macht ("),
+    DecimalText<kTemplateMaxLength>(),
+    FixedText("\n"
+              "                   Byte), sobald eine ihrer Folge-Dateien zum ersten Mal\n"
+              "                   ansteht; l\xC3\xA4sst sich keiner machen, wird das einmal\n"
+              "                   gemeldet, und ihre Folge-Dateien bleiben unber\xC3\xBChrt, bis\n"
+              "                   sich die Basis-Datei \xC3\xA4ndert\n"
+              "\n"
+              "SIGTERM und SIGINT beenden den Dienst, SIGHUP l\xC3\xA4\x64t den Header neu (geht\n"
+              "das nicht, bleibt der bisherige); mit --from-base macht SIGHUP jeden Header\n"
+              "neu aus seiner Basis-Datei, sobald er wieder gebraucht wird.\n"
+              "\n"
+              "Exit-Codes: 0 beendet durch SIGTERM oder SIGINT; 1 keiner der Ordner ist\n"
+              "mehr da, oder niemand liest mehr die Ausgabe; 2 falscher Aufruf, Ordner oder\n"
+              "Header nicht lesbar.\n"));
 
 int UsageError(const std::string& message) {
     Print(stderr, "velmora-cli watch: %s\n", message.c_str());
@@ -56,7 +62,7 @@ int UsageError(const std::string& message) {
 
 int RunWatch(const CliArguments& arguments) {
     if (arguments.positional.empty()) {
-        Print(stderr, "%s", kUsage);
+        Print(stderr, "%s", kUsage.c_str());
         return kExitUsage;
     }
 #ifdef LC_MESSAGES
@@ -93,7 +99,7 @@ int RunWatch(const CliArguments& arguments) {
 const CliCommand kWatchCommand{
     "watch",
     "beobachtet Ordner als Dienst und stellt jede fertige Folge-Datei wieder her",
-    kUsage,
+    kUsage.c_str(),
     {{"--postfix", "-p", true},
      {"--header", nullptr, true},
      {"--from-base", nullptr, false},
