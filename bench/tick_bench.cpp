@@ -41,9 +41,9 @@ public:
     void SetCurrentFileText(const char*) override {}
     void SetToggleCaption(const char*) override {}
     void EnableToggle() override {}
-    void AppendLogLine(const char* line) override {
-        const std::string_view text(line);
-        const bool repaired = text.starts_with(kStatusPrefix) && text.ends_with(kRepairedSuffix);
+    void AppendLogLine(const char* before, const char*, const char* after) override {
+        const bool repaired =
+            std::string_view(before) == kStatusPrefix && std::string_view(after) == kRepairedSuffix;
         ++(repaired ? repairedLines : otherLines);
     }
 

@@ -46,9 +46,8 @@ struct WindowWithLines {
         QCoreApplication::processEvents();
     }
     void Append(int n) {
-        const std::string line =
-            "Header \"Film#" + std::to_string(n % 65536) + ".mpg\" restauriert!";
-        window.AppendLogLine(line.c_str());
+        const std::string name = "Film#" + std::to_string(n % 65536) + ".mpg";
+        window.AppendLogLine(kStatusPrefix, name.c_str(), kRepairedSuffix);
     }
 
     LinuxRepairFiles files;

@@ -5,22 +5,6 @@
 #include "byte_text.h"
 #include "repair_step.h"
 
-namespace {
-
-// The split point of the chosen name. The dialog's extension offset is used
-// when it points just past a dot inside the name; a name without a dot keeps
-// its whole name as stem, and one ending with a dot splits before that dot.
-std::uint16_t StemLengthOfChoice(const char* fullPath, std::size_t pathLength,
-                                 std::uint16_t fileOffset, std::uint16_t fileExtension) {
-    if (fileExtension > fileOffset && fileExtension < pathLength &&
-        fullPath[fileExtension - 1] == '.') {
-        return ComputeStemLength(fileOffset, fileExtension);
-    }
-    return StemLengthOfName(fullPath + fileOffset);
-}
-
-}  // namespace
-
 RepairController::RepairController(RepairView& view, RepairFiles& files)
     : view_(view), files_(files) {}
 
@@ -34,16 +18,16 @@ bool RepairController::OnStartup() {
     return false;
 }
 
-void RepairController::OnBaseFileChosen(const char* fullPath, std::uint16_t fileOffset,
-                                        std::uint16_t fileExtension) {
+void RepairController::OnBaseFileChosen(const char* folder, const char* name) {
     // Everything is checked before any state changes: a refused choice leaves
     // the tool as a cancelled one does.
-    const std::size_t pathLength = BoundedLength(fullPath, kNameBufferSize);
-    if (pathLength > kMaxNameLength) {
+    const std::size_t folderLength = BoundedLength(folder, kNameBufferSize);
+    const std::size_t nameLength = BoundedLength(name, kNameBufferSize);
+    if (folderLength + nameLength > kMaxNameLength) {
         view_.ShowError(kNameTooLongMessage);
         return;
     }
-    if (fileOffset >= pathLength) {
+    if (nameLength == 0) {
         view_.ShowError(kInvalidBaseFileMessage);
         return;
     }
@@ -51,17 +35,16 @@ void RepairController::OnBaseFileChosen(const char* fullPath, std::uint16_t file
     view_.ReadPostfixField(postfix, sizeof postfix);
     postfix[kMaxPostfixLength] = '\0';
 
-    const char* baseName = fullPath + fileOffset;
-    const std::size_t longestName = MaxFollowUpNameLength(baseName, postfix);
-    if (longestName > kMaxNameLength || fileOffset + longestName > files_.MaxPathLength()) {
+    const std::size_t longestName = MaxFollowUpNameLength(name, postfix);
+    if (longestName > kMaxNameLength || folderLength + longestName > files_.MaxPathLength()) {
         view_.ShowError(kNameTooLongMessage);
         return;
     }
 
-    CopyText(baseDirectory_, sizeof baseDirectory_, fullPath, fileOffset);
-    CopyText(baseName_, sizeof baseName_, baseName, kMaxNameLength);
+    CopyText(baseDirectory_, sizeof baseDirectory_, folder, folderLength);
+    CopyText(baseName_, sizeof baseName_, name, nameLength);
     sequenceCounter_ = 1;
-    stemLength_ = StemLengthOfChoice(fullPath, pathLength, fileOffset, fileExtension);
+    stemLength_ = StemLengthOfName(baseName_);
     CopyText(postfix_, sizeof postfix_, postfix, kMaxPostfixLength);
     BuildFollowUpName(baseName_, stemLength_, postfix_, sequenceCounter_, followUpName_,
                       sizeof followUpName_);
@@ -92,7 +75,7 @@ void RepairController::SetRunning(bool running) {
 void RepairController::ReportOnce(bool* reported, const char* before, const char* after) {
     if (!*reported) {
         *reported = true;
-        AppendStatusLine(before, followUpName_, after);
+        view_.AppendLogLine(before, followUpName_, after);
     }
 }
 
@@ -115,7 +98,7 @@ void RepairController::OnTick() {
         return;
     }
     if (WriteTemplate(files_, template_, file)) {
-        AppendStatusLine(kStatusPrefix, followUpName_, kRepairedSuffix);
+        view_.AppendLogLine(kStatusPrefix, followUpName_, kRepairedSuffix);
         files_.CloseFile(file);
         AdvanceToNextFile();
         return;
@@ -137,7 +120,7 @@ void RepairController::FinishFailedRepair(FileHandle file) {
     view_.ShowError(kWriteFailedMessage);
     SetRunning(false);
     view_.SetToggleCaption(kStartCaption);
-    AppendStatusLine(kStatusPrefix, name, kNotRepairedSuffix);
+    view_.AppendLogLine(kStatusPrefix, name, kNotRepairedSuffix);
     files_.CloseFile(file);
     // A series chosen while the message was open starts at its first file,
     // which this tick has not dealt with.
@@ -149,16 +132,6 @@ void RepairController::FinishFailedRepair(FileHandle file) {
 void RepairController::OnShutdown() {
     SetRunning(false);
     template_.ReleaseFile();
-}
-
-void RepairController::AppendStatusLine(const char* before, const char* name, const char* after) {
-    char line[kMaxStatusLineLength + 1];
-    TextJoiner text(line, sizeof line);
-    text.Append(before);
-    text.Append(name);
-    text.Append(after);
-    text.Finish();  // always fits: names are at most 259 bytes
-    view_.AppendLogLine(line);
 }
 
 void RepairController::AdvanceToNextFile() {

@@ -10,8 +10,8 @@
 #include "repair_files.h"
 #include "repair_view.h"
 
-// A status line is the follow-up name between two fixed pieces, at most 287
-// bytes in all.
+// A status line is the follow-up name between two of the texts below, at
+// most 287 bytes in all.
 inline constexpr std::size_t kMaxStatusLineLength = 287;
 // A status line as the windows show it, each control character escaped
 // (EscapeControlCharacters): at most four bytes for each byte.
@@ -26,11 +26,10 @@ public:
     // Loads the template. On failure shows why, closes the window and returns false.
     bool OnStartup();
 
-    // fullPath is the chosen file's full path; fileOffset is where its name
-    // starts, fileExtension is just past the last dot of the name (or the
-    // path's end when the name has no dot, or 0 when it ends with a dot).
-    void OnBaseFileChosen(const char* fullPath, std::uint16_t fileOffset,
-                          std::uint16_t fileExtension);
+    // A base file was chosen: its folder, as the file layer takes it (ending
+    // in a separator, or empty for the current folder), and its name. The
+    // series' names split the name at its last dot.
+    void OnBaseFileChosen(const char* folder, const char* name);
 
     void OnToggle();
     void OnTick();
@@ -50,7 +49,6 @@ private:
     void SetRunning(bool running);
     void ReportOnce(bool* reported, const char* before, const char* after);
     void FinishFailedRepair(FileHandle file);
-    void AppendStatusLine(const char* before, const char* name, const char* after);
     void AdvanceToNextFile();
 
     RepairView& view_;

@@ -21,8 +21,11 @@ public:
     virtual void SetToggleCaption(const char* text) = 0;
     virtual void EnableToggle() = 0;
 
-    // Adds a line at the end of the status list and brings it into view.
-    virtual void AppendLogLine(const char* text) = 0;
+    // Adds a line at the end of the status list and brings it into view: the
+    // program's words before and after a file name, which the window shows
+    // with its control characters escaped. At most kMaxStatusLineLength
+    // bytes in all.
+    virtual void AppendLogLine(const char* before, const char* name, const char* after) = 0;
 
 protected:
     ~RepairView() = default;

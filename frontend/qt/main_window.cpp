@@ -21,7 +21,6 @@
 #include "byte_text.h"
 #include "dialog_units.h"
 #include "file_chooser.h"
-#include "file_name_offsets.h"
 #include "frame_group_box.h"
 #include "status_list.h"
 #include "text_encoding.h"
@@ -255,8 +254,8 @@ void MainWindow::ChooseBaseFile() {
         return;  // cancelled: nothing changes
     }
     const QByteArray path = QFile::encodeName(QFileInfo(chosen).absoluteFilePath());
-    const FileNameOffsets offsets = ComputeFileNameOffsets(path.constData());
-    controller_.OnBaseFileChosen(path.constData(), offsets.fileOffset, offsets.fileExtension);
+    const qsizetype nameStart = path.lastIndexOf('/') + 1;
+    controller_.OnBaseFileChosen(path.left(nameStart).constData(), path.constData() + nameStart);
 }
 
 void MainWindow::OnTimerFired() {
@@ -372,10 +371,12 @@ void MainWindow::EnableToggle() {
     toggleButton_->setEnabled(true);
 }
 
-void MainWindow::AppendLogLine(const char* text) {
+void MainWindow::AppendLogLine(const char* before, const char* name, const char* after) {
     // A name's control characters are shown escaped: a newline in a name
     // must not make a line of its own in the list.
-    char shown[kMaxShownStatusLineLength + 1];
-    EscapeControlCharacters(text, shown, sizeof shown);
-    statusList_->AppendLine(EscapeLineSeparators(DecodeStatusLine(shown)));
+    char shownName[kMaxShownStatusLineLength + 1];
+    EscapeControlCharacters(name, shownName, sizeof shownName);
+    statusList_->AppendLine(DecodeWindows1252(before) +
+                            EscapeLineSeparators(DecodeFileSystemText(shownName)) +
+                            DecodeWindows1252(after));
 }

@@ -77,7 +77,7 @@ public:
     void SetCurrentFileText(const char* text) override;
     void SetToggleCaption(const char* text) override;
     void EnableToggle() override;
-    void AppendLogLine(const char* text) override;
+    void AppendLogLine(const char* before, const char* name, const char* after) override;
 
 public slots:
     // Ends the window now unless an event is still running, in which case

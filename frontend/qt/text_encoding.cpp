@@ -4,49 +4,19 @@
 #include <QFile>
 #include <cstring>
 
-namespace {
-
-// Code points of the bytes 0x80 to 0x9F; the rest of Windows-1252 is Latin-1.
-constexpr char16_t kHighControlRange[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 0x80
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  // 0x88
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 0x90
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 0x98
-};
-
-char16_t Windows1252ToUnicode(unsigned char byte) {
-    if (byte >= 0x80 && byte <= 0x9F) {
-        return kHighControlRange[byte - 0x80];
-    }
-    return byte;
-}
-
-}  // namespace
+#include "windows_1252.h"
 
 QString DecodeWindows1252(const char* text) {
     QString result;
     for (const char* p = text; *p != '\0'; ++p) {
-        result.append(QChar(Windows1252ToUnicode(static_cast<unsigned char>(*p))));
+        result.append(
+            QChar(static_cast<char16_t>(Windows1252CodePoint(static_cast<unsigned char>(*p)))));
     }
     return result;
 }
 
 QString DecodeFileSystemText(const char* text) {
     return QFile::decodeName(text);
-}
-
-QString DecodeStatusLine(const char* line) {
-    // The engine's words stand outside the double quotes around the name,
-    // and hold no double quote themselves; the name may.
-    const char* opening = std::strchr(line, '"');
-    const char* closing = std::strrchr(line, '"');
-    if (opening == nullptr || opening == closing) {
-        return DecodeFileSystemText(line);
-    }
-    const QByteArray before(line, opening + 1 - line);
-    const QByteArray name(opening + 1, closing - opening - 1);
-    return DecodeWindows1252(before.constData()) + QFile::decodeName(name) +
-           DecodeWindows1252(closing);
 }
 
 QString EscapeLineSeparators(const QString& text) {

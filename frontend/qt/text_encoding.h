@@ -1,6 +1,5 @@
 // Conversions between the engine's byte strings and Qt's texts. The engine's
-// own texts are Windows-1252; file names, and the names inside status lines,
-// are in the file system's encoding.
+// own texts are Windows-1252; file names are in the file system's encoding.
 #pragma once
 
 #include <QString>
@@ -12,11 +11,6 @@ QString DecodeWindows1252(const char* text);
 
 // A file name or other text in the file system's encoding.
 QString DecodeFileSystemText(const char* text);
-
-// A status line: the follow-up name between the first and the last double
-// quote is in the file system's encoding, the engine's words around it in
-// Windows-1252.
-QString DecodeStatusLine(const char* line);
 
 // text with Unicode's line and paragraph separators (U+2028, U+2029) shown
 // as \u2028 and \u2029: Qt's text drawing starts a new line at the first as

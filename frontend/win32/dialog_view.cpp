@@ -51,11 +51,17 @@ void DialogView::EnableToggle() {
     EnableWindow(Control(IDC_TOGGLE), TRUE);
 }
 
-void DialogView::AppendLogLine(const char* text) {
+void DialogView::AppendLogLine(const char* before, const char* name, const char* after) {
+    char line[kMaxStatusLineLength + 1];
+    TextJoiner text(line, sizeof line);
+    text.Append(before);
+    text.Append(name);
+    text.Append(after);
+    text.Finish();  // the controller's lines always fit
     // A name's control characters are shown escaped, never passed on to
     // the list as they are.
     char shown[kMaxShownStatusLineLength + 1];
-    EscapeControlCharacters(text, shown, sizeof shown);
+    EscapeControlCharacters(line, shown, sizeof shown);
     const HWND list = Control(IDC_STATUS_LIST);
     SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(shown));
     const LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);

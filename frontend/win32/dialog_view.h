@@ -18,7 +18,7 @@ public:
     void SetCurrentFileText(const char* text) override;
     void SetToggleCaption(const char* text) override;
     void EnableToggle() override;
-    void AppendLogLine(const char* text) override;
+    void AppendLogLine(const char* before, const char* name, const char* after) override;
 
     // Shows the postfix the program starts with.
     void SetPostfixField(const char* text);

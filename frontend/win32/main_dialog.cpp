@@ -6,6 +6,7 @@
 
 #include <cstddef>
 
+#include "byte_text.h"
 #include "dialog_view.h"
 #include "repair_controller.h"
 #include "resource.h"
@@ -42,6 +43,15 @@ WindowPositionStore positionStore;
 // The chosen path, kept for the whole run: the next request starts there.
 char baseFilePath[MAX_PATH] = "";
 
+// The dialog fills in the whole path and says where its name begins; the
+// engine takes the folder (with its closing separator) and the name.
+void ReportChosenFile(const char* path, WORD nameOffset) {
+    const std::size_t nameStart = BoundedLength(path, nameOffset);
+    char folder[MAX_PATH] = "";
+    CopyText(folder, sizeof folder, path, nameStart);
+    controller.OnBaseFileChosen(folder, path + nameStart);
+}
+
 void ChooseBaseFile(HWND dialog) {
     OPENFILENAMEA request = {};
     request.lStructSize = kOpenFileNameSize;
@@ -61,7 +71,7 @@ void ChooseBaseFile(HWND dialog) {
         SetCurrentDirectoryA(current);
     }
     if (chosen) {
-        controller.OnBaseFileChosen(baseFilePath, request.nFileOffset, request.nFileExtension);
+        ReportChosenFile(baseFilePath, request.nFileOffset);
     }
 }
 

@@ -272,8 +272,8 @@ TEST_F(RepairControllerTest, LongestNamesGiveWholeStatusLines) {
 }
 
 TEST_F(RepairControllerTest, ChoicesWithoutAFileNameAreRefused) {
-    controller.OnBaseFileChosen("/rec/", 5, 5);
-    controller.OnBaseFileChosen("/rec/Film.mpg", 200, 0);
+    controller.OnBaseFileChosen("/rec/", "");
+    controller.OnBaseFileChosen("", "");
     EXPECT_EQ(view.errors, (std::vector<std::string>(2, kInvalidBaseFileMessage)));
     EXPECT_FALSE(view.toggleEnabled);
 }

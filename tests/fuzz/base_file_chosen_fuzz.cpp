@@ -1,5 +1,5 @@
-// RepairController::OnBaseFileChosen with arbitrary paths, name offsets,
-// extension offsets, postfix fields and path limits, then a few ticks over an
+// RepairController::OnBaseFileChosen with arbitrary folders and names (a
+// path split anywhere), postfix fields and path limits, then a few ticks over an
 // in-memory folder where every name exists, writes may fail or come up
 // short, and message boxes run nested events. Every text the controller
 // shows keeps its length limit, a refused choice changes nothing, and every
@@ -170,9 +170,8 @@ public:
     explicit CheckingView(const Expected& expected) : expected_(expected) {}
     std::string postfixField;
     RepairController* controller = nullptr;
-    std::string path;
-    std::uint16_t fileOffset = 0;
-    std::uint16_t fileExtension = 0;
+    std::string folder;
+    std::string name;
     std::uint8_t nested = 0;
     int depth = 0;
     int errors = 0;
@@ -200,7 +199,7 @@ public:
                 }
                 break;
             case 3:
-                controller->OnBaseFileChosen(path.c_str(), fileOffset, fileExtension);
+                controller->OnBaseFileChosen(folder.c_str(), name.c_str());
                 break;
             default:
                 break;
@@ -226,11 +225,14 @@ public:
                 "Start or Stop");
     }
     void EnableToggle() override { enabled = true; }
-    void AppendLogLine(const char* text) override {
-        Require(std::strlen(text) <= kMaxStatusLineLength, "a status line has at most 287 bytes");
-        Require(std::strncmp(text, kStatusPrefix, sizeof kStatusPrefix - 1) == 0 ||
-                    std::strncmp(text, kNoExclusivityPrefix, sizeof kNoExclusivityPrefix - 1) == 0,
+    void AppendLogLine(const char* before, const char* name, const char* after) override {
+        Require(
+            std::strlen(before) + std::strlen(name) + std::strlen(after) <= kMaxStatusLineLength,
+            "a status line has at most 287 bytes");
+        Require(std::strcmp(before, kStatusPrefix) == 0 ||
+                    std::strcmp(before, kNoExclusivityPrefix) == 0,
                 "one of the program's status lines");
+        Require(std::strlen(name) <= kMaxNameLength, "a name has at most 259 bytes");
     }
 
 private:
@@ -241,8 +243,10 @@ private:
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzInput input(data, size);
-    const std::uint16_t fileOffset = input.Word();
-    const std::uint16_t fileExtension = input.Word();
+    const std::uint16_t nameStart = input.Word();
+    // A word that once gave the dialog's extension offset: read still, so
+    // that the saved inputs keep their meaning.
+    input.Word();
     const std::uint8_t flags = input.Byte();
     Scenario scenario;
     static constexpr std::uint32_t kPathLimits[] = {259, 4095, 40, 300};
@@ -254,10 +258,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     scenario.nested = input.Byte();
     const std::string postfix = input.Bytes(input.Byte() % 24).c_str();
     const std::string path = input.Rest().c_str();
-    // Only a choice with a name is ever taken, and the postfix field is read
-    // up to its 7 bytes.
-    const Expected expected{path.substr(fileOffset < path.size() ? fileOffset : path.size()),
-                            postfix.substr(0, kMaxPostfixLength)};
+    const std::size_t split = nameStart < path.size() ? nameStart : path.size();
+    const std::string folderPart = path.substr(0, split);
+    const std::string namePart = path.substr(split);
+    // The postfix field is read up to its 7 bytes.
+    const Expected expected{namePart, postfix.substr(0, kMaxPostfixLength)};
 
     Folder folder(scenario, expected);
     CheckingView view(expected);
@@ -265,13 +270,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     folder.controller = &controller;
     view.controller = &controller;
     view.postfixField = postfix;
-    view.path = path;
-    view.fileOffset = fileOffset;
-    view.fileExtension = fileExtension;
+    view.folder = folderPart;
+    view.name = namePart;
     view.nested = scenario.nested;
 
     Require(controller.OnStartup(), "the template loads");
-    controller.OnBaseFileChosen(path.c_str(), fileOffset, fileExtension);
+    controller.OnBaseFileChosen(folderPart.c_str(), namePart.c_str());
     if (!view.enabled) {
         // Refused: the tool is as before.
         Require(view.errors >= 1, "a refused choice says why");
@@ -280,18 +284,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(controller.SequenceCounter() == 1 && !controller.IsRunning(), "still stopped");
     } else {
         Require(path.size() <= kMaxNameLength, "only paths of at most 259 bytes are taken");
-        Require(fileOffset < path.size(), "only choices with a file name are taken");
-        Require(path.compare(0, fileOffset, controller.BaseDirectory()) == 0,
-                "the folder is the path before the name");
+        Require(!namePart.empty(), "only choices with a file name are taken");
+        Require(folderPart == controller.BaseDirectory(), "the folder is the one chosen");
         Require(std::strlen(controller.CurrentPostfix()) <= kMaxPostfixLength,
                 "a postfix has at most 7 bytes");
         Require(std::strlen(controller.FollowUpName()) <= kMaxNameLength,
                 "a follow-up name has at most 259 bytes");
         // Up to counter 65535: base name, postfix and five digits.
         const std::size_t longestName =
-            path.size() - fileOffset + std::strlen(controller.CurrentPostfix()) + 5;
+            namePart.size() + std::strlen(controller.CurrentPostfix()) + 5;
         Require(longestName <= kMaxNameLength, "every name of the series fits in 259 bytes");
-        Require(fileOffset + longestName <= scenario.maxPathLength,
+        Require(folderPart.size() + longestName <= scenario.maxPathLength,
                 "every path of the series fits the platform's paths");
         controller.OnToggle();
         for (int tick = 0; tick < 4; ++tick) {

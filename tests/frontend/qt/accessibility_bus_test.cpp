@@ -66,7 +66,7 @@ void AccessibilityBusTest::newLinesAreAnnouncedAsNewChildrenOfTheList() {
     window.findChild<QPushButton*>("toggleButton")->click();
     auto* list = window.findChild<StatusList*>("statusList");
     QTRY_COMPARE_WITH_TIMEOUT(list->LineCount(), 2, kTimeoutMs);
-    window.AppendLogLine("Header \"Film#3.mpg\" restauriert!");
+    window.AppendLogLine(kStatusPrefix, "Film#3.mpg", kRepairedSuffix);
 
     const QList<Announcement> expected = {
         {QStringLiteral("Header \"Film#1.mpg\" restauriert!"), 0, QStringLiteral("Status")},

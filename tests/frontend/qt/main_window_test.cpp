@@ -351,8 +351,8 @@ void MainWindowTest::statusListShowsTheNewestLineAndSelectsNothing() {
     };
     int wholeLinesShown = 0;
     for (int i = 1; i <= 40; ++i) {
-        const QByteArray line = "Header \"Film#" + QByteArray::number(i) + ".mpg\" restauriert!";
-        session.window.AppendLogLine(line.constData());
+        const QByteArray name = "Film#" + QByteArray::number(i) + ".mpg";
+        session.window.AppendLogLine(kStatusPrefix, name.constData(), kRepairedSuffix);
         const QRect newest = list->LineRect(i - 1);
         QVERIFY2(!newest.isEmpty() && room.contains(newest), qPrintable(QString::number(i)));
         if (list->TopIndex() == 0) {
@@ -398,7 +398,7 @@ void MainWindowTest::statusListShowsTheNewestLineAndSelectsNothing() {
     turnWheel(-100);
     QCOMPARE(list->TopIndex(), 40 - wholeLinesShown);
     turnWheel(2);
-    session.window.AppendLogLine("Header \"Film#41.mpg\" restauriert!");
+    session.window.AppendLogLine(kStatusPrefix, "Film#41.mpg", kRepairedSuffix);
     QCOMPARE(list->TopIndex(), 41 - wholeLinesShown);
     QVERIFY(!list->LineRect(40).isEmpty());
 }
@@ -410,12 +410,11 @@ void MainWindowTest::linesMixingNamesAndOwnTextsDecodeBoth() {
     QVERIFY(session.StartAndShow());
 
     // The name in the file system's encoding, the words around it the engine's.
-    const QByteArray line =
+    session.window.AppendLogLine(
         "Gr\xF6\xDF"
-        "e \"" +
-        QFile::encodeName(Utf8("Größe#1.mpg")) + "\" m\xF6glich!";
-    session.window.AppendLogLine(line.constData());
-    QCOMPARE(session.LastLine(), Utf8("Größe \"Größe#1.mpg\" möglich!"));
+        "e \"",
+        QFile::encodeName(Utf8("Größe\"#1.mpg")).constData(), "\" m\xF6glich!");
+    QCOMPARE(session.LastLine(), Utf8("Größe \"Größe\"#1.mpg\" möglich!"));
     session.window.SetCurrentFileText(QFile::encodeName(Utf8("Größe#2.mpg")).constData());
     QCOMPARE(session.CurrentFile()->text(), Utf8("Größe#2.mpg"));
     session.window.SetToggleCaption(
@@ -451,9 +450,11 @@ void MainWindowTest::controlCharactersInNamesAreShownEscaped() {
     QCOMPARE(session.LastLine(), Utf8(R"(Header "A\u2028B#1.mpg" restauriert!)"));
     QCOMPARE(list->childCount(), 2);
 
-    // The longest line, every byte a control character: escaped whole.
-    session.window.AppendLogLine(std::string(kMaxStatusLineLength, '\x01').c_str());
-    QCOMPARE(session.LastLine(), QString(R"(\x01)").repeated(kMaxStatusLineLength));
+    // The longest name, every byte a control character: escaped whole.
+    const std::string controls(kMaxNameLength, '\x01');
+    session.window.AppendLogLine(kStatusPrefix, controls.c_str(), kNotRepairedSuffix);
+    QCOMPARE(session.LastLine(),
+             "Header \"" + QString(R"(\x01)").repeated(kMaxNameLength) + "\" nicht restauriert!");
 }
 
 void MainWindowTest::screenReaderSeesEveryControlAndEveryLine() {
@@ -487,7 +488,7 @@ void MainWindowTest::screenReaderSeesEveryControlAndEveryLine() {
     QTRY_COMPARE_WITH_TIMEOUT(session.Statuses()->LineCount(), 2, kRepairTimeoutMs);
     for (int i = 3; i <= 30; ++i) {
         session.window.AppendLogLine(
-            ("Header \"Film#" + QByteArray::number(i) + ".mpg\" restauriert!").constData());
+            kStatusPrefix, ("Film#" + QByteArray::number(i) + ".mpg").constData(), kRepairedSuffix);
     }
     StatusList* list = session.Statuses();
     QVERIFY(list->LineRect(0).isEmpty() && !list->LineRect(29).isEmpty());

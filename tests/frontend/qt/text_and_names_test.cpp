@@ -5,7 +5,6 @@
 #include <QFont>
 
 #include "dialog_units.h"
-#include "file_name_offsets.h"
 #include "mpeg_ps.h"
 #include "platform_choice.h"
 #include "qt_test_support.h"
@@ -16,10 +15,7 @@ class TextAndNamesTest : public QObject {
 
 private slots:
     void windows1252DecodesEveryByte();
-    void statusLinesDecodeNameAndOwnWordsApart();
     void encodingCutsOnlyBetweenCharacters();
-    void offsetsFollowTheDialogRule_data();
-    void offsetsFollowTheDialogRule();
     void dialogUnitsScaleWithTheFont();
     void x11IsPreferredUnderWaylandOnly();
     void demoHeaderIsAProgramStreamStart();
@@ -36,25 +32,6 @@ void TextAndNamesTest::windows1252DecodesEveryByte() {
     QCOMPARE(undefined.at(4).unicode(), char16_t(0x9D));
     QVERIFY(!undefined.contains(QLatin1Char('?')));
     QCOMPARE(DecodeWindows1252(""), QString());
-}
-
-void TextAndNamesTest::statusLinesDecodeNameAndOwnWordsApart() {
-    // The name is UTF-8 on this system; the closing words are Windows-1252.
-    const QByteArray name = QFile::encodeName(QString::fromUtf8("Größe\"x#1.mpg"));
-    const QByteArray line = "Header \"" + name + "\" wartet: kein exklusiver Zugriff m\xF6glich!";
-    QCOMPARE(
-        DecodeStatusLine(line.constData()),
-        QString::fromUtf8("Header \"Größe\"x#1.mpg\" wartet: kein exklusiver Zugriff möglich!"));
-    const QByteArray ownWordsFirst =
-        "Gr\xF6\xDF"
-        "e \"" +
-        name + "\"";
-    QCOMPARE(DecodeStatusLine(ownWordsFirst.constData()),
-             QString::fromUtf8("Größe \"Größe\"x#1.mpg\""));
-    QCOMPARE(DecodeStatusLine("Header \"Film#1.mpg\" restauriert!"),
-             QString::fromUtf8("Header \"Film#1.mpg\" restauriert!"));
-    QCOMPARE(DecodeStatusLine("kein Anf\xC3\xBChrungszeichen"),
-             QString::fromUtf8("kein Anführungszeichen"));
 }
 
 void TextAndNamesTest::encodingCutsOnlyBetweenCharacters() {
@@ -76,28 +53,6 @@ void TextAndNamesTest::encodingCutsOnlyBetweenCharacters() {
     char small[3] = {'x', 'x', 'x'};
     EncodeFileSystemText(QString::fromUtf8("äb"), small, sizeof small);
     QCOMPARE(QByteArray(small), QFile::encodeName(QString::fromUtf8("ä")));
-}
-
-void TextAndNamesTest::offsetsFollowTheDialogRule_data() {
-    QTest::addColumn<QByteArray>("path");
-    QTest::addColumn<int>("fileOffset");
-    QTest::addColumn<int>("fileExtension");
-    QTest::newRow("name with extension") << QByteArray("/home/a/Film.mpg") << 8 << 13;
-    QTest::newRow("several dots") << QByteArray("/v/Film.2003.mpg") << 3 << 13;
-    QTest::newRow("dot only in folder") << QByteArray("/Rec.2003/Film") << 10 << 14;
-    QTest::newRow("ends with a dot") << QByteArray("/v/Film.") << 3 << 0;
-    QTest::newRow("only an extension") << QByteArray("/v/.mpg") << 3 << 4;
-    QTest::newRow("no folder") << QByteArray("Film.mpg") << 0 << 5;
-    QTest::newRow("root") << QByteArray("/Film.mpg") << 1 << 6;
-}
-
-void TextAndNamesTest::offsetsFollowTheDialogRule() {
-    QFETCH(QByteArray, path);
-    QFETCH(int, fileOffset);
-    QFETCH(int, fileExtension);
-    const FileNameOffsets offsets = ComputeFileNameOffsets(path.constData());
-    QCOMPARE(int(offsets.fileOffset), fileOffset);
-    QCOMPARE(int(offsets.fileExtension), fileExtension);
 }
 
 void TextAndNamesTest::dialogUnitsScaleWithTheFont() {

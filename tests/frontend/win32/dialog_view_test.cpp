@@ -38,12 +38,15 @@ TEST(DialogView, StatusLinesShowControlCharactersEscaped) {
     DialogView view;
     view.Attach(dialog);
 
-    view.AppendLogLine(
-        "Header \"A\nHeader \"Z.mpg\" restauriert!\n\x1b\x7f"
-        "B.mpg\" restauriert!");
-    view.AppendLogLine("Header \"Film#1.mpg\" restauriert!");
+    view.AppendLogLine(kStatusPrefix,
+                       "A\nHeader \"Z.mpg\" restauriert!\n\x1b\x7f"
+                       "B.mpg",
+                       kRepairedSuffix);
+    view.AppendLogLine(kStatusPrefix, "Film#1.mpg", kRepairedSuffix);
     // The longest line, every byte a control character: escaped whole.
-    view.AppendLogLine(std::string(kMaxStatusLineLength, '\x01').c_str());
+    const std::string controls(kMaxStatusLineLength, '\x01');
+    view.AppendLogLine(controls.substr(0, 14).c_str(), controls.substr(14, kMaxNameLength).c_str(),
+                       controls.substr(14 + kMaxNameLength).c_str());
 
     ASSERT_EQ(SendMessageA(list, LB_GETCOUNT, 0, 0), 3);
     EXPECT_EQ(ListLine(list, 0),

@@ -24,9 +24,11 @@ inline DialogChoice DialogChoiceFor(const std::string& path, char separator) {
     return {static_cast<std::uint16_t>(offset), static_cast<std::uint16_t>(extension)};
 }
 
+// The folder (up to and with the last '/') and the name of path, as a front
+// end hands them over.
 inline void ChooseBaseFile(RepairController& controller, const std::string& path) {
-    const DialogChoice choice = DialogChoiceFor(path, '/');
-    controller.OnBaseFileChosen(path.c_str(), choice.fileOffset, choice.fileExtension);
+    const std::size_t nameStart = path.find_last_of('/') + 1;
+    controller.OnBaseFileChosen(path.substr(0, nameStart).c_str(), path.c_str() + nameStart);
 }
 
 // Chooses the base file and presses Start, as a user does.

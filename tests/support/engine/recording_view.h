@@ -37,5 +37,7 @@ public:
     void SetCurrentFileText(const char* text) override { currentFile = text; }
     void SetToggleCaption(const char* text) override { toggleCaption = text; }
     void EnableToggle() override { toggleEnabled = true; }
-    void AppendLogLine(const char* text) override { logLines.emplace_back(text); }
+    void AppendLogLine(const char* before, const char* name, const char* after) override {
+        logLines.push_back(std::string(before) + name + after);
+    }
 };

@@ -44,13 +44,12 @@ public:
     }
     void SetToggleCaption(const char* text) override { toggleCaption = text; }
     void EnableToggle() override {}
-    void AppendLogLine(const char* text) override {
-        Check(text, kMaxStatusLineLength);
-        lastLine = text;
-        const std::size_t length = std::strlen(text);
-        if (EndsWith(text, length, kNotRepairedSuffix)) {
+    void AppendLogLine(const char* before, const char* name, const char* after) override {
+        lastLine = std::string(before) + name + after;
+        Check(lastLine.c_str(), kMaxStatusLineLength);
+        if (std::strcmp(after, kNotRepairedSuffix) == 0) {
             ++notRepaired;
-        } else if (EndsWith(text, length, kRepairedSuffix)) {
+        } else if (std::strcmp(after, kRepairedSuffix) == 0) {
             ++repaired;
         } else {
             ++otherLines;
@@ -62,10 +61,6 @@ private:
         if (std::strlen(text) > limit) {
             ++overlongTexts;
         }
-    }
-    static bool EndsWith(const char* text, std::size_t length, const char* suffix) {
-        const std::size_t suffixLength = std::strlen(suffix);
-        return length >= suffixLength && std::strcmp(text + length - suffixLength, suffix) == 0;
     }
 };
 
