@@ -9,6 +9,7 @@
 #include "header_template.h"
 #include "repair_files.h"
 #include "repair_view.h"
+#include "window_layout.h"
 
 // A status line is the follow-up name between two of the texts below, at
 // most 287 bytes in all.
@@ -75,13 +76,13 @@ private:
 inline constexpr int kRepairTimerPeriodMs = 200;
 
 // The caption of the main window and of every message (Windows-1252).
-inline constexpr char kWindowCaption[] = "Velmora";
+inline constexpr char kWindowCaption[] = VELMORA_WINDOW_CAPTION;
 
 // Texts of the controller (Windows-1252).
 inline constexpr char kWriteFailedMessage[] = "Konnte Header Datei nicht schreiben!";
 inline constexpr char kNameTooLongMessage[] = "Pfad oder Name der Basis Datei zu lang!";
 inline constexpr char kInvalidBaseFileMessage[] = "Ung\xFCltige Basis Datei!";
-inline constexpr char kStartCaption[] = "Start";
+inline constexpr char kStartCaption[] = VELMORA_START_CAPTION;
 inline constexpr char kStopCaption[] = "Stop";
 inline constexpr char kStatusPrefix[] = "Header \"";
 inline constexpr char kRepairedSuffix[] = "\" restauriert!";

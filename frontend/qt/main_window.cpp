@@ -14,78 +14,25 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
-#include <QValidator>
 #include <algorithm>
 #include <utility>
 
 #include "byte_text.h"
 #include "dialog_units.h"
 #include "file_chooser.h"
-#include "frame_group_box.h"
 #include "status_list.h"
 #include "text_encoding.h"
+#include "window_controls.h"
 
 namespace {
 
 // Pixels a push button needs beside its caption for its frame.
 constexpr int kButtonTextMargin = 8;
-// The space a line edit keeps on each side of its text, besides its frame.
-constexpr int kLineEditTextPadding = 3;
 // How much wider the layout grows at a time when a text does not fit.
 constexpr double kWidthUnitStep = 0.125;
 
 void Place(QWidget* widget, const DialogBaseUnits& units, const ControlPlace& place) {
     widget->setGeometry(DialogRectToPixels(units, place.x, place.y, place.width, place.height));
-}
-
-QLabel* MakeStaticText(QWidget* parent, const char* objectName, const char* text,
-                       Qt::Alignment horizontal) {
-    auto* label = new QLabel(DecodeWindows1252(text), parent);
-    label->setObjectName(QString::fromLatin1(objectName));
-    label->setTextFormat(Qt::PlainText);
-    label->setWordWrap(true);
-    label->setAlignment(horizontal | Qt::AlignTop);
-    return label;
-}
-
-QGroupBox* MakeGroupBox(QWidget* parent, const char* objectName, const char* title) {
-    auto* group = new FrameGroupBox(DecodeWindows1252(title), parent);
-    group->setObjectName(QString::fromLatin1(objectName));
-    group->setFocusPolicy(Qt::NoFocus);
-    return group;
-}
-
-QPushButton* MakePushButton(QWidget* parent, const char* objectName, const char* caption) {
-    auto* button = new QPushButton(DecodeWindows1252(caption), parent);
-    button->setObjectName(QString::fromLatin1(objectName));
-    // Enter presses the button that has the focus, and nothing else.
-    button->setAutoDefault(true);
-    button->setFocusPolicy(Qt::StrongFocus);
-    return button;
-}
-
-// Stops typing once the text fills the field, as an edit control that does
-// not scroll does: the postfix field has no length limit of its own.
-class FieldWidthValidator final : public QValidator {
-public:
-    explicit FieldWidthValidator(QLineEdit* field) : QValidator(field), field_(field) {}
-
-    State validate(QString& input, int& /*position*/) const override {
-        const QMargins margins = field_->textMargins();
-        const int room = field_->contentsRect().width() - margins.left() - margins.right() -
-                         2 * kLineEditTextPadding;
-        return field_->fontMetrics().horizontalAdvance(input) <= room ? Acceptable : Invalid;
-    }
-
-private:
-    QLineEdit* field_;
-};
-
-QLineEdit* MakeEdit(QWidget* parent, const char* objectName) {
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(QString::fromLatin1(objectName));
-    edit->setFocusPolicy(Qt::StrongFocus);
-    return edit;
 }
 
 }  // namespace
@@ -124,38 +71,30 @@ MainWindow::~MainWindow() {
     }
 }
 
+template <typename Widget>
+Widget* MainWindow::Control(const char* name) const {
+    return findChild<Widget*>(QString::fromLatin1(name), Qt::FindDirectChildrenOnly);
+}
+
 void MainWindow::CreateControls() {
-    toggleButton_ = MakePushButton(this, "toggleButton", kStartCaption);
-    toggleButton_->setEnabled(false);
-
-    statusList_ = new StatusList(this);
-    statusList_->setObjectName(QStringLiteral("statusList"));
-
-    footerLabel_ = MakeStaticText(this, "footerLabel", kFooterText, Qt::AlignLeft);
-    statusGroup_ = MakeGroupBox(this, "statusGroup", kStatusGroupTitle);
-    fileGroup_ = MakeGroupBox(this, "fileGroup", kFileGroupTitle);
-
-    currentFileEdit_ = MakeEdit(this, "currentFileEdit");
-    currentFileEdit_->setReadOnly(true);
-    postfixEdit_ = MakeEdit(this, "postfixEdit");
-    postfixEdit_->setValidator(new FieldWidthValidator(postfixEdit_));
-
-    currentFileLabel_ =
-        MakeStaticText(this, "currentFileLabel", kCurrentFileLabelText, Qt::AlignLeft);
-    postfixLabel_ = MakeStaticText(this, "postfixLabel", kPostfixLabelText, Qt::AlignHCenter);
-    baseFileButton_ = MakePushButton(this, "baseFileButton", kBaseFileCaption);
-    descriptionLabel_ =
-        MakeStaticText(this, "descriptionLabel", kDescriptionText, Qt::AlignHCenter);
+    // Creation order is the tab order and, first on top, the stacking order.
+    for (const WindowControl& control : kWindowControls) {
+        CreateWindowControl(this, control);
+    }
+    toggleButton_ = Control<QPushButton>("toggleButton");
+    statusList_ = Control<StatusList>("statusList");
+    currentFileEdit_ = Control<QLineEdit>("currentFileEdit");
+    postfixEdit_ = Control<QLineEdit>("postfixEdit");
+    baseFileButton_ = Control<QPushButton>("baseFileButton");
 
     // What a screen reader calls the fields and the list: their captions.
-    currentFileLabel_->setBuddy(currentFileEdit_);
-    postfixLabel_->setBuddy(postfixEdit_);
-    statusList_->setAccessibleName(DecodeWindows1252(kStatusGroupTitle));
+    Control<QLabel>("currentFileLabel")->setBuddy(currentFileEdit_);
+    Control<QLabel>("postfixLabel")->setBuddy(postfixEdit_);
+    statusList_->setAccessibleName(Control<QGroupBox>("statusGroup")->title());
 }
 
 bool MainWindow::EveryTextFits() const {
-    for (const QLabel* label :
-         {footerLabel_, currentFileLabel_, postfixLabel_, descriptionLabel_}) {
+    for (const QLabel* label : findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
         const QRect room = label->contentsRect();
         const QRect needed = label->fontMetrics().boundingRect(
             room, static_cast<int>(label->alignment()) | Qt::TextWordWrap, label->text());
@@ -177,11 +116,9 @@ bool MainWindow::EveryTextFits() const {
 }
 
 void MainWindow::ArrangeControls() {
-    // Creation order is the tab order and, first on top, the stacking order.
     QWidget* widgets[std::size(kWindowControls)] = {};
     for (std::size_t i = 0; i < std::size(kWindowControls); ++i) {
-        widgets[i] = findChild<QWidget*>(QString::fromLatin1(kWindowControls[i].objectName),
-                                         Qt::FindDirectChildrenOnly);
+        widgets[i] = Control<QWidget>(kWindowControls[i].name);
     }
     // The layout scales with the font. Fonts differ in their proportions,
     // so the units grow wider, should the font's words need more room than
@@ -197,15 +134,15 @@ void MainWindow::ArrangeControls() {
     while (!EveryTextFits() && layoutUnits_.width < 2 * measured.width) {
         placeAll({layoutUnits_.width + kWidthUnitStep, measured.height});
     }
-    setFixedSize(DialogSizeToPixels(layoutUnits_, kWindowWidthDu, kWindowHeightDu));
+    setFixedSize(DialogSizeToPixels(layoutUnits_, VELMORA_WINDOW_WIDTH, VELMORA_WINDOW_HEIGHT));
 
     for (auto it = std::rbegin(widgets); it != std::rend(widgets); ++it) {
         (*it)->raise();
     }
     // A group box is only a frame: unlike on Windows it would take the
     // clicks meant for the controls inside it, so it goes to the back.
-    fileGroup_->lower();
-    statusGroup_->lower();
+    Control<QGroupBox>("fileGroup")->lower();
+    Control<QGroupBox>("statusGroup")->lower();
     setTabOrder(toggleButton_, currentFileEdit_);
     setTabOrder(currentFileEdit_, postfixEdit_);
     setTabOrder(postfixEdit_, baseFileButton_);

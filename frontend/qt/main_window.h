@@ -8,11 +8,11 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "../win32/resource.h"
 #include "dialog_units.h"
 #include "repair_controller.h"
 #include "repair_files.h"
 #include "repair_view.h"
+#include "window_layout.h"
 #include "window_position_store.h"
 
 class FileChooser;
@@ -22,37 +22,6 @@ class QLineEdit;
 class QMessageBox;
 class QPushButton;
 class StatusList;
-
-// Where a control sits, in dialog units.
-struct ControlPlace {
-    int x, y, width, height;
-};
-
-// One control of the window: the Windows dialog's id for it (-1 for a fixed
-// text), the widget's object name, and its place.
-struct WindowControl {
-    int id;
-    const char* objectName;
-    ControlPlace place;
-};
-
-// The window is the Windows program's dialog template, control by control:
-// its size, and its controls in tab and stacking order.
-inline constexpr int kWindowWidthDu = 187;
-inline constexpr int kWindowHeightDu = 243;
-inline constexpr WindowControl kWindowControls[] = {
-    {IDC_TOGGLE, "toggleButton", {19, 87, 35, 13}},
-    {IDC_STATUS_LIST, "statusList", {17, 123, 153, 93}},
-    {-1, "footerLabel", {7, 230, 78, 8}},
-    {-1, "statusGroup", {7, 109, 173, 116}},
-    {-1, "fileGroup", {7, 7, 173, 67}},
-    {IDC_CURRENT_FILE, "currentFileEdit", {19, 53, 149, 13}},
-    {IDC_POSTFIX, "postfixEdit", {136, 24, 31, 13}},
-    {-1, "currentFileLabel", {29, 44, 48, 8}},
-    {-1, "postfixLabel", {137, 15, 27, 8}},
-    {IDC_BASE_FILE, "baseFileButton", {20, 24, 103, 13}},
-    {-1, "descriptionLabel", {61, 81, 112, 26}},
-};
 
 class MainWindow final : public QWidget, public RepairView {
     Q_OBJECT
@@ -98,6 +67,8 @@ protected:
 
 private:
     void CreateControls();
+    template <typename Widget>
+    Widget* Control(const char* name) const;
     void ArrangeControls();
     bool EveryTextFits() const;
     void ConnectControls();
@@ -118,17 +89,12 @@ private:
     QTimer repairTimer_;
     DialogBaseUnits layoutUnits_;
 
+    // The controls the window works with; the others only show their text.
     QPushButton* toggleButton_ = nullptr;
     StatusList* statusList_ = nullptr;
-    QLabel* footerLabel_ = nullptr;
-    QWidget* statusGroup_ = nullptr;
-    QWidget* fileGroup_ = nullptr;
     QLineEdit* currentFileEdit_ = nullptr;
     QLineEdit* postfixEdit_ = nullptr;
-    QLabel* currentFileLabel_ = nullptr;
-    QLabel* postfixLabel_ = nullptr;
     QPushButton* baseFileButton_ = nullptr;
-    QLabel* descriptionLabel_ = nullptr;
 
     // The message boxes open now, the innermost last.
     QList<QMessageBox*> openMessageBoxes_;
@@ -142,14 +108,3 @@ private:
 // The program's icon: built in when the build had it, else from the icon
 // theme, where the installed program puts it.
 QIcon ApplicationIcon();
-
-// The window's fixed texts (Windows-1252).
-inline constexpr char kBaseFileCaption[] = "Basis Datei";
-inline constexpr char kPostfixLabelText[] = "Postfix";
-inline constexpr char kCurrentFileLabelText[] = "Aktuelle Datei";
-inline constexpr char kFileGroupTitle[] = "Dateiauswahl";
-inline constexpr char kStatusGroupTitle[] = "Status";
-inline constexpr char kDescriptionText[] =
-    "Restauriert fortlaufend die MPEG- Header der Folge-Dateien, sobald Schreibzugriff "
-    "m\xF6glich!";
-inline constexpr char kFooterText[] = "Velmora 1.0";

@@ -16,7 +16,6 @@ class TextAndNamesTest : public QObject {
 private slots:
     void windows1252DecodesEveryByte();
     void encodingCutsOnlyBetweenCharacters();
-    void dialogUnitsScaleWithTheFont();
     void x11IsPreferredUnderWaylandOnly();
     void demoHeaderIsAProgramStreamStart();
 };
@@ -53,24 +52,6 @@ void TextAndNamesTest::encodingCutsOnlyBetweenCharacters() {
     char small[3] = {'x', 'x', 'x'};
     EncodeFileSystemText(QString::fromUtf8("äb"), small, sizeof small);
     QCOMPARE(QByteArray(small), QFile::encodeName(QString::fromUtf8("ä")));
-}
-
-void TextAndNamesTest::dialogUnitsScaleWithTheFont() {
-    // Base units of 6 x 13 pixels are 8-point MS Sans Serif at 96 dpi.
-    const DialogBaseUnits classic{6, 13};
-    QCOMPARE(DialogSizeToPixels(classic, 187, 243), QSize(281, 395));
-    // Each edge is rounded on its own, as a dialog manager maps rectangles.
-    QCOMPARE(DialogRectToPixels(classic, 19, 87, 35, 13), QRect(29, 141, 52, 22));
-    // A larger font makes everything larger, keeping the proportions.
-    QFont small(QStringLiteral("DejaVu Sans"));
-    small.setPixelSize(11);
-    QFont large = small;
-    large.setPixelSize(22);
-    const DialogBaseUnits smallUnits = MeasureDialogBaseUnits(small);
-    const DialogBaseUnits largeUnits = MeasureDialogBaseUnits(large);
-    QVERIFY(smallUnits.width > 0 && smallUnits.height > 0);
-    QVERIFY(largeUnits.width >= 2 * smallUnits.width - 1);
-    QVERIFY(largeUnits.height >= 2 * smallUnits.height - 1);
 }
 
 void TextAndNamesTest::x11IsPreferredUnderWaylandOnly() {

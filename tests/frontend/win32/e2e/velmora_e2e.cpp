@@ -119,6 +119,30 @@ const ExpectedItem kItems[] = {
     {kNoId, SS_CENTER, 0},
 };
 
+bool SameClass(const std::string& a, const char* b) {
+    return lstrcmpiA(a.c_str(), b) == 0;
+}
+
+// The window class of each kind of control in the window's description.
+const char* ClassOfKind(WindowControlKind kind) {
+    switch (kind) {
+    case WindowControlKind::StatusList:
+        return "ListBox";
+    case WindowControlKind::Label:
+    case WindowControlKind::CenteredLabel:
+        return "Static";
+    case WindowControlKind::Edit:
+    case WindowControlKind::ReadOnlyEdit:
+        return "Edit";
+    default:
+        return "Button";
+    }
+}
+
+bool SamePlace(const ControlPlace& a, const ControlPlace& b) {
+    return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;
+}
+
 // Reads a dialog template's sz_Or_Ord field and returns what follows it.
 const WORD* SkipStringOrOrdinal(const WORD* field) {
     if (*field == 0xFFFF) {
@@ -151,6 +175,7 @@ struct TemplateItem {
     DWORD style;
     std::string className;
     std::string text;
+    ControlPlace place;
 };
 
 std::string ClassField(const WORD* field) {
@@ -166,7 +191,7 @@ std::string ClassField(const WORD* field) {
 // must show.
 struct DialogTemplate {
     DWORD style = 0;
-    short x = 0, y = 0;
+    short x = 0, y = 0, width = 0, height = 0;
     std::string caption;
     WORD fontSize = 0;
     std::string font;
@@ -175,7 +200,8 @@ struct DialogTemplate {
 
 DialogTemplate ReadDialogTemplate(const void* resource) {
     const auto* header = static_cast<const DLGTEMPLATE*>(resource);
-    DialogTemplate dialog{header->style, header->x, header->y, {}, 0, {}, {}};
+    DialogTemplate dialog{
+        header->style, header->x, header->y, header->cx, header->cy, {}, 0, {}, {}};
     const WORD* field = reinterpret_cast<const WORD*>(header + 1);
     CheckNumber(*field, 0, "no menu");
     field = SkipStringOrOrdinal(field);
@@ -190,7 +216,8 @@ DialogTemplate ReadDialogTemplate(const void* resource) {
     for (WORD i = 0; i < header->cdit; ++i) {
         const auto* item = reinterpret_cast<const DLGITEMTEMPLATE*>(AlignToDword(field, resource));
         field = reinterpret_cast<const WORD*>(item + 1);
-        TemplateItem entry{item->id, item->style, ClassField(field), {}};
+        TemplateItem entry{
+            item->id, item->style, ClassField(field), {}, {item->x, item->y, item->cx, item->cy}};
         field = SkipStringOrOrdinal(field);  // class
         entry.text = WideField(field);
         field = SkipStringOrOrdinal(field);  // text
@@ -229,6 +256,8 @@ void CheckDialogTemplate(const DialogTemplate& dialog) {
           "no maximize box, no sizing frame");
     CheckNumber(dialog.x, 0, "dialog x");
     CheckNumber(dialog.y, 0, "dialog y");
+    CheckNumber(dialog.width, VELMORA_WINDOW_WIDTH, "dialog width");
+    CheckNumber(dialog.height, VELMORA_WINDOW_HEIGHT, "dialog height");
     CheckText(dialog.caption, kWindowCaption, "template caption");
     CheckNumber(dialog.fontSize, 8, "font size");
     CheckText(dialog.font, "MS Sans Serif", "font");
@@ -241,6 +270,13 @@ void CheckDialogTemplate(const DialogTemplate& dialog) {
         CheckNumber(static_cast<WORD>(item.id), expected.id, where + " id");
         Check((item.style & expected.styles) == expected.styles, where + " styles set");
         Check((item.style & expected.absent) == 0, where + " styles clear");
+        // The control the window's description has in this place.
+        const WindowControl& described = kWindowControls[i];
+        CheckNumber(static_cast<WORD>(item.id), static_cast<WORD>(described.id), where + " id");
+        Check(SameClass(item.className, ClassOfKind(described.kind)),
+              where + " class " + item.className);
+        CheckText(item.text, described.text, where + " text");
+        Check(SamePlace(item.place, described.place), where + " place");
     }
 }
 
@@ -327,8 +363,8 @@ void CheckVersionResource(const std::string& exe) {
 }
 
 // The program file itself: the German dialog template 101 with the engine's
-// caption and the styles its controls need, icon group 107 with one 32x32
-// 16-colour image, and the version resource.
+// caption, the controls of the window's description and the styles they need, icon group 107 with
+// one 32x32 16-colour image, and the version resource.
 bool CaseResources(const std::string& exe) {
     const HMODULE module = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (!Check(module != nullptr, "load " + exe + " as data")) {
@@ -350,10 +386,6 @@ bool CaseResources(const std::string& exe) {
     FreeLibrary(module);
     CheckVersionResource(exe);
     return FailureCount() == 0;
-}
-
-bool SameClass(const std::string& a, const char* b) {
-    return lstrcmpiA(a.c_str(), b) == 0;
 }
 
 // --- Start-up ---------------------------------------------------------------
@@ -395,6 +427,28 @@ bool CaseTemplateTooLarge(const std::string& exe) {
     return TemplateRefused(exe, "large", 2049, "Header zu gro\xDF! (Maximal 2048 Byte)");
 }
 
+// Whether a control of the running window is where its place in dialog
+// units puts it. The client area is the dialog's size in dialog units, which
+// gives the scale; each edge is rounded to a pixel on its own, so each may
+// be off by one.
+bool InPlace(HWND control, HWND dialog, const ControlPlace& place) {
+    RECT client = {};
+    RECT actual = {};
+    GetClientRect(dialog, &client);
+    GetWindowRect(control, &actual);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&actual), 2);
+    const auto atEdge = [](LONG pixels, int units, LONG clientPixels, int clientUnits) {
+        const double expected = static_cast<double>(units) * clientPixels / clientUnits;
+        return pixels >= expected - 1.5 && pixels <= expected + 1.5;
+    };
+    const LONG width = client.right;
+    const LONG height = client.bottom;
+    return atEdge(actual.left, place.x, width, VELMORA_WINDOW_WIDTH) &&
+           atEdge(actual.right, place.x + place.width, width, VELMORA_WINDOW_WIDTH) &&
+           atEdge(actual.top, place.y, height, VELMORA_WINDOW_HEIGHT) &&
+           atEdge(actual.bottom, place.y + place.height, height, VELMORA_WINDOW_HEIGHT);
+}
+
 bool CaseNormalStart(const std::string& exe) {
     Session session(exe, "normal");
     if (!session.WriteTemplate(2048) || !session.StartToMainWindow()) {
@@ -423,6 +477,10 @@ bool CaseNormalStart(const std::string& exe) {
               where + " class " + ClassName(child) + " is " + expected.className);
         if (expected.id != kPostfixField) {  // filled in at start-up
             CheckText(WindowText(child), expected.text, where + " text");
+        }
+        if (index < std::size(kWindowControls)) {
+            Check(InPlace(child, session.main, kWindowControls[index].place),
+                  where + " in its place in pixels");
         }
     }
     CheckNumber(static_cast<long long>(index), static_cast<long long>(dialog.items.size()),
