@@ -4,10 +4,6 @@
 
 #include "byte_text.h"
 
-std::uint16_t ComputeStemLength(std::uint16_t fileOffset, std::uint16_t fileExtension) {
-    return static_cast<std::uint16_t>(fileExtension - fileOffset - 1);
-}
-
 std::uint16_t StemLengthOfName(const char* baseName) {
     const char* lastDot = std::strrchr(baseName, '.');
     const std::size_t stem =

@@ -12,10 +12,6 @@ inline constexpr std::size_t kMaxPostfixLength = 7;
 inline constexpr std::size_t kPostfixBufferSize = kMaxPostfixLength + 1;
 inline constexpr std::size_t kMaxCounterDigits = 5;  // "65535"
 
-// nFileExtension - nFileOffset - 1 in 16-bit arithmetic: for a name with an
-// extension, the number of bytes before the extension's dot.
-std::uint16_t ComputeStemLength(std::uint16_t fileOffset, std::uint16_t fileExtension);
-
 // The split point of a base name by its last dot: the bytes before it, or the
 // whole name when it has no dot ("Film" -> stem "Film", empty tail).
 std::uint16_t StemLengthOfName(const char* baseName);

@@ -6,6 +6,9 @@
 #include <utility>
 #include <vector>
 
+#include "byte_text.h"
+#include "follow_up_name.h"
+
 // 0: everything done; 1: something was not (a file busy, a check failed);
 // 2: the program could not start on its task (bad usage, unreadable input).
 inline constexpr int kExitOk = 0;
@@ -50,6 +53,14 @@ extern const CliCommand kWatchCommand;
 // The engine's own texts (the template messages) are Windows-1252; the
 // program's are UTF-8. File names become text through NameAsText.
 std::string FromWindows1252(const char* text);
+
+// The help lines of --postfix and --header, which repair and watch share.
+inline constexpr auto kPostfixAndHeaderHelp = JoinTexts(
+    FixedText("  --postfix P      Text zwischen Name und Nummer (Vorgabe: #, h\xC3\xB6"
+              "chstens "),
+    DecimalText<kMaxPostfixLength>(),
+    FixedText(" Byte)\n"
+              "  --header DATEI   der Header (Vorgabe: header.mpeg im aktuellen Ordner)\n"));
 
 // Whether `postfix` (--postfix of repair and watch) can form follow-up names:
 // at most kMaxPostfixLength bytes, and only characters a file name may hold.

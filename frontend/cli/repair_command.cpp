@@ -26,13 +26,9 @@ constexpr auto kUsage = JoinTexts(
               "schon mit dem Header beginnt oder schon wie ein Programmstrom (Pack-Header,\n"
               "direkt dahinter System-Header), bleibt unber\xC3\xBChrt. Eine Zeile je Datei.\n"
               "Vor dem Ende ist jede gemeldete Restaurierung auf dem Datentr\xC3\xA4ger.\n"
-              "\n"
-              "  --postfix P      Text zwischen Name und Nummer (Vorgabe: #, h\xC3\xB6"
-              "chstens "),
-    DecimalText<kMaxPostfixLength>(),
-    FixedText(" Byte)\n"
-              "  --header DATEI   der Header (Vorgabe: header.mpeg im aktuellen Ordner)\n"
-              "  --from-base      der Header aus der Basis-Datei selbst, wie ihn make-header\n"
+              "\n"),
+    kPostfixAndHeaderHelp,
+    FixedText("  --from-base      der Header aus der Basis-Datei selbst, wie ihn make-header\n"
               "                   macht ("),
     DecimalText<kTemplateMaxLength>(),
     FixedText(" Byte), statt aus einer Header-Datei\n"

@@ -32,13 +32,9 @@ constexpr auto kUsage = JoinTexts(
         "                   auf Ordner ausgenommen); eine Aufnahme bleibt in ihrem\n"
         "                   Ordner; ein Unterordner, der verschwindet, wird still\n"
         "                   vergessen; ist die Grenze des Systems erreicht, nennt eine\n"
-        "                   Meldung die Einstellung und die ausgelassenen Ordner\n"
-        "  --postfix P      Text zwischen Name und Nummer (Vorgabe: #, h\xC3\xB6"
-        "chstens "),
-    DecimalText<kMaxPostfixLength>(),
-    FixedText(" Byte)\n"
-              "  --header DATEI   der Header (Vorgabe: header.mpeg im aktuellen Ordner)\n"
-              "  --from-base      statt einer Header-Datei: jede Aufnahme bekommt den Header\n"
+        "                   Meldung die Einstellung und die ausgelassenen Ordner\n"),
+    kPostfixAndHeaderHelp,
+    FixedText("  --from-base      statt einer Header-Datei: jede Aufnahme bekommt den Header\n"
               "                   ihrer eigenen Basis-Datei, wie ihn make-header macht ("),
     DecimalText<kTemplateMaxLength>(),
     FixedText("\n"

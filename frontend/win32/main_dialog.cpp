@@ -30,7 +30,7 @@ static_assert(kOpenFileNameSize == 76);
 #endif
 
 DialogView view;
-// The design's ANSI interface, with paths as long as its buffers; the
+// The ANSI interface, with paths no longer than its buffers; the
 // template is held alone, so a second copy started in the same folder is
 // refused.
 Win32RepairFiles files(Win32FilesOptions{.codePage = kAnsiCodePage,

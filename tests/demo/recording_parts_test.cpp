@@ -1,6 +1,7 @@
-// The demo recorder cuts a recording only where a pack starts, into parts of
-// about equal size that each hold more than the pack a recorder loses, and
-// spreads a part's bytes evenly over its steps.
+// The demo's header pack is the start of a program stream. The demo recorder
+// cuts a recording only where a pack starts, into parts of about equal size
+// that each hold more than the pack a recorder loses, and spreads a part's
+// bytes evenly over its steps.
 #include "recording_parts.h"
 
 #include <gtest/gtest.h>
@@ -21,6 +22,25 @@ Bytes Stream(int packs) {
         bytes.insert(bytes.end(), pack.begin(), pack.end());
     }
     return bytes;
+}
+
+TEST(MpegPs, HeaderPackIsAProgramStreamStart) {
+    const std::vector<unsigned char> pack = MakeHeaderPack();
+    EXPECT_EQ(pack.size(), 2048u);
+    // Pack header: start code, MPEG-2 marker bits, no stuffing.
+    EXPECT_EQ(Bytes(pack.begin(), pack.begin() + 4), (Bytes{0x00, 0x00, 0x01, 0xBA}));
+    EXPECT_EQ(pack[4] & 0xC4, 0x44);
+    EXPECT_EQ(pack[13] & 0x07, 0);
+    // System header right after it, its length covering two streams.
+    EXPECT_EQ(pack[17], 0xBB);
+    EXPECT_EQ((pack[18] << 8) | pack[19], 12);
+    // A padding packet fills the rest exactly.
+    const std::size_t padding = 14 + 6 + 12;
+    EXPECT_EQ(pack[padding + 3], 0xBE);
+    EXPECT_EQ(padding + 6 + ((pack[padding + 4] << 8) | pack[padding + 5]), 2048u);
+    const std::vector<unsigned char> later = MakePaddingPack(90000);
+    EXPECT_EQ(later.size(), 2048u);
+    EXPECT_NE(later, pack);
 }
 
 TEST(CutAtPacks, CutsOnlyAtPackStartsIntoEvenParts) {

@@ -5,8 +5,6 @@
 #include <random>
 #include <string>
 
-#include "dialog_choice.h"
-
 namespace {
 
 std::string Build(const char* baseName, std::uint16_t stemLength, const char* postfix,
@@ -16,14 +14,8 @@ std::string Build(const char* baseName, std::uint16_t stemLength, const char* po
     return out;
 }
 
-// The split a Windows dialog reports for a full path.
-std::uint16_t StemOfPath(const std::string& path) {
-    const DialogChoice choice = DialogChoiceFor(path, '\\');
-    return ComputeStemLength(choice.fileOffset, choice.fileExtension);
-}
-
 TEST(FollowUpName, StemPostfixCounterTail) {
-    EXPECT_EQ(StemOfPath("C:\\Video\\Film.mpg"), 4);
+    EXPECT_EQ(StemLengthOfName("Film.mpg"), 4);
     EXPECT_EQ(Build("Film.mpg", 4, "#", 1), "Film#1.mpg");
     EXPECT_EQ(Build("Film.mpg", 4, "#", 12), "Film#12.mpg");
     EXPECT_EQ(Build("Film.mpg", 4, "", 1), "Film1.mpg");
@@ -34,10 +26,9 @@ TEST(FollowUpName, StemPostfixCounterTail) {
 }
 
 TEST(FollowUpName, SplitsAtTheLastDotOfTheNameOnly) {
-    EXPECT_EQ(StemOfPath("D:\\Rec\\Film.2003.mpg"), 9);
+    EXPECT_EQ(StemLengthOfName("Film.2003.mpg"), 9);
     EXPECT_EQ(Build("Film.2003.mpg", 9, "#", 1), "Film.2003#1.mpg");
-    EXPECT_EQ(StemOfPath("D:\\Rec.2003\\Film.mpg"), 4);
-    EXPECT_EQ(StemOfPath("D:\\Rec\\.mpg"), 0);
+    EXPECT_EQ(StemLengthOfName(".mpg"), 0);
     EXPECT_EQ(Build(".mpg", 0, "#", 1), "#1.mpg");
 }
 
@@ -46,10 +37,8 @@ TEST(FollowUpName, NamesWithoutExtensionOrEndingWithADot) {
     EXPECT_EQ(Build("Film", StemLengthOfName("Film"), "#", 1), "Film#1");
     EXPECT_EQ(StemLengthOfName("Film."), 4);
     EXPECT_EQ(Build("Film.", StemLengthOfName("Film."), "#", 1), "Film#1.");
-    EXPECT_EQ(StemLengthOfName("Film.2003.mpg"), 9);
-    // The dialog's raw numbers for "Film." wrap to a stem beyond the name,
-    // which builds the whole name followed by postfix and counter.
-    EXPECT_EQ(StemOfPath("C:\\Film."), 65532);
+    // A stem beyond the name builds the whole name followed by postfix and
+    // counter.
     EXPECT_EQ(Build("Film.", 65532, "#", 1), "Film.#1");
 }
 

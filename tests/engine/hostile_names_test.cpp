@@ -6,24 +6,12 @@
 
 #include <string>
 
-#include "dialog_choice.h"
-#include "fake_repair_files.h"
-#include "recording_view.h"
-#include "repair_controller.h"
+#include "controller_test.h"
 
 namespace {
 
-constexpr std::uint32_t kTemplateSize = 100;
-
-class HostileNamesTest : public ::testing::Test {
+class HostileNamesTest : public ControllerTest {
 protected:
-    void SetUp() override {
-        files.Add(kTemplateFileName, kTemplateSize, 0x47);
-        ASSERT_TRUE(controller.OnStartup());
-    }
-
-    void Choose(const std::string& path) { ChooseBaseFile(controller, path); }
-
     // Chooses path with postfix, lets the first follow-up file exist and be
     // repaired, and returns the name it was repaired under.
     std::string RepairFirst(const std::string& path, const std::string& postfix) {
@@ -43,10 +31,6 @@ protected:
         EXPECT_LE(name.size(), kMaxNameLength);
         return name;
     }
-
-    FakeRepairFiles files;
-    RecordingView view;
-    RepairController controller{view, files};
 };
 
 TEST_F(HostileNamesTest, BaseNamesWithoutExtensionOrMadeOfDots) {

@@ -5,31 +5,16 @@
 #include <cstring>
 #include <string>
 
-#include "dialog_choice.h"
-#include "fake_repair_files.h"
-#include "recording_view.h"
+#include "controller_test.h"
 
 namespace {
 
-constexpr std::uint32_t kTemplateSize = 100;
-
-class RepairControllerTest : public ::testing::Test {
+class RepairControllerTest : public ControllerTest {
 protected:
-    void SetUp() override {
-        files.Add(kTemplateFileName, kTemplateSize, 0x47);
-        ASSERT_TRUE(controller.OnStartup());
-    }
-
-    void Choose(const std::string& path) { ChooseBaseFile(controller, path); }
-
     std::string Repaired(const std::string& name) { return "Header \"" + name + "\" restauriert!"; }
     std::string NotRepaired(const std::string& name) {
         return "Header \"" + name + "\" nicht restauriert!";
     }
-
-    FakeRepairFiles files;
-    RecordingView view;
-    RepairController controller{view, files};
 };
 
 TEST(RepairControllerStartup, EachTemplateFailureShowsItsMessageAndCloses) {

@@ -1,5 +1,5 @@
-// ComputeStemLength, StemLengthOfName and BuildFollowUpName over arbitrary
-// base names, split points, postfixes, counters and buffer sizes.
+// StemLengthOfName and BuildFollowUpName over arbitrary base names, split
+// points, postfixes, counters and buffer sizes.
 #include <cstring>
 #include <memory>
 #include <string>
@@ -11,15 +11,6 @@ namespace {
 
 bool Contains(const std::string& text, char c) {
     return text.find(c) != std::string::npos;
-}
-
-void CheckSplit(FuzzInput& input) {
-    const std::uint16_t offset = input.Word();
-    const std::uint16_t extension = input.Word();
-    const std::uint16_t stem = ComputeStemLength(offset, extension);
-    if (extension > offset) {
-        Require(stem == extension - offset - 1, "the stem is the bytes before the dot");
-    }
 }
 
 void CheckBuild(FuzzInput& input) {
@@ -71,7 +62,10 @@ void CheckBuild(FuzzInput& input) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzInput input(data, size);
-    CheckSplit(input);
+    // Two words that once gave a file dialog's offsets: read still, so that
+    // the saved inputs keep their meaning.
+    input.Word();
+    input.Word();
     CheckBuild(input);
     return 0;
 }

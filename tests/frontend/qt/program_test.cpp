@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "mpeg_ps.h"
+#include "platform_choice.h"
 #include "process_files.h"
 #include "qt_test_support.h"
 #include "window_position_store.h"
@@ -97,6 +98,7 @@ private slots:
     void terminationSignalEndsTheStartUpMessage();
     void terminationSignalEndsTheWriteFailureMessageLikeTheCloseBox();
     void withoutADisplayItSaysSoAndEnds();
+    void x11IsPreferredUnderWaylandOnly();
 };
 
 void ProgramTest::terminationSignalEndsLikeTheCloseBox() {
@@ -186,6 +188,15 @@ void ProgramTest::withoutADisplayItSaysSoAndEnds() {
     QCOMPARE(program.exitCode(), 1);
     const QString said = QString::fromUtf8(program.readAllStandardError());
     QVERIFY2(said.contains(QStringLiteral("keine grafische Anzeige")), qPrintable(said));
+}
+
+void ProgramTest::x11IsPreferredUnderWaylandOnly() {
+    QCOMPARE(ChooseQtPlatform(nullptr, "wayland-0", "wayland", ":0"), "xcb;wayland");
+    QCOMPARE(ChooseQtPlatform(nullptr, nullptr, "wayland", ":0"), "xcb;wayland");
+    // No XWayland, a plain X11 session, or the user's own choice: left alone.
+    QCOMPARE(ChooseQtPlatform(nullptr, "wayland-0", "wayland", nullptr), nullptr);
+    QCOMPARE(ChooseQtPlatform(nullptr, nullptr, "x11", ":0"), nullptr);
+    QCOMPARE(ChooseQtPlatform("wayland", "wayland-0", "wayland", ":0"), nullptr);
 }
 
 VELMORA_QTEST_MAIN(ProgramTest)
