@@ -152,13 +152,22 @@ TEST(ServiceOutputTest, LaggingReaderGetsWholeLinesInOrderAndOneNoteForTheGap) {
     EXPECT_EQ(ReadAll(err.read), "Ordner nicht mehr da: /aufnahmen/\n");
 }
 
+// The service's wait for events, which the output's writers may end.
+class ServiceWaitTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(events.Open(&error)) << error;
+    }
+
+    FolderEvents events;
+};
+
 // Standard output's reader goes while the service waits: the writer says so
 // on standard error and ends the wait at once. One of standard error is
 // only noted; standard output goes on.
-TEST(ServiceOutputTest, ReaderThatWentIsReportedAndWakesTheWait) {
-    FolderEvents events;
+TEST_F(ServiceWaitTest, ReaderThatWentIsReportedAndWakesTheWait) {
     std::string error;
-    ASSERT_TRUE(events.Open(&error)) << error;
     Pipe out;
     Pipe err;
     CloseIfOpen(&out.read);
@@ -201,10 +210,7 @@ TEST(ServiceOutputTest, ReaderThatWentIsReportedAndWakesTheWait) {
 }
 
 // A wake that comes before the wait is kept for it, and spent by it.
-TEST(ServiceOutputTest, WakeEndsOneWaitFromAnyThread) {
-    FolderEvents events;
-    std::string error;
-    ASSERT_TRUE(events.Open(&error)) << error;
+TEST_F(ServiceWaitTest, WakeEndsOneWaitFromAnyThread) {
     std::thread([&] { events.Wake(); }).join();
     EXPECT_TRUE(WaitIsWoken(events));
     const Clock::time_point start = Clock::now();
