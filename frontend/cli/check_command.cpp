@@ -6,9 +6,10 @@
 #include <vector>
 
 #include "cli_command.h"
-#include "cli_files.h"
+#include "file_reads.h"
 #include "header_template.h"
 #include "program_stream.h"
+#include "system_text.h"
 
 namespace {
 

@@ -4,8 +4,9 @@
 #include <cstring>
 
 #include "byte_text.h"
-#include "cli_files.h"
 #include "follow_up_name.h"
+#include "paths.h"
+#include "system_text.h"
 #include "windows_1252.h"
 
 namespace {

@@ -4,10 +4,11 @@
 #include <vector>
 
 #include "cli_command.h"
-#include "cli_files.h"
+#include "file_reads.h"
 #include "program_stream.h"
 #include "repair_controller.h"
 #include "repair_step.h"
+#include "system_text.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "cli_command.h"
-#include "cli_files.h"
+#include "system_text.h"
 #include "version.h"
 #ifdef _WIN32
 #include "win32_names.h"

@@ -7,10 +7,12 @@
 
 #include "byte_text.h"
 #include "cli_command.h"
-#include "cli_files.h"
 #include "header_template.h"
+#include "new_file.h"
+#include "paths.h"
 #include "program_stream.h"
 #include "recording_header.h"
+#include "system_text.h"
 
 namespace {
 

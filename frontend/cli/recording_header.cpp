@@ -3,7 +3,8 @@
 #include <functional>
 
 #include "cli_command.h"
-#include "cli_files.h"
+#include "file_reads.h"
+#include "system_text.h"
 
 namespace {
 

@@ -5,14 +5,17 @@
 
 #include "byte_text.h"
 #include "cli_command.h"
-#include "cli_files.h"
 #include "cli_repair_files.h"
+#include "file_reads.h"
 #include "follow_up_name.h"
 #include "follow_up_outcome.h"
 #include "header_template.h"
+#include "paths.h"
 #include "recording_header.h"
 #include "repair_controller.h"
 #include "repair_step.h"
+#include "repair_sync.h"
+#include "system_text.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "cli_files.h"
+#include "file_reads.h"
 #include "header_template.h"
 
 struct Series {

@@ -18,7 +18,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "cli_files.h"
+#include "file_reads.h"
 #include "folder_events.h"
 
 // What a look at a file came to.

@@ -5,9 +5,9 @@
 
 #include "byte_text.h"
 #include "cli_command.h"
-#include "cli_files.h"
 #include "follow_up_name.h"
 #include "header_template.h"
+#include "paths.h"
 #include "watch_service.h"
 
 namespace {

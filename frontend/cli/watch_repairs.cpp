@@ -1,7 +1,7 @@
 // The watch service's look at one due file: is it a follow-up file of a base
 // file beside it, which template is its series', and what became of it.
 #include "cli_command.h"
-#include "cli_files.h"
+#include "file_reads.h"
 #include "follow_up_name.h"
 #include "recording_header.h"
 #include "watch_service.h"

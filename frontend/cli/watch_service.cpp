@@ -1,8 +1,10 @@
 #include "watch_service.h"
 
 #include "cli_command.h"
-#include "cli_files.h"
+#include "file_reads.h"
 #include "follow_up_name.h"
+#include "paths.h"
+#include "system_text.h"
 
 namespace {
 

@@ -3,6 +3,8 @@
 // one, from the start or from the moment it comes, and forgotten without a
 // word when it goes.
 #include "cli_command.h"
+#include "paths.h"
+#include "system_text.h"
 #include "watch_service.h"
 
 namespace {

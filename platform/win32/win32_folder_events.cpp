@@ -14,9 +14,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "cli_files.h"
 #include "folder_events.h"
 #include "repair_controller.h"
+#include "system_text.h"
 #include "win32_folder_notifications.h"
 #include "win32_names.h"
 

@@ -3,8 +3,8 @@
 #include <cwchar>
 #include <string>
 
-#include "cli_files.h"
 #include "folder_listing.h"
+#include "system_text.h"
 #include "win32_names.h"
 
 namespace {

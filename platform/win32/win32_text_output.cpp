@@ -1,7 +1,7 @@
 #include <io.h>
 #include <windows.h>
 
-#include "cli_files.h"
+#include "system_text.h"
 #include "text_output.h"
 #include "win32_file_checks.h"
 #include "win32_names.h"
