@@ -98,12 +98,13 @@ private:
     WatchSettings settings_;
     CliRepairFiles files_;
     HeaderTemplate headerTemplate_;
-    std::vector<WatchedFolder> folders_;       // by number: the given ones first
-    std::map<std::string, int> folderByPath_;  // every watched folder, by its path
-    std::vector<int> freeNumbers_;             // of subfolders forgotten
-    SubfolderNames subfoldersToWatch_;         // met in events and scans, not yet watched
-    std::vector<std::string> leftOut_;         // at the system's limit, not yet told
-    std::vector<std::string> tooLong_;         // paths too long, not yet told
+    std::vector<WatchedFolder> folders_;         // by number: the given ones first
+    std::map<std::string, int> folderByPath_;    // every watched folder, by its path
+    std::vector<int> freeNumbers_;               // of subfolders forgotten
+    SubfolderNames subfoldersToWatch_;           // met in events and scans, not yet watched
+    std::vector<std::string> leftOut_;           // at the system's limit, not yet told
+    std::vector<std::string> tooLong_;           // paths too long, not yet told
+    std::vector<std::string> outOfDescriptors_;  // no descriptor left, not yet told
     int givenPresent_ = 0;
     FolderEvents events_;
     ServiceOutput output_;

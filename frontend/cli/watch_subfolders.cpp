@@ -74,8 +74,13 @@ int WatchService::WatchSubfolder(int parent, const std::string& name) {
         tooLong_.push_back(std::move(path));
         return -1;
     }
-    const FolderHandle handle = files_.HoldSubfolder(above.held.handle, name.c_str());
+    bool outOfDescriptors = false;
+    const FolderHandle handle =
+        files_.HoldSubfolder(above.held.handle, name.c_str(), &outOfDescriptors);
     if (handle == kNoFolder) {
+        if (outOfDescriptors) {
+            outOfDescriptors_.push_back(std::move(path));
+        }
         return -1;
     }
     const int folder = NewFolderNumber();
@@ -171,6 +176,13 @@ void WatchService::TellLeftOut() {
                     (setting.empty() ? std::string() : " (" + setting + " erh\xC3\xB6hen)") +
                     ", nicht beobachtet: " + FolderList(leftOut_));
         leftOut_.clear();
+    }
+    if (!outOfDescriptors_.empty()) {
+        Message(OutputStream::Err,
+                "Grenze der offenen Dateien erreicht (ulimit -n, im Dienst LimitNOFILE "
+                "erh\xC3\xB6hen), nicht beobachtet: " +
+                    FolderList(outOfDescriptors_));
+        outOfDescriptors_.clear();
     }
     if (!tooLong_.empty()) {
         Message(OutputStream::Err,

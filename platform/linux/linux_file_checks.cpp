@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -116,4 +117,11 @@ bool CanOverridePermissions() {
         return geteuid() == 0;
     }
     return (data[0].effective & (1u << CAP_DAC_OVERRIDE)) != 0;
+}
+
+bool TakesADescriptorKeptFree(int fd) {
+    constexpr rlim_t kDescriptorsKeptFree = 64;
+    rlimit limit{};
+    return getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+           static_cast<rlim_t>(fd) + kDescriptorsKeptFree >= limit.rlim_cur;
 }

@@ -56,3 +56,7 @@ bool KernelSeesEveryOpen(int fd);
 // Whether the kernel lets this process write files regardless of their
 // permission bits (root, unless the capability was dropped).
 bool CanOverridePermissions();
+
+// Whether the descriptor `fd` is one of the last ones this process may open,
+// left free for the files a service opens while it holds many folders.
+bool TakesADescriptorKeptFree(int fd);

@@ -147,15 +147,21 @@ FolderHandle LinuxRepairFiles::HoldFolder(const char* directory) {
     return fd;
 }
 
-FolderHandle LinuxRepairFiles::HoldSubfolder(FolderHandle parent, const char* name) {
+FolderHandle LinuxRepairFiles::HoldSubfolder(FolderHandle parent, const char* name,
+                                             bool* outOfDescriptors) {
+    *outOfDescriptors = false;
     const HeldFolder* above = FindFolder(parent);
     if (above == nullptr || !IsPlainFileName(name)) {
         return kNoFolder;
     }
     // A link in its place is opened as itself, which is no folder.
     UniqueFd folder(openat(above->fd.get(), name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    // No descriptor left, or it took one of those left for the files.
+    *outOfDescriptors = folder.valid() ? TakesADescriptorKeptFree(folder.get())
+                                       : errno == EMFILE || errno == ENFILE;
     struct stat status {};
-    if (!folder.valid() || fstat(folder.get(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+    if (*outOfDescriptors || !folder.valid() || fstat(folder.get(), &status) != 0 ||
+        !S_ISDIR(status.st_mode)) {
         return kNoFolder;
     }
     const int fd = folder.get();

@@ -54,8 +54,9 @@ public:
 
     // Holds the folder `name` inside the held folder `parent`, never
     // through a link; its path is the parent's with the name added.
-    // kNoFolder when there is no such folder.
-    FolderHandle HoldSubfolder(FolderHandle parent, const char* name);
+    // kNoFolder when there is no such folder, or when holding it would leave
+    // too few descriptors for the files to repair (*outOfDescriptors).
+    FolderHandle HoldSubfolder(FolderHandle parent, const char* name, bool* outOfDescriptors);
 
     // Whether the held folder's name still leads to it (a folder whose name
     // no longer does counts as gone).

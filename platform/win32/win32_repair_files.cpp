@@ -125,6 +125,11 @@ FolderHandle Win32RepairFiles::HoldFolder(const char* directory) {
     UniqueHandle handle(CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle.valid() && (GetLastError() == ERROR_TOO_MANY_OPEN_FILES ||
+                            GetLastError() == ERROR_NO_SYSTEM_RESOURCES)) {
+        *outOfDescriptors = true;
+        return kNoFolder;
+    }
     BY_HANDLE_FILE_INFORMATION information{};
     if (!handle.valid() || !GetFileInformationByHandle(handle.get(), &information) ||
         (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
@@ -136,7 +141,9 @@ FolderHandle Win32RepairFiles::HoldFolder(const char* directory) {
     return folder;
 }
 
-FolderHandle Win32RepairFiles::HoldSubfolder(FolderHandle parent, const char* name) {
+FolderHandle Win32RepairFiles::HoldSubfolder(FolderHandle parent, const char* name,
+                                             bool* outOfDescriptors) {
+    *outOfDescriptors = false;
     const HeldFolder* above = FindFolder(parent);
     std::wstring wideName;
     if (above == nullptr || !IsPlainWindowsFileName(name, options_.codePage) ||
@@ -151,6 +158,11 @@ FolderHandle Win32RepairFiles::HoldSubfolder(FolderHandle parent, const char* na
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                     nullptr));
+    if (!handle.valid() && (GetLastError() == ERROR_TOO_MANY_OPEN_FILES ||
+                            GetLastError() == ERROR_NO_SYSTEM_RESOURCES)) {
+        *outOfDescriptors = true;
+        return kNoFolder;
+    }
     BY_HANDLE_FILE_INFORMATION information{};
     if (!handle.valid() || !GetFileInformationByHandle(handle.get(), &information) ||
         (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||

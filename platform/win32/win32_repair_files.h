@@ -58,8 +58,9 @@ public:
 
     // Holds the folder `name` inside the held folder `parent`, never
     // through a junction or link, as HoldFolder does (without delete
-    // sharing). kNoFolder when there is no such folder.
-    FolderHandle HoldSubfolder(FolderHandle parent, const char* name);
+    // sharing). kNoFolder when there is no such folder, or when the system
+    // has no handle left (*outOfDescriptors).
+    FolderHandle HoldSubfolder(FolderHandle parent, const char* name, bool* outOfDescriptors);
 
     // Whether the held folder's name still leads to it (a folder whose name
     // no longer does counts as gone).

@@ -15,6 +15,7 @@
 namespace {
 
 const Bytes kTemplate = Pattern(kLostHeadSize, 91);
+constexpr long kLeftOutNamed = 20;  // a message names at most these folders
 
 std::string Repaired(const std::string& folder, const std::string& name) {
     return folder.substr(0, folder.size() - 1) + ": Header \"" + name + "\" restauriert!";
@@ -187,6 +188,32 @@ TEST_F(WatchTreeTest, WatchLimitLeavesFoldersOutWithOneMessagePerBatch) {
     const std::string later = service.Err().substr(err.size());
     EXPECT_EQ(CountOf(later, dir / "x"), 1) << later;
     EXPECT_EQ(CountOf(later, dir / "y"), 1) << later;
+}
+
+// Each watched folder is held open: at the open-file limit the folders
+// left out are named once (the setting to raise, the first twenty and how
+// many more), and enough descriptors are left for the repairs.
+TEST_F(WatchTreeTest, OpenFileLimitLeavesFoldersOutAndDescriptorsForTheRepairs) {
+    constexpr int kFolders = 80;
+    WriteSeries(dir.path(), "Mark", 0);
+    for (int number = 0; number < kFolders; ++number) {
+        WriteSeries(MakeFolder(dir / ("f" + std::to_string(number))), "Film", 1);
+    }
+    CliOptions options;
+    options.openFileLimit = 100;  // 64 of them left free for the repairs
+    WatchProcess service({"-r", dir.path()}, dir.path(), options);
+    ASSERT_TRUE(service.WaitUntilReady()) << service.Err();
+    const long repaired = CountOf(service.Out(), "restauriert!");
+    EXPECT_GT(repaired, 0) << service.Out();
+    EXPECT_LT(repaired, kFolders - kLeftOutNamed) << service.Out();
+    ASSERT_TRUE(service.WaitForErr("\n"));
+    const std::string err = service.Err();
+    EXPECT_EQ(CountOf(err, "\n"), 1) << err;
+    EXPECT_EQ(CountOf(err, "Grenze der offenen Dateien erreicht (ulimit -n"), 1) << err;
+    EXPECT_EQ(
+        CountOf(err, " und " + std::to_string(kFolders - repaired - kLeftOutNamed) + " weitere"), 1)
+        << err;
+    ExpectSeenUpTo(service, dir.path(), 1);
 }
 
 }  // namespace

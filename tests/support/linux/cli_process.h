@@ -69,6 +69,8 @@ struct CliOptions {
     // inotify watches is this, so that the limit is met without lowering
     // the system's for every other program.
     int watchLimit = 0;
+    // Above 0: no more descriptors than this, not even by raising the limit.
+    rlim_t openFileLimit = 0;
 };
 
 inline bool WriteProcFile(const char* path, const std::string& text) {
@@ -110,7 +112,9 @@ inline std::vector<std::string> CliCommand(const std::vector<std::string>& argum
 [[noreturn]] inline void ExecInChild(const std::vector<std::string>& command,
                                      const std::string& workingFolder, const CliOptions& options) {
     const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
+    const rlimit descriptors{options.openFileLimit, options.openFileLimit};
     if (chdir(workingFolder.c_str()) != 0 || setrlimit(RLIMIT_FSIZE, &limit) != 0 ||
+        (options.openFileLimit > 0 && setrlimit(RLIMIT_NOFILE, &descriptors) != 0) ||
         (options.asNobody && (setgid(65534) != 0 || setuid(65534) != 0)) ||
         (options.watchLimit > 0 && !EnterNamespaceWithWatchLimit(options.watchLimit))) {
         _exit(127);
