@@ -125,11 +125,6 @@ FolderHandle Win32RepairFiles::HoldFolder(const char* directory) {
     UniqueHandle handle(CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!handle.valid() && (GetLastError() == ERROR_TOO_MANY_OPEN_FILES ||
-                            GetLastError() == ERROR_NO_SYSTEM_RESOURCES)) {
-        *outOfDescriptors = true;
-        return kNoFolder;
-    }
     BY_HANDLE_FILE_INFORMATION information{};
     if (!handle.valid() || !GetFileInformationByHandle(handle.get(), &information) ||
         (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
