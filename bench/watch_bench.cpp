@@ -268,8 +268,11 @@ bool MeasureTree(SyncMode mode) {
     const auto starting = Clock::now();
     WatchProcess service({"-r", tree, "--header", root / "header.mpeg"}, root.path(),
                          kLinesOnAPipe);
-    if (!service.WaitUntilReady()) {
-        return Fail("the service did not start");
+    // Ready means every folder of the tree held and watched, the given one too.
+    std::string ready;
+    if (!service.WaitUntilReady(10000, &ready) ||
+        ready != "Beobachte " + std::to_string(folders + 1) + " Ordner.") {
+        return Fail("the service did not watch every folder: \"" + ready + "\"");
     }
     const double startMs =
         std::chrono::duration<double, std::milli>(Clock::now() - starting).count();

@@ -253,11 +253,15 @@ public:
         return true;
     }
 
-    // After its first scan the service says how many folders it watches.
-    bool WaitUntilReady(int timeoutMs = 10000) {
+    // After its first scan the service says how many folders it watches
+    // (with output to a pipe that line is kept in *readyLine, when given).
+    bool WaitUntilReady(int timeoutMs = 10000, std::string* readyLine = nullptr) {
         if (output_ == ServiceOutput::Pipe) {
             for (std::string line; NextLine(&line);) {
                 if (line.rfind("Beobachte ", 0) == 0) {
+                    if (readyLine != nullptr) {
+                        *readyLine = line;
+                    }
                     return true;
                 }
             }
