@@ -7,6 +7,10 @@ JOBS ?= $(shell nproc)
 BUILD = cmake --build --preset $(1) -j $(JOBS)
 TEST = ctest --preset $(1) -j $(JOBS)
 
+# The targets share build trees (build/linux above all), so `make -j` must
+# not run two of them at once; each builds in parallel itself (JOBS).
+.NOTPARALLEL:
+
 .PHONY: all deps deps-run clean format check-format
 .PHONY: run package
 .PHONY: test test-linux test-static test-sanitizers test-windows test-fuzz-replay
