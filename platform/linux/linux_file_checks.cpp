@@ -89,11 +89,23 @@ int ReadAll(int fd, unsigned char* buffer, std::size_t size, std::size_t* count)
     return 0;
 }
 
-Lease TakeWriteLease(int fd) {
-    if (fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
+namespace {
+
+Lease TakeLease(int fd, int type) {
+    if (fcntl(fd, F_SETLEASE, type) == 0) {
         return Lease::Granted;
     }
     return errno == EAGAIN ? Lease::Busy : Lease::Impossible;
+}
+
+}  // namespace
+
+Lease TakeWriteLease(int fd) {
+    return TakeLease(fd, F_WRLCK);
+}
+
+Lease TakeReadLease(int fd) {
+    return TakeLease(fd, F_RDLCK);
 }
 
 bool KernelSeesEveryOpen(int fd) {

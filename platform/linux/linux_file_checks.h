@@ -47,6 +47,9 @@ enum class Lease { Granted, Busy, Impossible };
 // file of another user, or leases are off): nobody can tell who has it
 // open.
 Lease TakeWriteLease(int fd);
+// A read lease (on a descriptor opened for reading only) is granted while
+// nobody has the file open for writing; readers do not stand in its way.
+Lease TakeReadLease(int fd);
 
 // Whether the kernel itself sees every open of a file on the file system
 // of `fd` (local disks and memory), so that a lease it grants proves that

@@ -94,10 +94,10 @@ bool BelongsToBaseOwner(int folderFd, const char* baseName, uid_t owner) {
 
 }  // namespace
 
-LinuxRepairFiles::LinuxRepairFiles(bool headReadWhileHeld)
+LinuxRepairFiles::LinuxRepairFiles(LinuxFilesOptions options)
     : overridesPermissions_(CanOverridePermissions()),
       canReopenThroughProc_(access("/proc/self/fd", X_OK) == 0),
-      headReadWhileHeld_(headReadWhileHeld) {
+      options_(options) {
     signal(SIGIO, SIG_IGN);
     signal(SIGXFSZ, SIG_IGN);
 }
@@ -113,16 +113,21 @@ FileHandle LinuxRepairFiles::OpenForReading(const char* name) {
     UniqueFd file(open(name, O_RDONLY | kOpenFlags));
     struct stat opened {};
     // The name may have been pointed elsewhere since it was looked at.
-    if (!file.valid() || fstat(file.get(), &opened) != 0 || !IsSameFile(named, opened) ||
-        TakeWriteLease(file.get()) == Lease::Busy) {
+    if (!file.valid() || fstat(file.get(), &opened) != 0 || !IsSameFile(named, opened)) {
         return kNoFile;
     }
-    // The lease showed that nobody else had the file open (where leases
-    // cannot be had, the template is still only read). Reading does not need
-    // it any longer, and holding it would stall every program that opens the
-    // template meanwhile. The lock keeps a second copy of this program away.
+    // The lease shows that nobody else has the file open (held alone) or
+    // open for writing (readers allowed). Where leases cannot be had, the
+    // template is still only read. Reading does not need the lease any
+    // longer, and holding it would stall every program that opens the
+    // template meanwhile. The lock keeps a window away, and with the template
+    // held alone any second copy of this program.
+    const bool readersAllowed = options_.templateReadableByOthers;
+    if ((readersAllowed ? TakeReadLease(file.get()) : TakeWriteLease(file.get())) == Lease::Busy) {
+        return kNoFile;
+    }
     fcntl(file.get(), F_SETLEASE, F_UNLCK);
-    if (flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (flock(file.get(), (readersAllowed ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0) {
         return kNoFile;
     }
     const int fd = file.get();
@@ -246,8 +251,8 @@ FileHandle LinuxRepairFiles::OpenFollowUpFile(int nameFd, const HeldFolder& fold
     }
     // Nobody had it a moment ago. Should the recorder open it again right
     // now, this lease is refused and the file is left alone.
-    UniqueFd file =
-        Reopen(nameFd, named, folder.fd.get(), name, headReadWhileHeld_ ? O_RDWR : O_WRONLY);
+    UniqueFd file = Reopen(nameFd, named, folder.fd.get(), name,
+                           options_.headReadWhileHeld ? O_RDWR : O_WRONLY);
     struct stat leased {};
     if (!file.valid() || TakeWriteLease(file.get()) != Lease::Granted ||
         fstat(file.get(), &leased) != 0 || leased.st_size == 0 || leased.st_nlink != 1) {

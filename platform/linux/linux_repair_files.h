@@ -24,15 +24,24 @@
 // even open or look at such a file.
 static_assert(sizeof(off_t) == 8 && sizeof(time_t) == 8, "64-bit file offsets and times needed");
 
+// What differs between the programs over this layer.
+struct LinuxFilesOptions {
+    // Whether a follow-up file is opened for reading as well, so that its
+    // head can be judged once nobody else can change it (the command-line
+    // program, HeadCheck::InsideTheOpen); the window only writes.
+    bool headReadWhileHeld = false;
+    // Whether other programs may read the template while it is held (never
+    // write it): the command-line service lets a check or a repair beside it
+    // read it. The window holds it alone, so a second copy is refused.
+    bool templateReadableByOthers = false;
+};
+
 class LinuxRepairFiles : public RepairFiles {
 public:
     // Ignores SIGIO (sent when another program asks for a file this program
     // holds leased) and SIGXFSZ (so a write past the size limit fails instead
-    // of ending the program). With `headReadWhileHeld` a follow-up file is
-    // opened for reading as well, so that its head can be judged once nobody
-    // else can change it (the command-line program, HeadCheck::InsideTheOpen);
-    // the window only writes.
-    explicit LinuxRepairFiles(bool headReadWhileHeld = false);
+    // of ending the program).
+    explicit LinuxRepairFiles(LinuxFilesOptions options = {});
     LinuxRepairFiles(const LinuxRepairFiles&) = delete;
     LinuxRepairFiles& operator=(const LinuxRepairFiles&) = delete;
 
@@ -91,7 +100,7 @@ private:
 
     const bool overridesPermissions_;
     const bool canReopenThroughProc_;
-    const bool headReadWhileHeld_;
+    const LinuxFilesOptions options_;
     // Files this program has open, by the path it opened them with. Opening
     // one of them again fails without asking the kernel, whose open would
     // break our own lease.

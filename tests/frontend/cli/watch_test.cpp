@@ -211,6 +211,37 @@ TEST_F(WatchTest, ReloadsOnHangupAndStopsOnTerm) {
     EXPECT_EQ(service.WaitForExit(5000), 0);
 }
 
+// The service's template may be read beside it: a reader holding it does not
+// keep the service from starting, and a repair of another folder reads it
+// while the service runs. While a program has it open for writing, it is not
+// taken.
+TEST_F(WatchTest, TemplateIsReadBesideOthersButNeverWhileWritten) {
+    const std::string other = dir / "other/";
+    ASSERT_EQ(mkdir(other.c_str(), 0755), 0);
+    WriteFile(other + "Film.mpg", Pattern(8000, 1));
+    WriteFile(other + "Film#1.mpg", Damaged(5000, 2));
+    const int reader = open((dir / "header.mpeg").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    WatchProcess service({dir.path()}, dir.path());
+    ASSERT_TRUE(service.WaitUntilReady()) << service.Err();
+
+    const CliRun beside = RunCli({"repair", "other/Film.mpg"}, dir.path());
+    EXPECT_EQ(beside.exitCode, 0) << beside.err;
+    EXPECT_EQ(ReadFile(other + "Film#1.mpg"), WithTemplateHead(Damaged(5000, 2)));
+    close(reader);
+
+    WriteFile(other + "Film#2.mpg", Damaged(5000, 3));
+    const int writer = open((dir / "header.mpeg").c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    const CliRun whileWritten = RunCli({"repair", "other/Film.mpg"}, dir.path());
+    close(writer);
+    EXPECT_EQ(whileWritten.exitCode, 2) << whileWritten.out;
+    EXPECT_EQ(ReadFile(other + "Film#2.mpg"), Damaged(5000, 3));
+
+    service.Signal(SIGTERM);
+    EXPECT_EQ(service.WaitForExit(5000), 0);
+}
+
 // A folder missing at start is bad usage. A failed write is reported once with
 // the file and the system's reason and tried again only when the file changes;
 // a file without exclusivity is reported once. A folder that goes is
