@@ -67,8 +67,15 @@ int WatchService::WatchSubfolder(int parent, const std::string& name) {
     }
     const int root = above.root;
     std::string path = above.held.path + name + kPathSeparator;
-    if (folderByPath_.count(path) != 0) {
-        return -1;
+    // A folder renamed onto the name of an empty watched one takes its place
+    // without a word about the old one, which is still held: forgotten now.
+    if (const auto known = folderByPath_.find(path); known != folderByPath_.end()) {
+        const int old = known->second;
+        if (IsGiven(old) ||
+            files_.NameLeadsToHeldFolder(folders_[static_cast<std::size_t>(old)].held.handle)) {
+            return -1;
+        }
+        OnFolderGone(old);
     }
     if (!FolderPathFits(path)) {
         tooLong_.push_back(std::move(path));

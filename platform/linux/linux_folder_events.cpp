@@ -4,6 +4,7 @@
 #include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,7 +23,8 @@ const char* const kWatchLimitSetting = "fs.inotify.max_user_watches";
 
 struct FolderEvents::Source {
     int FolderOfWatch(int watch) const;
-    int FolderLeavingParent(int watch, const char* name) const;
+    int FolderNamedInParent(int watch, const char* name) const;
+    bool NameLeadsToFolder(int folder) const;
     bool IsAncestorWatch(int watch) const;
     void Remember(int folder, int watch);
 
@@ -33,10 +35,15 @@ struct FolderEvents::Source {
     std::unordered_map<int, int> folderOfWatch;
     // The watch of each folder's parent and the folder's name in it: a
     // folder that is held open is reported deleted only by its parent (its
-    // own deletion event waits for the last descriptor of it).
+    // own deletion event waits for the last descriptor of it), and a folder
+    // or link renamed onto its name is told only there. The path and the
+    // folder it led to at the start tell whether it still does.
     struct ParentWatch {
         int watch;
         std::string name;
+        std::string path;
+        dev_t device;
+        ino_t inode;
     };
     std::vector<ParentWatch> parents;  // by folder number; watch -1 when none
     // Every folder above a watched one, each of which, moved, takes the
@@ -183,13 +190,16 @@ void FolderEvents::WatchParent(int folder, const char* path) {
     const std::string name = parent.substr(slash + 1);
     parent.erase(slash == 0 ? 1 : slash);
     // Added to whatever else watches the parent (another watched folder).
-    const int watch =
-        inotify_add_watch(source_->inotifyFd.get(), parent.c_str(),
-                          IN_DELETE | IN_MOVED_FROM | IN_MOVE_SELF | IN_ONLYDIR | IN_MASK_ADD);
+    const int watch = inotify_add_watch(
+        source_->inotifyFd.get(), parent.c_str(),
+        IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MOVE_SELF | IN_ONLYDIR | IN_MASK_ADD);
     if (source_->parents.size() <= static_cast<std::size_t>(folder)) {
-        source_->parents.resize(static_cast<std::size_t>(folder) + 1, {-1, ""});
+        source_->parents.resize(static_cast<std::size_t>(folder) + 1, {-1, "", "", 0, 0});
     }
-    source_->parents[static_cast<std::size_t>(folder)] = {watch, name};
+    struct stat status {};
+    stat(path, &status);
+    source_->parents[static_cast<std::size_t>(folder)] = {watch, name, path, status.st_dev,
+                                                          status.st_ino};
     source_->ancestors.push_back({watch, folder});
     // The folders further up tell only of their own moves: a quiet watch.
     while (parent.size() > 1) {
@@ -231,13 +241,20 @@ bool FolderEvents::Source::IsAncestorWatch(int watch) const {
                        [watch](const AncestorWatch& entry) { return entry.watch == watch; });
 }
 
-int FolderEvents::Source::FolderLeavingParent(int watch, const char* name) const {
+int FolderEvents::Source::FolderNamedInParent(int watch, const char* name) const {
     for (std::size_t folder = 0; folder < parents.size(); ++folder) {
         if (parents[folder].watch == watch && parents[folder].name == name) {
             return static_cast<int>(folder);
         }
     }
     return -1;
+}
+
+bool FolderEvents::Source::NameLeadsToFolder(int folder) const {
+    const ParentWatch& parent = parents[static_cast<std::size_t>(folder)];
+    struct stat status {};
+    return stat(parent.path.c_str(), &status) == 0 && status.st_dev == parent.device &&
+           status.st_ino == parent.inode;
 }
 
 int FolderEvents::Source::FolderOfWatch(int watch) const {
@@ -292,11 +309,14 @@ void FolderEvents::ReadEvents(const std::function<void(const FolderEvent&)>& onE
                     onEvent({folder, FolderEventKind::FolderGone, ""});
                 }
             }
-            if ((event->mask & IN_ISDIR) && (event->mask & (IN_DELETE | IN_MOVED_FROM)) &&
-                event->len > 0) {
-                const int leaving = source_->FolderLeavingParent(event->wd, event->name);
-                if (leaving >= 0) {
-                    onEvent({leaving, FolderEventKind::FolderGone, ""});
+            // A given folder's name deleted or moved away, or another folder
+            // or link renamed onto it (a link given as the folder may be
+            // pointed back at the same folder).
+            if ((event->mask & (IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO)) && event->len > 0) {
+                const int named = source_->FolderNamedInParent(event->wd, event->name);
+                if (named >= 0 &&
+                    ((event->mask & IN_MOVED_TO) == 0 || !source_->NameLeadsToFolder(named))) {
+                    onEvent({named, FolderEventKind::FolderGone, ""});
                 }
             }
             const int folder = source_->FolderOfWatch(event->wd);

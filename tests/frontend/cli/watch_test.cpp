@@ -286,14 +286,32 @@ TEST_F(WatchTest, FolderAndWriteFailures) {
         EXPECT_EQ(ReadFile(dir / "Film#2.mpg"), Damaged(5000, 4));
     }
 
+    // A folder renamed onto a given one's name takes its place: the given
+    // one is gone. So is a folder given as a link once the link leads
+    // elsewhere, but not while it is pointed at the same folder anew.
     TempDir first;
-    std::string second = first / "second";
-    mkdir(second.c_str(), 0755);
+    const std::string second = first / "second";
+    const std::string standIn = first / "stand-in";
+    const std::string linked = first / "linked";
+    const std::string link = first / "link";
+    for (const std::string& folder : {second, standIn, linked}) {
+        mkdir(folder.c_str(), 0755);
+    }
+    ASSERT_EQ(symlink(linked.c_str(), link.c_str()), 0);
+    auto pointLinkAt = [&](const std::string& target) {
+        const std::string next = link + ".next";
+        return symlink(target.c_str(), next.c_str()) == 0 &&
+               rename(next.c_str(), link.c_str()) == 0;
+    };
     WriteFile(first / "Film.mpg", Pattern(8000, 1));
-    WatchProcess service({first.path(), second}, dir.path());
+    WatchProcess service({first.path(), second, link}, dir.path());
     ASSERT_TRUE(service.WaitUntilReady());
-    ASSERT_EQ(rmdir(second.c_str()), 0);
+    ASSERT_EQ(rename(standIn.c_str(), second.c_str()), 0);
     EXPECT_TRUE(service.WaitForErr("Ordner nicht mehr da: " + second + "/"));
+    ASSERT_TRUE(pointLinkAt(linked));
+    ASSERT_TRUE(pointLinkAt(second));
+    EXPECT_TRUE(service.WaitForErr("Ordner nicht mehr da: " + link + "/"));
+    EXPECT_EQ(CountOf(service.Err(), "Ordner nicht mehr da"), 2) << service.Err();
     WriteFile(first / "Film#1.mpg", Damaged(5000, 2));
     EXPECT_TRUE(service.WaitForOut(Repaired("Film#1.mpg")));
     ASSERT_EQ(rename(first.path().c_str(), (dir / "moved").c_str()), 0);

@@ -129,10 +129,11 @@ TEST_F(WatchTreeTest, DeepTreesFoldersMovedInAndLinksToFoldersOutside) {
     WriteSeries(deep, "Deep", 2);
     WriteSeries(deep, "Mark", 0);
     const std::string day = MakeFolder(dir / "day");
+    MakeFolder(dir / "slot");
 
     WatchProcess service({"--recursive", dir.path()}, dir.path());
     ASSERT_TRUE(service.WaitUntilReady());
-    EXPECT_EQ(CountOf(service.Out(), "Beobachte 42 Ordner."), 1) << service.Out();
+    EXPECT_EQ(CountOf(service.Out(), "Beobachte 43 Ordner."), 1) << service.Out();
     EXPECT_TRUE(service.WaitForOut(Repaired(deep, FollowUpOf("Deep", 2))));
 
     TempDir staging;
@@ -141,6 +142,16 @@ TEST_F(WatchTreeTest, DeepTreesFoldersMovedInAndLinksToFoldersOutside) {
     ASSERT_EQ(rename(staging.path().c_str(), (dir / "moved-in").c_str()), 0);
     EXPECT_TRUE(service.WaitForOut(Repaired(dir / "moved-in/late/", FollowUpOf("Late", 3))))
         << service.Out() << service.Err();
+    // Renamed onto an empty watched folder's name, it takes that one's place.
+    TempDir published;
+    WriteSeries(published.path(), "Slot", 1);
+    ASSERT_EQ(rename(published.path().c_str(), (dir / "slot").c_str()), 0);
+    EXPECT_TRUE(service.WaitForOut(Repaired(dir / "slot/", FollowUpOf("Slot", 1))))
+        << service.Out() << service.Err();
+    WriteSeries(MakeFolder(dir / "slot/later"), "Slot", 1);
+    EXPECT_TRUE(service.WaitForOut(Repaired(dir / "slot/later/", FollowUpOf("Slot", 1))))
+        << service.Out() << service.Err();
+    mkdir(published.path().c_str(), 0700);  // for TempDir to remove
 
     ASSERT_EQ(rename(day.c_str(), (dir / "day-old").c_str()), 0);
     ASSERT_EQ(symlink(outside.path().c_str(), (dir / "day").c_str()), 0);
@@ -148,7 +159,7 @@ TEST_F(WatchTreeTest, DeepTreesFoldersMovedInAndLinksToFoldersOutside) {
     ExpectSeenUpTo(service, deep, 1);
     EXPECT_EQ(ReadFile(outside / FollowUpOf("Far", 1)), Damaged(5000, 1));
     EXPECT_EQ(ReadFile(outside / FollowUpOf("Far", 2)), Damaged(5000, 2));
-    EXPECT_EQ(CountOf(service.Out(), "restauriert!"), 2 + 3 + 1) << service.Out();
+    EXPECT_EQ(CountOf(service.Out(), "restauriert!"), 2 + 3 + 2 + 1) << service.Out();
     EXPECT_EQ(service.Err(), "");
 }
 
