@@ -23,6 +23,7 @@ struct Series {
     bool noTemplate = false;               // this base file gives none
     bool noExclusivityTold = false;
     bool otherOwnerTold = false;
+    bool notAFileTold = false;  // a follow-up name that is a link, a hard link or no file
     // Follow-up files left alone until the base file changes.
     std::vector<std::string> waitingOnBase;
 };

@@ -119,6 +119,12 @@ WatchService::Attempt WatchService::Report(int folder, Series& series, const std
         }
         return {AttemptOutcome::Finished, wroteFile};
     case FindingKind::Ignored:
+        // Never written, and told once per series: a second name of another
+        // file (a hard link), a link or a pipe where a part is expected.
+        if (!report.line.empty() && !series.notAFileTold) {
+            series.notAFileTold = true;
+            Line(OutputStream::Err, folder, report.line);
+        }
         return {AttemptOutcome::Finished, false};
     case FindingKind::Waits:
         return {AttemptOutcome::Waiting, false};

@@ -123,7 +123,8 @@ TEST_F(SharedFolderTest, SoundShortAndNumberZeroPartsAreLeftAlone) {
 
 // Written only inside the folder as it was when watch started, and only a
 // part of its base file's owner: a parent folder swapped for a link counts
-// as the folder gone, another user's part is told once. A name with control
+// as the folder gone, another user's part and a second name of a file outside
+// are told once. A name with control
 // characters is one line, escaped.
 TEST_F(SharedFolderTest, NothingOutsideTheFolderNorAnotherOwnersPartIsWritten) {
     TempDir root;
@@ -147,6 +148,9 @@ TEST_F(SharedFolderTest, NothingOutsideTheFolderNorAnotherOwnersPartIsWritten) {
     EXPECT_TRUE(service.WaitForErr("Anderer Eigent\xC3\xBCmer: \"notes#1.txt\""));
     EXPECT_EQ(ReadFile(folder + "notes#1.txt"), Damaged(5000, 2));
     EXPECT_EQ(ReadFile(root / "thesis.txt"), Damaged(5000, 6));
+    EXPECT_TRUE(service.WaitForErr(
+        "\"Film#1.mpg\" nicht restauriert! (keine gew\xC3\xB6hnliche Datei oder ein Link)"))
+        << service.Err();
     const std::string escaped = "A\\nHeader \"Z.mpg\" restauriert!\\n\\x1b[2J\\x9bB#1.mpg";
     EXPECT_EQ(service.Out(), Line(escaped) + "\nBeobachte 1 Ordner.\n");
 
